@@ -1,0 +1,58 @@
+#pragma once
+// The run's flags and values, shared by the GUI thread (the handlers, the timer expiries) and the
+// GPS reader thread (parsing, logging, the trigger engine).
+//
+// Thread rule: every flag and nextIndex is an atomic 32-bit word, read and written whole, so
+// either thread may read or write it at any time. distanceThreshold is set before a run starts
+// and never changes after. The log paths are texts; LogPaths hands out copies under a lock, so an
+// append never reads a path while End of Lap replaces it.
+
+#include <atomic>
+#include <cstdint>
+#include <mutex>
+#include <string>
+
+namespace ostrim {
+
+class LogPaths {
+public:
+    std::string Gps() const
+    {
+        std::lock_guard lock(mutex_);
+        return gps_;
+    }
+    std::string Raw() const
+    {
+        std::lock_guard lock(mutex_);
+        return raw_;
+    }
+    void SetGps(std::string path)
+    {
+        std::lock_guard lock(mutex_);
+        gps_ = std::move(path);
+    }
+    void SetRaw(std::string path)
+    {
+        std::lock_guard lock(mutex_);
+        raw_ = std::move(path);
+    }
+
+private:
+    mutable std::mutex mutex_;
+    std::string gps_;
+    std::string raw_;
+};
+
+struct RunState {
+    std::atomic<std::int32_t> triggerEnabled{1};
+    std::atomic<std::int32_t> sensorsLoaded{0};
+    std::atomic<std::int32_t> loopMode{1};
+    // Back and Forth: index of the sensor due next; -1 until a search has found one.
+    std::atomic<std::int32_t> nextIndex{-1};
+    // Back and Forth: the re-arm timer has run out since the last full pass.
+    std::atomic<std::int32_t> rearmed{0};
+    double distanceThreshold = 10.0; // metres
+    LogPaths logPaths;               // gpsLogPath, rawLogPath
+};
+
+} // namespace ostrim

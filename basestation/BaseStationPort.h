@@ -1,0 +1,36 @@
+#pragma once
+// The base station's serial port, used synchronously: every call returns when it is done or its
+// time-out has run out, on the calling thread. The port is opened for one exchange and closed.
+//
+// Result codes: 0 success; 1 fewer bytes transferred than asked (for a read, the time-out ran
+// out first); -1 the system call failed.
+//
+// Thread rule: a handle belongs to the thread that opened it. The exclusive open is the only
+// exclusion between threads: while one handle is open, every other open of the port fails.
+
+#include <cstddef>
+#include <cstdint>
+#include <string>
+
+namespace ostrim {
+
+struct BaseStationHandle; // opaque
+using BaseStationPortHandle = BaseStationHandle*;
+
+// The device of a port number. The base-station list holds device paths here; a bare number
+// (from an operator or an old habit) still names a port: n is /dev/ttyS(n-1), as COM1 is ttyS0.
+std::string MakeComPortName(int portNumber);
+
+// Opens the device exclusively at 38400 baud 8N1, raw; null when it cannot be opened or set up.
+BaseStationPortHandle OpenBaseStationPort(const char* name);
+// errno of the last failed open on this thread, for the operator's message.
+int LastBaseStationOpenError();
+int CloseBaseStationPort(BaseStationPortHandle handle);
+int PurgeBaseStationPort(BaseStationPortHandle handle);
+// Lets earlier output drain, discards pending input, then writes.
+int WriteBaseStationPort(BaseStationPortHandle handle, const std::uint8_t* bytes, std::size_t count);
+// Returns when all `count` bytes are there; or 30 ms after a byte with no next one; or after
+// 100 ms x count + 500 ms in all.
+int ReadBaseStationPort(BaseStationPortHandle handle, std::uint8_t* buffer, std::size_t count);
+
+} // namespace ostrim

@@ -1,0 +1,69 @@
+#pragma once
+// Characters from the receiver become sentences; $GPGGA (and $GNGGA) sentences become fixes that
+// are shown, logged and handed to the trigger engine.
+//
+// Example: $GPGGA,123519.00,4807.038,N,01131.000,E,1,08,0.9,545.4,M,46.9,M,,*69
+
+#include "app/DialogFields.h"
+#include "app/RunState.h"
+#include "gps/LogFiles.h"
+#include "trigger/TriggerInterfaces.h"
+
+#include <ctime>
+#include <functional>
+#include <string>
+#include <string_view>
+
+namespace ostrim {
+
+struct GpsFix {
+    std::string timeText;    // hh:mm:ss, the receiver's UTC time
+    std::string csvTime;     // hh,mm,ss.ss: three columns of the log record
+    std::string date;        // mm/dd/yyyy, the computer's local date
+    std::string latitudeText;
+    double latitude = 0.0;   // decimal degrees, the hemisphere letter not applied
+    char latitudeHemisphere = 0;
+    std::string longitudeText;
+    double longitude = 0.0;
+    char longitudeHemisphere = 0;
+    std::string heightText;  // altitude followed by the unit letter, e.g. 545.4M
+};
+
+// ddmm.mmmm (or dddmm.mmmm) to decimal degrees; text without a number gives 0.
+double NmeaToDegrees(std::string_view field);
+
+// The GPS log record "%s,%s,%s,%f,%c,%f,%c,%s\n", at most kMaxRecord characters: an over-long
+// vehicle type is cut so the record keeps its other columns and its line end.
+inline constexpr std::size_t kMaxRecord = 255;
+std::string MakeGpsLogRecord(const std::string& vehicleType, const GpsFix& fix);
+
+// Thread rule: AssembleSentence and ParseGga run on the GPS reader thread only.
+class GpsInput {
+public:
+    using Clock = std::function<std::time_t()>;
+
+    GpsInput(RunState& state, DialogFields& fields, GpsLogs& logs, PositionConsumer& engine,
+             Clock clock = [] { return std::time(nullptr); });
+
+    // Appends the received characters; at a line feed the sentence goes to ParseGga.
+    void AssembleSentence(int count, const char* chars);
+    // 0 when the sentence was accepted, 1 when it was rejected.
+    int ParseGga(std::string_view sentence);
+
+    // Lines dropped whole for running past kMaxSentence characters before their line feed.
+    std::size_t DroppedLines() const { return droppedLines_; }
+
+    static constexpr std::size_t kMaxSentence = 255;
+
+private:
+    RunState& state_;
+    DialogFields& fields_;
+    GpsLogs& logs_;
+    PositionConsumer& engine_;
+    Clock clock_;
+    std::string sentence_;
+    bool overlong_ = false;
+    std::size_t droppedLines_ = 0;
+};
+
+} // namespace ostrim

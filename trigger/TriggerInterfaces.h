@@ -1,0 +1,38 @@
+#pragma once
+// What the trigger engine needs from the outside: timers it can start by id and a way to switch a
+// node. Tests drive both with fakes; the dialog and the headless front end supply real ones.
+
+#include <chrono>
+#include <cstdint>
+
+namespace ostrim {
+
+inline constexpr int kRearmTimer = 101;        // Back and Forth: hold sensor 0 until it runs out
+inline constexpr int kAllTriggeredTimer = 102; // Loop: re-arm every sensor when it runs out
+
+// Thread rule: StartTimer and KillTimer may be called from any thread; expiries are delivered
+// on one thread (the GUI thread in the dialog) by calling the engine's OnTimer.
+class TimerService {
+public:
+    virtual ~TimerService() = default;
+    // Starts the timer, or restarts it from zero with the new period if it is running.
+    virtual void StartTimer(int id, std::chrono::milliseconds period) = 0;
+    virtual void KillTimer(int id) = 0;
+};
+
+class NodeSwitcher {
+public:
+    virtual ~NodeSwitcher() = default;
+    // Switches the node on and, 100 ms later, off; returns only after the whole exchange.
+    // 1 when the base-station port opened, 0 when it did not. Sets its own status text.
+    virtual int SwitchNode(std::uint32_t nodeId) = 0;
+};
+
+// Receives each accepted fix; the trigger engine is the one in the program.
+class PositionConsumer {
+public:
+    virtual ~PositionConsumer() = default;
+    virtual int TriggerOnPosition(double latitude, double longitude) = 0;
+};
+
+} // namespace ostrim
