@@ -1,0 +1,67 @@
+#pragma once
+// The controls that start and steer a run: Start, Trigger On/Off, the mode radios, End of Lap.
+// The front ends (Qt dialog, headless) call these on their GUI thread; the logic lives here.
+
+#include "app/DialogFields.h"
+#include "app/RunState.h"
+#include "sensors/SensorTable.h"
+
+#include <ctime>
+#include <functional>
+#include <string>
+
+namespace ostrim {
+
+// What Start needs of the GPS port: a reader that feeds received characters into the chain.
+class GpsReceiverLink {
+public:
+    virtual ~GpsReceiverLink() = default;
+    // Opens the port and starts reading. 0 on success, else a PortMonitor result code; `error`
+    // receives the errno of the failure (0 if none).
+    virtual int Open(const std::string& path, int& error) = 0;
+    // A reader of an earlier Start is still running.
+    virtual bool Running() const = 0;
+};
+
+// Start's base-station check: open the port, ping, close.
+class BaseStationCheck {
+public:
+    virtual ~BaseStationCheck() = default;
+    enum Result { kOk = 0, kOpenFailed, kPingFailed };
+    virtual Result Check(const std::string& port) = 0;
+};
+
+class RunControl {
+public:
+    using Clock = std::function<std::time_t()>;
+
+    RunControl(RunState& state, SensorTable& table, DialogFields& fields, GpsReceiverLink& gps,
+               BaseStationCheck& baseStation, Clock clock = [] { return std::time(nullptr); });
+
+    enum class StartOutcome {
+        GpsPortFailed,  // message shown; Start stays enabled
+        LogFailed,      // status text set; reader runs; Start stays enabled
+        Running,        // the run is under way; Start is to be disabled for good
+    };
+    // `gpsPort` and `basePort` are the selected entries' texts, empty for no selection.
+    StartOutcome OnStart(const std::string& gpsPort, const std::string& basePort);
+    void OnTriggerOnOff();
+    void OnLoop();
+    void OnBackAndForth();
+    void OnEndOfLap();
+
+    // The message shown when the GPS port does not open, with the system's reason.
+    static std::string GpsPortErrorText(int error);
+
+private:
+    void LoadSensorsOnce();
+
+    RunState& state_;
+    SensorTable& table_;
+    DialogFields& fields_;
+    GpsReceiverLink& gps_;
+    BaseStationCheck& baseStation_;
+    Clock clock_;
+};
+
+} // namespace ostrim
