@@ -56,6 +56,8 @@ public:
     static constexpr std::size_t kMaxSentence = 255;
 
 private:
+    void ReportLogResults(int gpsErr, int rawErr);
+
     RunState& state_;
     DialogFields& fields_;
     GpsLogs& logs_;
@@ -64,6 +66,8 @@ private:
     std::string sentence_;
     bool overlong_ = false;
     std::size_t droppedLines_ = 0;
+    bool gpsLogFailing_ = false;
+    bool rawLogFailing_ = false;
 };
 
 } // namespace ostrim
