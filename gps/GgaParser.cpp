@@ -141,10 +141,9 @@ double NmeaToDegrees(std::string_view field)
     if (!numberStarts)
         return 0.0;
     double number = 0.0;
-    auto [end, ec] = std::from_chars(field.data() + i, field.data() + field.size(), number,
-                                     std::chars_format::general);
-    (void)end;
-    if (ec != std::errc())
+    auto result = std::from_chars(field.data() + i, field.data() + field.size(), number,
+                                  std::chars_format::general);
+    if (result.ec != std::errc())
         return 0.0; // beyond a double's range: no usable position either way
     double v = (negative ? -number : number) / 100.0;
     double d = std::floor(v);
@@ -253,13 +252,14 @@ int GpsInput::ParseGga(std::string_view sentence)
         return reject(kNotGga);
 
     GpsFix fix;
-    std::string_view time = field(2);
-    if (time.empty())
+    // hhmmss.ss; a shorter field gives what it has, a longer one is cut.
+    std::string_view utc = field(2);
+    if (utc.empty())
         return reject("No time in GGA string");
-    fix.timeText = std::string(Slice(time, 0, 2)) + ':' + std::string(Slice(time, 2, 2)) + ':'
-        + std::string(Slice(time, 4, 2));
-    fix.csvTime = std::string(Slice(time, 0, 2)) + ',' + std::string(Slice(time, 2, 2)) + ','
-        + std::string(Slice(time, 4, 5));
+    fix.timeText = std::string(Slice(utc, 0, 2)) + ':' + std::string(Slice(utc, 2, 2)) + ':'
+        + std::string(Slice(utc, 4, 2));
+    fix.csvTime = std::string(Slice(utc, 0, 2)) + ',' + std::string(Slice(utc, 2, 2)) + ','
+        + std::string(Slice(utc, 4, 5));
     fields_.SetText(Field::Time, fix.timeText);
 
     if (field(3).empty())

@@ -46,7 +46,8 @@ public:
 
     std::size_t GpsBacklog() const;
     std::size_t RawBacklog() const;
-    // Records dropped because a backlog was full (only on a very long outage).
+    // Records dropped because a backlog was full (only on a very long outage); the oldest go
+    // first, so what is kept is the most recent stretch of the track.
     std::size_t Dropped() const;
 
 private:
