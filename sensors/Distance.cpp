@@ -25,7 +25,7 @@ constexpr double kHalfPi = std::numbers::pi / 2.0;
 // 1e-10 rad is 0.6 mm on the ground: closer to a pole, tan() of the latitude loses all meaning.
 constexpr double kPoleTolerance = 1e-10;
 // 1e-12 rad of longitude on the auxiliary sphere is 6 micrometres on the ground, far below what a
-// GPS fix resolves; Vincenty's own choice.
+// GPS fix resolves; the usual choice for this method.
 constexpr double kConvergence = 1e-12;
 // Short lines converge in 2 to 5 passes; only nearly antipodal lines need more, and those do not
 // converge at all.

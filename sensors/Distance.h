@@ -19,7 +19,7 @@ namespace ostrim {
 //   reduced latitude stays finite; the result stays finite.
 // - Nearly antipodal positions: Vincenty's iteration does not converge there. It stops as soon as
 //   a pass makes the longitude on the auxiliary sphere exceed pi, or after 50 passes, and the
-//   distance comes from that pass; it can then be off by up to some kilometres.
+//   distance comes from that pass, without the accuracy above. No track is that long.
 // - NaN or infinite arguments give NaN; nothing is reported and nothing loops.
 //
 // Pure: keeps no state; any thread may call it.

@@ -285,20 +285,6 @@ TEST(SensorFileParser, AnyChunking_SameAsWhole)
     }
 }
 
-TEST(ParseSensorText, BinaryNoise_NeverMoreThanCapacity)
-{
-    std::mt19937 random(7);
-    std::uniform_int_distribution<int> byte(0, 255);
-    for (int round = 0; round < 20; ++round) {
-        std::string text;
-        for (int i = 0; i < 100000; ++i) {
-            char c = static_cast<char>(byte(random));
-            text += c;
-        }
-        EXPECT_LE(ParseSensorText(text).size(), 24u);
-    }
-}
-
 // ---------------------------------------------------------------------------------------------
 // Causes and texts
 
