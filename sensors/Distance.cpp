@@ -104,7 +104,8 @@ double GeodesicDistance(double latitude1, double longitude1, double latitude2, d
         const double c = kFOver16 * cosSqAlpha * (4.0 + kF * (4.0 - 3.0 * cosSqAlpha));
         lambda = l + (1.0 - c) * kF * std::sin(alpha) *
                          (sigma + c * sinSigma *
-                                      (cos2SigmaM + c * cosSigma * (2.0 * cos2SigmaM * cos2SigmaM - 1.0)));
+                                      (cos2SigmaM +
+                                       c * cosSigma * (2.0 * cos2SigmaM * cos2SigmaM - 1.0)));
         // Nearly antipodal: the iteration would run away; use this pass.
         if (lambda > kPi)
             break;

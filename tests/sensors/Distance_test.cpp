@@ -36,6 +36,9 @@ TEST_P(GeodesicReference, Reference_WithinTolerance)
     EXPECT_NEAR(back, d, 1e-6) << c.name;
 }
 
+constexpr double kA = 6378137.0; // WGS-84 equatorial radius
+constexpr double kRadiansPerDegree = std::numbers::pi / 180.0;
+
 // 1 mm is what the trigger engine can tell apart at a 10 m threshold with room to spare; the
 // pole-to-pole line gets 2 mm because each pole is moved 1e-10 rad (0.64 mm) by the pole guard.
 const ReferenceCase kReferences[] = {
@@ -44,13 +47,15 @@ const ReferenceCase kReferences[] = {
     {"OneDegreeEachWay", 45.0, 93.0, 46.0, 94.0, 135869.091, 0.001},
     {"SignedLongitudes", 45.26, -93.70, 45.26009, -93.70, 10.002, 0.001},
     // Vincenty's 1975 test line, Flinders Peak to Buninyong.
-    {"FlindersPeakToBuninyong", -(37 + 57 / 60.0 + 3.72030 / 3600), 144 + 25 / 60.0 + 29.52440 / 3600,
-     -(37 + 39 / 60.0 + 10.15610 / 3600), 143 + 55 / 60.0 + 35.38390 / 3600, 54972.271, 0.001},
+    {"FlindersPeakToBuninyong",
+     -(37 + 57 / 60.0 + 3.72030 / 3600), 144 + 25 / 60.0 + 29.52440 / 3600,
+     -(37 + 39 / 60.0 + 10.15610 / 3600), 143 + 55 / 60.0 + 35.38390 / 3600,
+     54972.271, 0.001},
     // Nearly antipodal: the first pass overshoots pi and the iteration stops there.
     {"NearlyAntipodal", 0.0, 0.0, 0.5, 179.7, 19930468.034, 0.001},
     // Regression: along the equator asin() was handed 1 + 1 ulp and gave NaN. Exact value a * dL.
-    {"AlongEquator", 0.0, 0.0, 0.0, 0.0001, 6378137.0 * 0.0001 * std::numbers::pi / 180.0, 0.001},
-    {"AlongEquatorFarther", 0.0, 10.0, 0.0, 10.5, 6378137.0 * 0.5 * std::numbers::pi / 180.0, 0.001},
+    {"AlongEquator", 0.0, 0.0, 0.0, 0.0001, kA * 0.0001 * kRadiansPerDegree, 0.001},
+    {"AlongEquatorFarther", 0.0, 10.0, 0.0, 10.5, kA * 0.5 * kRadiansPerDegree, 0.001},
     // Twice WGS-84's quarter meridian, 10001965.7293 m.
     {"PoleToPole", 90.0, 0.0, -90.0, 0.0, 20003931.4586, 0.002},
 };

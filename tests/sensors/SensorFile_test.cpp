@@ -228,7 +228,8 @@ TEST(ParseSensorText, ThousandLines_ValidOnesInOrder)
             char line[64];
             std::snprintf(line, sizeof line, "45.%04d 93.%04d c %X\n", i, i, i);
             text += line;
-            expected.push_back({45.0 + i / 10000.0, 93.0 + i / 10000.0, static_cast<std::uint32_t>(i)});
+            double fraction = i / 10000.0;
+            expected.push_back({45.0 + fraction, 93.0 + fraction, static_cast<std::uint32_t>(i)});
         } else {
             text += "# not a sensor line " + std::to_string(i) + "\n";
         }
@@ -266,7 +267,8 @@ TEST(SensorFileParser, AnyChunking_SameAsWhole)
 {
     // Chunk edges fall everywhere, including between a '\r' and its '\n'.
     std::mt19937 random(20240611);
-    std::string text = Lines({kLineA, "junk line", "  ", kLineB, "1 2 3 4"}, "\r\n") + "\r5 6 7 8\r";
+    std::string text = Lines({kLineA, "junk line", "  ", kLineB, "1 2 3 4"}, "\r\n");
+    text += "\r5 6 7 8\r";
     std::uniform_int_distribution<int> byte(0, 255);
     for (int i = 0; i < 2000; ++i) {
         char c = static_cast<char>(byte(random));
@@ -326,7 +328,8 @@ TEST(FileErrorText, Table_PutsPathInPlace)
         {FileErrorCause::FileNotFound, p + " was not found."},
         {FileErrorCause::BadPath, p + " contains an invalid path."},
         {FileErrorCause::AccessDenied, "Access to " + p + " was denied."},
-        {FileErrorCause::SharingViolation, "A sharing violation occurred while accessing " + p + "."},
+        {FileErrorCause::SharingViolation,
+         "A sharing violation occurred while accessing " + p + "."},
         {FileErrorCause::TooManyOpenFiles,
          p + " could not be opened because there are too many open files."},
         {FileErrorCause::Generic, "An unknown error occurred while accessing " + p + "."},
@@ -359,7 +362,8 @@ protected:
         EXPECT_EQ(table.nodeId[0], 0xABCDu);
         EXPECT_EQ(table.triggered[0].load(), 1);
     }
-    void ExpectFailure(const SensorLoadResult& result, FileErrorCause cause, const std::string& text)
+    void ExpectFailure(const SensorLoadResult& result, FileErrorCause cause,
+                       const std::string& text)
     {
         EXPECT_EQ(result.cause, cause);
         EXPECT_EQ(result.message, text);
@@ -547,8 +551,8 @@ TEST_F(LoadSensorFileTest, ReadFailsPartWay_ReportsAndKeepsTable)
     g_readCalls = 0;
     g_failErrno = EIO;
     g_failAtCall = 4; // after the first line has been read whole
-    ExpectFailure(LoadSensorFile(path, table, state, fields, ReadThenFail),
-                  FileErrorCause::Generic, "An unknown error occurred while accessing " + path + ".");
+    ExpectFailure(LoadSensorFile(path, table, state, fields, ReadThenFail), FileErrorCause::Generic,
+                  "An unknown error occurred while accessing " + path + ".");
 }
 
 TEST_F(LoadSensorFileTest, ReadInterrupted_Retried)

@@ -77,7 +77,8 @@ public:
         for (;;) {
             auto next = timers_.end();
             for (auto it = timers_.begin(); it != timers_.end(); ++it) {
-                if (it->second.due <= until && (next == timers_.end() || it->second.due < next->second.due))
+                const ms due = it->second.due;
+                if (due <= until && (next == timers_.end() || due < next->second.due))
                     next = it;
             }
             if (next == timers_.end())

@@ -38,6 +38,16 @@ Position TrackSensor(int i)
 }
 constexpr std::uint32_t kFirstNode = 0x4070BF70;
 
+double Metres(Position a, Position b)
+{
+    return GeodesicDistance(a.latitude, a.longitude, b.latitude, b.longitude);
+}
+
+std::string TraceOf(Position vehicle, Position sensor)
+{
+    return "Distance is: " + std::to_string(static_cast<int>(Metres(vehicle, sensor))) + "\n";
+}
+
 // 4 m from sensor i, on the side where both coordinate numbers are smaller.
 Position Near(int i)
 {
@@ -78,7 +88,8 @@ protected:
     }
     Texts Fired(int i) // the status texts of a Back and Forth firing of track sensor i
     {
-        return {NearerSensorText(kFirstNode + i), RecordingNodeSwitcher::SuccessText(kFirstNode + i)};
+        const std::uint32_t node = kFirstNode + i;
+        return {NearerSensorText(node), RecordingNodeSwitcher::SuccessText(node)};
     }
 
     RunState state;
@@ -128,7 +139,7 @@ TEST_F(TriggerEngineTest, Loop_TwoInRangeInOneFix_BothFireLowerIndexFirst)
     const Position vehicle{45.26, 93.70};
     const Position p{45.26003, 93.70003};
     const Position q{45.26005, 93.70001};
-    ASSERT_LT(GeodesicDistance(vehicle.latitude, vehicle.longitude, q.latitude, q.longitude), 10.0);
+    ASSERT_LT(Metres(vehicle, q), 10.0);
     Add(q, 0x11);
     Add(p, 0x22);
     Add(TrackSensor(5), 0x33);
@@ -172,8 +183,8 @@ TEST_F(TriggerEngineTest, Loop_TraceLines_OnePerSensorPerFix)
     // 135869.091 m and 10.002 m (see the distance tests), cut to whole metres.
     const Texts expected = {
         "Distance is: 135869\n",
-        "Distance is: " + std::to_string(static_cast<int>(GeodesicDistance(45.0, 93.0, 45.26009, 93.70))) + "\n",
-        "Distance is: " + std::to_string(static_cast<int>(GeodesicDistance(45.26, 93.70, 46.0, 94.0))) + "\n",
+        TraceOf({45.0, 93.0}, {45.26009, 93.70}),
+        TraceOf({45.26, 93.70}, {46.0, 94.0}),
         "Distance is: 10\n",
     };
     EXPECT_EQ(traces, expected);
@@ -211,7 +222,7 @@ TEST_F(TriggerEngineTest, DistanceAtThreshold_DoesNotFire)
 {
     const Position vehicle = Near(0);
     const Position s = TrackSensor(0);
-    const double d = GeodesicDistance(vehicle.latitude, vehicle.longitude, s.latitude, s.longitude);
+    const double d = Metres(vehicle, s);
     LoadTrack(1);
     for (int loop : {1, 0}) {
         SCOPED_TRACE(loop ? "Loop" : "Back and Forth");
@@ -234,8 +245,8 @@ TEST_F(TriggerEngineTest, AroundTenMetres_FiresOnlyBelow)
     const Position vehicle{45.26, 93.70};
     const Position justBeyond{45.26009, 93.7000000001};
     const Position justWithin{45.2600899, 93.7000000001};
-    const double beyond = GeodesicDistance(vehicle.latitude, vehicle.longitude, justBeyond.latitude, justBeyond.longitude);
-    const double within = GeodesicDistance(vehicle.latitude, vehicle.longitude, justWithin.latitude, justWithin.longitude);
+    const double beyond = Metres(vehicle, justBeyond);
+    const double within = Metres(vehicle, justWithin);
     ASSERT_GT(beyond, 10.0);
     ASSERT_LT(within, 10.0);
     ASSERT_GT(within, 9.99);
@@ -263,8 +274,7 @@ TEST_F(TriggerEngineTest, WrongSide_DoesNotFireInEitherMode)
     LoadTrack(1);
     for (const auto& c : cases) {
         const Position vehicle{s.latitude + c.dLatitude, s.longitude + c.dLongitude};
-        const double d = GeodesicDistance(vehicle.latitude, vehicle.longitude, s.latitude, s.longitude);
-        ASSERT_LT(d, 6.0) << c.name;
+        ASSERT_LT(Metres(vehicle, s), 6.0) << c.name;
         for (int loop : {1, 0}) {
             state.loopMode = loop;
             state.nextIndex = -1;
