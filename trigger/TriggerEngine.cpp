@@ -104,18 +104,14 @@ int TriggerEngine::CheckAllTriggered(int n)
     return 1;
 }
 
-bool TriggerEngine::StepNextIndex(int n)
+bool TriggerEngine::StepNextIndex(int n, std::int32_t fired)
 {
-    // The stored value, not the one read for the tests: the GUI thread may have set it to -1
-    // during the switch, which then steps on to 0. Only this thread adds, so the stored value
-    // is below n here.
-    const std::int32_t stepped = state_.nextIndex.fetch_add(1) + 1;
-    if (stepped != n)
-        return false;
-    // A reset to -1 that lands between the add and here stands.
-    std::int32_t expected = n;
-    state_.nextIndex.compare_exchange_strong(expected, 0);
-    return true;
+    // Step on from the sensor just fired. Should the operator have reset the pass (Trigger off,
+    // the Back and Forth radio) while the node was switching, the reset stands: the next firing
+    // is found by a fresh search, as it would be had the button been pressed a moment later.
+    const std::int32_t next = fired + 1 == n ? 0 : fired + 1;
+    std::int32_t expected = fired;
+    return state_.nextIndex.compare_exchange_strong(expected, next) && next == 0;
 }
 
 int TriggerEngine::BackAndForthMode(int n, double latitude, double longitude)
@@ -136,7 +132,7 @@ int TriggerEngine::BackAndForthMode(int n, double latitude, double longitude)
             return 0;
         state_.nextIndex.store(found);
         switcher_.SwitchNode(table_.nodeId[found]);
-        StepNextIndex(n);
+        StepNextIndex(n, found);
         return 1;
     }
 
@@ -153,7 +149,7 @@ int TriggerEngine::BackAndForthMode(int n, double latitude, double longitude)
     if (k != 0 || state_.rearmed.load() != 0) {
         fields_.SetText(Field::Status, NearerSensorText(table_.nodeId[k]));
         switcher_.SwitchNode(table_.nodeId[k]);
-        if (StepNextIndex(n))
+        if (StepNextIndex(n, k))
             state_.rearmed.store(0);
         return 1;
     }

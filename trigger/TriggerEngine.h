@@ -46,9 +46,9 @@ private:
     int BackAndForthMode(int n, double latitude, double longitude);
     int CheckAllTriggered(int n);
     bool InRange(int i, double latitude, double longitude, bool trace);
-    // Moves nextIndex past the sensor just fired, wrapping to 0 after the last one.
-    // True when it wrapped.
-    bool StepNextIndex(int n);
+    // Moves nextIndex past the sensor just fired, wrapping to 0 after the last one, unless the
+    // operator reset it meanwhile. True when it wrapped.
+    bool StepNextIndex(int n, std::int32_t fired);
     int LoadedCount() const;
 
     RunState& state_;

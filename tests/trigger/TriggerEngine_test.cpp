@@ -510,23 +510,30 @@ TEST(DistanceTraceLine, WholeMetresAndDefinedExtremes)
 // ---------------------------------------------------------------------------------------------
 // The GUI thread resetting nextIndex while the engine fires
 
-TEST_F(TriggerEngineTest, ResetDuringSwitch_AddsToStoredValue)
+TEST_F(TriggerEngineTest, ResetDuringSwitch_TheResetStands)
 {
     LoadTrack(3);
     BackAndForth();
     switcher.duringSwitch = [this](std::uint32_t) { state.nextIndex = -1; };
-    // The later step adds 1 to the stored value, not to the index it tested: a reset that lands
-    // while a sensor is switched steps on to 0, never past the table.
+    // The operator's reset that lands while a sensor is switched is not undone by the step
+    // after it: the next firing comes from a fresh search.
     for (int k : {1, 2}) {
         state.nextIndex = k;
+        state.rearmed = 1;
         AtSensor(k);
-        EXPECT_EQ(state.nextIndex.load(), 0) << k;
+        EXPECT_EQ(state.nextIndex.load(), -1) << k;
+        EXPECT_EQ(state.rearmed.load(), 1) << "no wrap happened, so rearmed stays: " << k;
     }
     // The same in a search that finds the last sensor.
     state.nextIndex = -1;
     AtSensor(2);
-    EXPECT_EQ(state.nextIndex.load(), 0);
+    EXPECT_EQ(state.nextIndex.load(), -1);
     EXPECT_EQ(switcher.Switched(), Nodes({1, 2, 2}));
+
+    // Without a reset the step goes on as usual and wraps after the last sensor.
+    switcher.duringSwitch = nullptr;
+    AtSensor(2);
+    EXPECT_EQ(state.nextIndex.load(), 0);
 }
 
 TEST_F(TriggerEngineTest, ConcurrentResets_NextIndexNeverLeavesRange)
