@@ -2,6 +2,7 @@
 
 #include "platform/posix/Deadline.h"
 #include "platform/posix/Poll.h"
+#include "platform/posix/RawTermios.h"
 
 #include <fcntl.h>
 #include <linux/serial.h>
@@ -85,6 +86,30 @@ bool IsNoModemLines(int error)
     return error == ENOTTY || error == EINVAL;
 }
 
+bool MakeRaw(const SerialSettings& settings, termios* tio)
+{
+    speed_t speed;
+    tcflag_t size;
+    if (!SpeedOf(settings.baudRate, &speed) || !SizeFlag(settings.byteSize, &size))
+        return false;
+    tio->c_iflag &= ~static_cast<tcflag_t>(IGNBRK | BRKINT | PARMRK | ISTRIP | INLCR | IGNCR |
+                                           ICRNL | IXON | IXOFF | IXANY | IMAXBEL | IUTF8 |
+                                           IGNPAR | INPCK);
+    tio->c_oflag &= ~static_cast<tcflag_t>(OPOST);
+    tio->c_lflag &= ~static_cast<tcflag_t>(ECHO | ECHOE | ECHOK | ECHONL | ICANON | ISIG | IEXTEN);
+    tio->c_cflag &= ~static_cast<tcflag_t>(CSIZE | PARENB | PARODD | CMSPAR | CSTOPB | CRTSCTS);
+    tio->c_cflag |= CLOCAL | CREAD | size;
+    if (settings.parity != Parity::None) {
+        tio->c_cflag |= PARENB;
+        tio->c_iflag |= INPCK;
+        if (settings.parity == Parity::Odd)
+            tio->c_cflag |= PARODD;
+    }
+    tio->c_cc[VMIN] = 1;
+    tio->c_cc[VTIME] = 0;
+    return ::cfsetispeed(tio, speed) == 0 && ::cfsetospeed(tio, speed) == 0;
+}
+
 bool IsSupportedBaudRate(int baudRate)
 {
     speed_t unused;
@@ -127,31 +152,11 @@ int SerialDevice::Configure(const SerialSettings& settings)
 {
     if (!fd_)
         return EBADF;
-    speed_t speed;
-    tcflag_t size;
-    if (!SpeedOf(settings.baudRate, &speed) || !SizeFlag(settings.byteSize, &size))
-        return EINVAL;
-
     termios tio{};
     if (::tcgetattr(fd_.Get(), &tio) < 0)
         return errno;
-    tio.c_iflag &= ~static_cast<tcflag_t>(IGNBRK | BRKINT | PARMRK | ISTRIP | INLCR | IGNCR |
-                                          ICRNL | IXON | IXOFF | IXANY | IMAXBEL | IUTF8 | IGNPAR);
-    tio.c_iflag &= ~static_cast<tcflag_t>(INPCK);
-    tio.c_oflag &= ~static_cast<tcflag_t>(OPOST);
-    tio.c_lflag &= ~static_cast<tcflag_t>(ECHO | ECHOE | ECHOK | ECHONL | ICANON | ISIG | IEXTEN);
-    tio.c_cflag &= ~static_cast<tcflag_t>(CSIZE | PARENB | PARODD | CMSPAR | CSTOPB | CRTSCTS);
-    tio.c_cflag |= CLOCAL | CREAD | size;
-    if (settings.parity != Parity::None) {
-        tio.c_cflag |= PARENB;
-        tio.c_iflag |= INPCK;
-        if (settings.parity == Parity::Odd)
-            tio.c_cflag |= PARODD;
-    }
-    tio.c_cc[VMIN] = 1;
-    tio.c_cc[VTIME] = 0;
-    if (::cfsetispeed(&tio, speed) < 0 || ::cfsetospeed(&tio, speed) < 0)
-        return errno;
+    if (!MakeRaw(settings, &tio))
+        return EINVAL;
     while (::tcsetattr(fd_.Get(), TCSANOW, &tio) < 0) {
         if (errno != EINTR)
             return errno;
@@ -168,7 +173,8 @@ int SerialDevice::Configure(const SerialSettings& settings)
                 (now.c_iflag & kInput) == (tio.c_iflag & kInput) &&
                 (now.c_oflag & OPOST) == (tio.c_oflag & OPOST) &&
                 (now.c_cflag & kControl) == (tio.c_cflag & kControl) &&
-                ::cfgetispeed(&now) == speed && ::cfgetospeed(&now) == speed;
+                ::cfgetispeed(&now) == ::cfgetispeed(&tio) &&
+                ::cfgetospeed(&now) == ::cfgetospeed(&tio);
     return same ? 0 : EINVAL;
 }
 
