@@ -238,6 +238,7 @@ int PortMonitor::Open(const char* path, int baudRate, int parity, int byteSize, 
     m.readCount = 0;
     m.readWanted.store(true); // the first read goes out as soon as the thread runs
     m.running.store(true);
+    m.lastError = 0; // before the thread runs: it may outlive this call's view of `m`
     try {
         std::lock_guard lock(m.joinMutex);
         m.thread = std::thread([self = impl_] { self->Loop(); });
@@ -247,7 +248,6 @@ int PortMonitor::Open(const char* path, int baudRate, int parity, int byteSize, 
         m.lastError = e.code().value();
         return kNoEvents;
     }
-    m.lastError = 0;
     return kOk;
 }
 

@@ -8,12 +8,14 @@
 //   4 ring while the ring indicator is on
 //   5 carrier detect came on          6 carrier detect went off
 //
-// Thread rule: SetCallback and Open are called before the thread runs, from one thread.
-// The callback runs on the monitor thread; GetReadBuffer and GetReadCount are valid inside it.
-// RequestNextRead and Stop may be called from any thread. Stop (and the destructor) return only
-// after the thread has ended, so no callback runs afterwards; they wait for a callback in
-// progress, so a callback must never wait for the thread that stops the monitor. Called from
-// the callback itself, Stop (or the destructor) only asks the thread to end after it returns.
+// Thread rule: SetCallback only while no thread runs (before Open, or after Stop); Open from
+// the owner's thread, never from the callback (a running thread is ended first). The callback
+// runs on the monitor thread; GetReadBuffer and GetReadCount are valid inside it.
+// RequestNextRead and Stop may be called from any thread, the callback included. Stop (and the
+// destructor) return only after the thread has ended, so no callback runs afterwards; they wait
+// for a callback in progress, so a callback must never wait for the thread that stops the
+// monitor. Called from the callback itself, Stop (or the destructor) only asks the thread to
+// end once the callback returns.
 //
 // The port is read in bursts into the monitor's own buffer; the consumer still gets one
 // character per code 3, and the next only after RequestNextRead. Several requests before the

@@ -38,6 +38,7 @@ struct Consumer {
         if (code == 3) {
             std::int32_t count = monitor->GetReadCount();
             char c = monitor->GetReadBuffer()[0];
+            bool request = self->requestInCallback; // the test may end once `chars` is full
             if (self->onChar)
                 self->onChar(monitor, c);
             {
@@ -45,16 +46,17 @@ struct Consumer {
                 if (count != 1)
                     ++self->wrongCounts;
                 self->chars += c;
+                self->changed.notify_all();
             }
-            if (self->requestInCallback)
+            if (request)
                 monitor->RequestNextRead();
         } else {
             if (self->onCode)
                 self->onCode(monitor, code);
             std::lock_guard lock(self->mutex);
             self->codes.push_back(code);
+            self->changed.notify_all();
         }
-        self->changed.notify_all();
     }
 
     bool WaitFor(const std::function<bool()>& done, std::chrono::milliseconds timeout)
@@ -342,6 +344,8 @@ TEST_F(PortMonitorTest, DestroyedFromTheCallback_ThreadEndsAndReleasesThePort)
         std::this_thread::sleep_for(5ms);
     EXPECT_TRUE(device.IsOpen());
     EXPECT_EQ(after.load(), 0) << "delivered after its monitor was destroyed";
+    EXPECT_EQ(consumer.Chars(), "a!");
+    EXPECT_EQ(consumer.Codes(), std::vector<int>{0}) << "no code 1 to a destroyed monitor's owner";
 }
 
 TEST_F(PortMonitorTest, OpenWhileRunning_EndsTheFirstThreadThenStartsAgain)
@@ -349,7 +353,7 @@ TEST_F(PortMonitorTest, OpenWhileRunning_EndsTheFirstThreadThenStartsAgain)
     PortMonitor monitor;
     ASSERT_EQ(OpenMonitor(monitor), PortMonitor::kOk);
     ASSERT_TRUE(consumer.WaitForCode(0));
-    ASSERT_EQ(OpenMonitor(monitor), PortMonitor::kOk);
+    ASSERT_EQ(monitor.Open(pty.SlavePath().c_str(), 38400, 0, 8, 1), PortMonitor::kOk);
     ASSERT_TRUE(WriteToMaster(pty, Text("z")));
     ASSERT_TRUE(consumer.WaitForChars(1));
     EXPECT_EQ(consumer.Codes(), (std::vector<int>{0, 1, 0}));
