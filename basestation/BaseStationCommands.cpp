@@ -90,7 +90,8 @@ std::uint32_t ParseNodeIdText(const std::string& text)
     // the first other character, wrapping modulo 2^32.
     std::size_t i = 0;
     // The C locale's white space, whatever locale the front end has set.
-    while (i < text.size() && std::string_view(" \t\n\v\f\r").find(text[i]) != std::string_view::npos)
+    constexpr std::string_view kSpace = " \t\n\v\f\r";
+    while (i < text.size() && kSpace.find(text[i]) != std::string_view::npos)
         ++i;
     bool negative = false;
     if (i < text.size() && (text[i] == '+' || text[i] == '-'))

@@ -13,7 +13,10 @@ public:
     using Clock = std::chrono::steady_clock; // CLOCK_MONOTONIC
 
     static Deadline Never() { return Deadline(Clock::time_point::max()); }
-    static Deadline After(Clock::duration timeFromNow) { return Deadline(Clock::now() + timeFromNow); }
+    static Deadline After(Clock::duration timeFromNow)
+    {
+        return Deadline(Clock::now() + timeFromNow);
+    }
     static Deadline At(Clock::time_point when) { return Deadline(when); }
 
     bool IsNever() const { return when_ == Clock::time_point::max(); }

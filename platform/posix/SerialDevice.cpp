@@ -267,8 +267,8 @@ int SerialDevice::Read(std::uint8_t* buffer, std::size_t count, ReadTimeouts tim
     return 0;
 }
 
-int SerialDevice::Write(const std::uint8_t* bytes, std::size_t count, std::chrono::milliseconds stall,
-                        std::size_t* written)
+int SerialDevice::Write(const std::uint8_t* bytes, std::size_t count,
+                        std::chrono::milliseconds stall, std::size_t* written)
 {
     *written = 0;
     if (!fd_)

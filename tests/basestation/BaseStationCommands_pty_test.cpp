@@ -211,7 +211,8 @@ TEST_F(BaseStationCommandsTest, SwitchNode_OnThenOffAtLeastAPulseApart)
     EXPECT_EQ(fields.Status(), "Node 1081130875 success");
     std::vector<std::uint8_t> expected =
         RadioFrameBuilder().MakeTxRequest(Bytes({0xFE, 0x01}), 0x4070BF7B);
-    std::vector<std::uint8_t> off = RadioFrameBuilder().MakeTxRequest(Bytes({0xFE, 0x00}), 0x4070BF7B);
+    std::vector<std::uint8_t> off =
+        RadioFrameBuilder().MakeTxRequest(Bytes({0xFE, 0x00}), 0x4070BF7B);
     expected.insert(expected.end(), off.begin(), off.end());
     ASSERT_EQ(station.Received(), expected);
     std::vector<Clock::time_point> times = station.Times();

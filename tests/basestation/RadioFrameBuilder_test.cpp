@@ -46,7 +46,7 @@ TEST(RadioFrameBuilder, NodeCommands_MatchTheWireBytes)
         {0xFFFFFFFF, true, "7E 00 0D 00 01 00 13 A2 00 FF FF FF FF 00 FE 01 4E"},
     };
     for (const FrameCase& c : cases)
-        EXPECT_EQ(Hex(NodeCommand(c.nodeId, c.on)), c.wire) << std::hex << c.nodeId << " on " << c.on;
+        EXPECT_EQ(Hex(NodeCommand(c.nodeId, c.on)), c.wire) << std::hex << c.nodeId << " " << c.on;
 }
 
 TEST(RadioFrameBuilder, AnyNodeId_SeventeenBytesSummingToFF)

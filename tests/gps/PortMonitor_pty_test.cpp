@@ -381,10 +381,12 @@ TEST(LineWatchCodes, ChangesGiveTheirCodes)
         {"ring held", lines(true, false), lines(true, false), {}},
         {"ring ends", lines(true, false), lines(false, false), {}},
         {"ring and carrier", lines(false, false), lines(true, true), {4, 5}},
-        {"second ring seen by count", lines(true, false, true, 1), lines(true, false, true, 2), {4}},
-        {"ring over before the look", lines(false, false, true, 1), lines(false, false, true, 2), {}},
-        {"carrier blinked off and on", lines(false, true, true, 0, 4), lines(false, true, true, 0, 6),
-         {5}},
+        {"second ring seen by count", lines(true, false, true, 1), lines(true, false, true, 2),
+         {4}},
+        {"ring over before the look", lines(false, false, true, 1),
+         lines(false, false, true, 2), {}},
+        {"carrier blinked off and on", lines(false, true, true, 0, 4),
+         lines(false, true, true, 0, 6), {5}},
     };
     for (const Case& c : cases)
         EXPECT_EQ(LineWatchCodes(c.before, c.now), c.codes) << c.name;

@@ -21,8 +21,8 @@ std::string Timestamp(std::chrono::system_clock::time_point time)
     std::time_t seconds = std::chrono::system_clock::to_time_t(time);
     std::tm local{};
     ::localtime_r(&seconds, &local);
-    auto ms = std::chrono::duration_cast<std::chrono::milliseconds>(time.time_since_epoch()).count() %
-              1000;
+    using std::chrono::milliseconds;
+    auto ms = std::chrono::duration_cast<milliseconds>(time.time_since_epoch()).count() % 1000;
     char text[32];
     std::snprintf(text, sizeof text, "%02d:%02d:%02d.%03d", local.tm_hour, local.tm_min,
                   local.tm_sec, static_cast<int>(ms < 0 ? ms + 1000 : ms));
@@ -143,7 +143,8 @@ void FrameDecoder::FinishFrame(Clock::time_point now, std::vector<Decoded>* out)
         char reason[80] = "not a node command";
         if (!checksumOk)
             std::snprintf(reason, sizeof reason,
-                          "not a node command, bad checksum 0x%02X, expected 0x%02X", got, expected);
+                          "not a node command, bad checksum 0x%02X, expected 0x%02X", got,
+                          expected);
         d.line = Timestamp(now) + "  BAD FRAME (" + reason + "): " + HexBytes(f.data(), f.size());
     }
     out->push_back(std::move(d));
@@ -157,8 +158,8 @@ void FrameDecoder::FlushStray(Clock::time_point now, std::vector<Decoded>* out)
     Decoded d{.kind = Decoded::Kind::StrayBytes, .strayCount = stray_.size()};
     std::size_t shown = stray_.size() < kStrayShown ? stray_.size() : kStrayShown;
     d.line = Timestamp(now) + "  " + std::to_string(stray_.size()) + " STRAY BYTE" +
-             (stray_.size() == 1 ? "" : "S") + " outside a frame: " + HexBytes(stray_.data(), shown) +
-             (shown < stray_.size() ? " ..." : "");
+             (stray_.size() == 1 ? "" : "S") + " outside a frame: " +
+             HexBytes(stray_.data(), shown) + (shown < stray_.size() ? " ..." : "");
     out->push_back(std::move(d));
     stray_.clear();
 }
