@@ -53,7 +53,8 @@ struct GpsReceiverSim::Impl {
     void Run();
     // Waits until `when`; false when stopped, and `*interrupted` when a new job came.
     bool WaitUntil(SteadyClock::time_point when, bool* interrupted);
-    bool Send(const std::string& sentence);
+    enum class SendResult { Sent, Stopped, Failed };
+    SendResult Send(const std::string& sentence);
     void Give(Job job);
 };
 
@@ -68,7 +69,7 @@ bool GpsReceiverSim::Impl::WaitUntil(SteadyClock::time_point when, bool* interru
     return true;
 }
 
-bool GpsReceiverSim::Impl::Send(const std::string& sentence)
+GpsReceiverSim::Impl::SendResult GpsReceiverSim::Impl::Send(const std::string& sentence)
 {
     auto bytes = reinterpret_cast<const std::uint8_t*>(sentence.data());
     std::size_t done = 0;
@@ -76,15 +77,15 @@ bool GpsReceiverSim::Impl::Send(const std::string& sentence)
         std::size_t written = 0;
         // Short stalls, so that a stop is seen while the program is not reading.
         if (pty.WriteMaster(bytes + done, sentence.size() - done, 100ms, &written) != 0)
-            return true; // the tty is gone; nothing to do but carry on until stopped
+            return SendResult::Failed;
         done += written;
         if (done < sentence.size()) {
             PollEntry wait{.fd = stop.Fd(), .wantRead = true};
             if (PollUntil({&wait, 1}, Deadline::After(0ms)) != 0 || wait.readable)
-                return false;
+                return SendResult::Stopped;
         }
     }
-    return true;
+    return SendResult::Sent;
 }
 
 void GpsReceiverSim::Impl::Run()
@@ -127,9 +128,12 @@ void GpsReceiverSim::Impl::Run()
                 finished.store(true);
             continue;
         }
-        if (!Send(*sentence))
+        SendResult result = Send(*sentence);
+        if (result == SendResult::Stopped)
             return;
-        ++sent;
+        // A failed write (the tty gone, which the spare slave prevents) loses only that line.
+        if (result == SendResult::Sent)
+            ++sent;
         ++k;
     }
 }
