@@ -169,26 +169,38 @@ TEST_F(PortMonitorTest, HeldPort_OrdinaryUserIsRefusedAndReopensAfterStop)
 TEST_F(PortMonitorTest, Characters_OnePerDeliveryInOrderPacedByTheConsumer)
 {
     consumer.requestInCallback = false;
+    std::atomic<bool> inCallback{false};
+    std::atomic<bool> release{false};
+    consumer.onChar = [&](PortMonitor*, char c) {
+        if (c != '$')
+            return;
+        inCallback.store(true);
+        while (!release.load())
+            std::this_thread::sleep_for(1ms);
+    };
     PortMonitor monitor;
     ASSERT_EQ(OpenMonitor(monitor), PortMonitor::kOk);
     ASSERT_TRUE(consumer.WaitForCode(0));
     ASSERT_TRUE(WriteToMaster(pty, Text("$GP\r\n")));
-    ASSERT_TRUE(consumer.WaitForChars(1));
-    std::this_thread::sleep_for(100ms);
-    EXPECT_EQ(consumer.Chars(), "$") << "delivered without a request";
 
-    // Requests before the thread gets to them count as one.
+    // Requests made while the thread is busy with a character count as one.
+    auto until = Clock::now() + 2s;
+    while (!inCallback.load() && Clock::now() < until)
+        std::this_thread::sleep_for(1ms);
+    ASSERT_TRUE(inCallback.load());
     monitor.RequestNextRead();
     monitor.RequestNextRead();
     monitor.RequestNextRead();
+    release.store(true);
     ASSERT_TRUE(consumer.WaitForChars(2));
     std::this_thread::sleep_for(100ms);
-    EXPECT_EQ(consumer.Chars(), "$G");
+    EXPECT_EQ(consumer.Chars(), "$G") << "delivered without a request";
 
     for (int i = 0; i < 3; ++i) {
         monitor.RequestNextRead();
         ASSERT_TRUE(consumer.WaitForChars(3 + i));
     }
+    std::this_thread::sleep_for(50ms);
     EXPECT_EQ(consumer.Chars(), "$GP\r\n");
     EXPECT_EQ(consumer.wrongCounts, 0);
     EXPECT_EQ(consumer.Codes(), std::vector<int>{0}) << "no line codes from a pseudo-terminal";
