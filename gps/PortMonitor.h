@@ -20,7 +20,7 @@
 // The port is read in bursts into the monitor's own buffer; the consumer still gets one
 // character per code 3, and the next only after RequestNextRead. Several requests before the
 // thread gets to them count as one. Characters not yet asked for wait in that buffer and in
-// the driver's queue; none are dropped.
+// the driver's queue; none are dropped while the monitor runs (Stop discards the buffer).
 //
 // A port error (device unplugged, the other side of a pseudo-terminal closed) ends the thread
 // with code 1. Line watch reports ring and carrier-detect changes where the device has modem

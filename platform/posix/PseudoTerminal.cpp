@@ -1,6 +1,7 @@
 #include "platform/posix/PseudoTerminal.h"
 
 #include "platform/posix/Deadline.h"
+#include "platform/posix/FdIo.h"
 #include "platform/posix/Poll.h"
 
 #include <fcntl.h>
@@ -54,17 +55,7 @@ int PseudoTerminal::GiveSlaveTo(uid_t uid, gid_t gid) const
 
 int PseudoTerminal::ReadMaster(std::uint8_t* buffer, std::size_t size, std::size_t* got) const
 {
-    *got = 0;
-    for (;;) {
-        ssize_t n = ::read(master_.Get(), buffer, size);
-        if (n >= 0) {
-            *got = static_cast<std::size_t>(n);
-            return 0;
-        }
-        if (errno == EINTR)
-            continue;
-        return errno == EAGAIN ? 0 : errno;
-    }
+    return ReadNow(master_.Get(), buffer, size, got);
 }
 
 int PseudoTerminal::ReadMaster(std::uint8_t* buffer, std::size_t size,
@@ -80,28 +71,7 @@ int PseudoTerminal::ReadMaster(std::uint8_t* buffer, std::size_t size,
 int PseudoTerminal::WriteMaster(const std::uint8_t* bytes, std::size_t count,
                                 std::chrono::milliseconds stall, std::size_t* written) const
 {
-    *written = 0;
-    Deadline stuck = Deadline::After(stall);
-    while (*written < count) {
-        ssize_t n = ::write(master_.Get(), bytes + *written, count - *written);
-        if (n > 0) {
-            *written += static_cast<std::size_t>(n);
-            stuck = Deadline::After(stall);
-            continue;
-        }
-        if (n < 0 && errno == EINTR)
-            continue;
-        if (n < 0 && errno != EAGAIN)
-            return errno;
-        if (stuck.Expired())
-            break;
-        PollEntry entry{.fd = master_.Get(), .wantWrite = true};
-        if (int err = PollUntil({&entry, 1}, stuck))
-            return err;
-        if (!entry.Ready())
-            break;
-    }
-    return 0;
+    return WriteAll(master_.Get(), bytes, count, stall, written);
 }
 
 void PseudoTerminal::CloseMaster()

@@ -1,6 +1,7 @@
 #include "platform/posix/SerialDevice.h"
 
 #include "platform/posix/Deadline.h"
+#include "platform/posix/FdIo.h"
 #include "platform/posix/Poll.h"
 #include "platform/posix/RawTermios.h"
 
@@ -224,20 +225,7 @@ int SerialDevice::GetModemLines(ModemLines* lines) const
 int SerialDevice::ReadAvailable(std::uint8_t* buffer, std::size_t size, std::size_t* got)
 {
     *got = 0;
-    if (!fd_)
-        return EBADF;
-    for (;;) {
-        ssize_t n = ::read(fd_.Get(), buffer, size);
-        if (n > 0) {
-            *got = static_cast<std::size_t>(n);
-            return 0;
-        }
-        if (n == 0)
-            return size == 0 ? 0 : EIO; // end of file: the other side is gone
-        if (errno == EINTR)
-            continue;
-        return errno == EAGAIN ? 0 : errno;
-    }
+    return fd_ ? ReadNow(fd_.Get(), buffer, size, got) : EBADF;
 }
 
 int SerialDevice::Read(std::uint8_t* buffer, std::size_t count, ReadTimeouts timeouts,
@@ -271,31 +259,7 @@ int SerialDevice::Write(const std::uint8_t* bytes, std::size_t count,
                         std::chrono::milliseconds stall, std::size_t* written)
 {
     *written = 0;
-    if (!fd_)
-        return EBADF;
-    Deadline stuck = Deadline::After(stall);
-    while (*written < count) {
-        ssize_t n = ::write(fd_.Get(), bytes + *written, count - *written);
-        if (n > 0) {
-            *written += static_cast<std::size_t>(n);
-            stuck = Deadline::After(stall);
-            continue;
-        }
-        if (n < 0 && errno == EINTR)
-            continue;
-        if (n < 0 && errno != EAGAIN)
-            return errno;
-        if (stuck.Expired())
-            break;
-        PollEntry port{.fd = fd_.Get(), .wantWrite = true};
-        if (int err = PollUntil({&port, 1}, stuck))
-            return err;
-        if (!port.Ready())
-            break; // the device took nothing for `stall`
-        if (port.error || (port.hangup && !port.writable))
-            return EIO;
-    }
-    return 0;
+    return fd_ ? WriteAll(fd_.Get(), bytes, count, stall, written) : EBADF;
 }
 
 int SerialDevice::Drain()

@@ -18,7 +18,7 @@ namespace ostrim {
 namespace {
 
 using namespace std::chrono_literals;
-using Clock = std::chrono::steady_clock;
+using test::Clock;
 using test::ReadFromMaster;
 using test::WriteToMaster;
 

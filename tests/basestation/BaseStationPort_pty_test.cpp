@@ -14,15 +14,10 @@ namespace ostrim {
 namespace {
 
 using namespace std::chrono_literals;
-using Clock = std::chrono::steady_clock;
+using test::Clock;
+using test::MsSince;
 using test::ReadFromMaster;
 using test::WriteToMaster;
-
-long MsSince(Clock::time_point start)
-{
-    return static_cast<long>(
-        std::chrono::duration_cast<std::chrono::milliseconds>(Clock::now() - start).count());
-}
 
 TEST(MakeComPortName, NumbersNameSerialDevices)
 {

@@ -19,6 +19,14 @@ namespace ostrim::test {
 inline constexpr uid_t kNobody = 65534;
 inline constexpr int kCannotChangeUser = 77;
 
+using Clock = std::chrono::steady_clock;
+
+inline long MsSince(Clock::time_point start)
+{
+    return static_cast<long>(
+        std::chrono::duration_cast<std::chrono::milliseconds>(Clock::now() - start).count());
+}
+
 // Reads from the device's side until `count` bytes came or `timeout` passed.
 inline std::vector<std::uint8_t> ReadFromMaster(const PseudoTerminal& pty, std::size_t count,
                                                 std::chrono::milliseconds timeout)

@@ -28,7 +28,7 @@ namespace ostrim::sim {
 namespace {
 
 using namespace std::chrono_literals;
-using Clock = std::chrono::steady_clock;
+using test::Clock;
 
 template <typename Predicate>
 bool WaitUntil(Predicate done, std::chrono::milliseconds timeout)

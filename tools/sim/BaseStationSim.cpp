@@ -1,12 +1,9 @@
 #include "tools/sim/BaseStationSim.h"
 
-#include "platform/posix/EventFd.h"
 #include "platform/posix/Poll.h"
-#include "platform/posix/PseudoTerminal.h"
+#include "tools/sim/SimDevice.h"
 
-#include <cstring>
 #include <mutex>
-#include <thread>
 
 namespace ostrim::sim {
 namespace {
@@ -20,9 +17,7 @@ constexpr auto kIdleLook = 100ms;
 } // namespace
 
 struct BaseStationSim::Impl {
-    PseudoTerminal pty;
-    EventFd stop;
-    std::thread thread;
+    SimDevice device;
     std::function<void(const NodeCommand&)> onCommand;
     std::function<void(const std::string&)> onLine;
     std::atomic<bool> answering{true};
@@ -39,6 +34,8 @@ struct BaseStationSim::Impl {
 
 void BaseStationSim::Impl::Run()
 {
+    const PseudoTerminal& pty = device.Pty();
+    const EventFd& stop = device.StopEvent();
     FrameDecoder decoder;
     std::vector<Decoded> decoded;
     std::uint8_t buffer[256];
@@ -74,7 +71,7 @@ void BaseStationSim::Impl::Handle(const Decoded& d)
         ++pings;
         if (answered) {
             std::size_t written = 0;
-            pty.WriteMaster(&kPingAnswer, 1, 1s, &written);
+            device.Pty().WriteMaster(&kPingAnswer, 1, 1s, &written);
         }
         break;
     case Decoded::Kind::Command:
@@ -111,32 +108,17 @@ BaseStationSim::~BaseStationSim()
 
 bool BaseStationSim::Start(std::string* error)
 {
-    Stop();
-    int err = impl_->stop.Create();
-    if (err == 0)
-        err = impl_->pty.Open();
-    if (err != 0) {
-        if (error != nullptr)
-            *error = std::string("cannot create the base station's pseudo-terminal: ") +
-                     std::strerror(err);
-        return false;
-    }
-    impl_->thread = std::thread([impl = impl_.get()] { impl->Run(); });
-    return true;
+    return impl_->device.Start("base station", [impl = impl_.get()] { impl->Run(); }, error);
 }
 
 std::string BaseStationSim::DevicePath() const
 {
-    return impl_->pty.SlavePath();
+    return impl_->device.Pty().SlavePath();
 }
 
 void BaseStationSim::Stop()
 {
-    if (impl_->thread.joinable()) {
-        impl_->stop.Raise();
-        impl_->thread.join();
-    }
-    impl_->pty = PseudoTerminal();
+    impl_->device.Stop();
 }
 
 void BaseStationSim::SetOnCommand(std::function<void(const NodeCommand&)> onCommand)

@@ -4,7 +4,7 @@
 
 #include "platform/posix/EventFd.h"
 #include "platform/posix/Poll.h"
-#include "platform/posix/PseudoTerminal.h"
+#include "tools/sim/SimDevice.h"
 
 #include <atomic>
 #include <cmath>
@@ -40,10 +40,8 @@ SteadyClock::duration Interval(double perSecond)
 } // namespace
 
 struct GpsReceiverSim::Impl {
-    PseudoTerminal pty;
-    EventFd stop;
+    SimDevice device;
     EventFd newJob;
-    std::thread thread;
 
     std::mutex mutex;
     std::optional<Job> pending; // handed to the thread under the mutex
@@ -61,7 +59,7 @@ struct GpsReceiverSim::Impl {
 bool GpsReceiverSim::Impl::WaitUntil(SteadyClock::time_point when, bool* interrupted)
 {
     *interrupted = false;
-    PollEntry entries[2] = {{.fd = stop.Fd(), .wantRead = true},
+    PollEntry entries[2] = {{.fd = device.StopEvent().Fd(), .wantRead = true},
                             {.fd = newJob.Fd(), .wantRead = true}};
     if (PollUntil(entries, Deadline::At(when)) != 0 || entries[0].readable)
         return false;
@@ -76,11 +74,11 @@ GpsReceiverSim::Impl::SendResult GpsReceiverSim::Impl::Send(const std::string& s
     while (done < sentence.size()) {
         std::size_t written = 0;
         // Short stalls, so that a stop is seen while the program is not reading.
-        if (pty.WriteMaster(bytes + done, sentence.size() - done, 100ms, &written) != 0)
+        if (device.Pty().WriteMaster(bytes + done, sentence.size() - done, 100ms, &written) != 0)
             return SendResult::Failed;
         done += written;
         if (done < sentence.size()) {
-            PollEntry wait{.fd = stop.Fd(), .wantRead = true};
+            PollEntry wait{.fd = device.StopEvent().Fd(), .wantRead = true};
             if (PollUntil({&wait, 1}, Deadline::After(0ms)) != 0 || wait.readable)
                 return SendResult::Stopped;
         }
@@ -156,24 +154,17 @@ GpsReceiverSim::~GpsReceiverSim()
 bool GpsReceiverSim::Start(std::string* error)
 {
     Stop();
-    int err = impl_->stop.Create();
-    if (err == 0)
-        err = impl_->newJob.Create();
-    if (err == 0)
-        err = impl_->pty.Open();
-    if (err != 0) {
+    if (int err = impl_->newJob.Create()) {
         if (error != nullptr)
-            *error = std::string("cannot create the GPS receiver's pseudo-terminal: ") +
-                     std::strerror(err);
+            *error = std::string("cannot create the GPS receiver's event: ") + std::strerror(err);
         return false;
     }
-    impl_->thread = std::thread([impl = impl_.get()] { impl->Run(); });
-    return true;
+    return impl_->device.Start("GPS receiver", [impl = impl_.get()] { impl->Run(); }, error);
 }
 
 std::string GpsReceiverSim::DevicePath() const
 {
-    return impl_->pty.SlavePath();
+    return impl_->device.Pty().SlavePath();
 }
 
 bool GpsReceiverSim::PlayFile(const std::string& path, double sentencesPerSecond,
@@ -228,11 +219,7 @@ void GpsReceiverSim::DriveTrack(const Track& track, double speedMetresPerSecond,
 
 void GpsReceiverSim::Stop()
 {
-    if (impl_->thread.joinable()) {
-        impl_->stop.Raise();
-        impl_->thread.join();
-    }
-    impl_->pty = PseudoTerminal();
+    impl_->device.Stop();
 }
 
 bool GpsReceiverSim::Finished() const
