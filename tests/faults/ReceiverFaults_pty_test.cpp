@@ -76,6 +76,12 @@ TEST(ReceiverFaults, UnpluggedWhileANodeSwitches_NodeSwitchedOffAndDisconnection
     EXPECT_EQ(commands[1].nodeId, Road::NodeId(0));
     EXPECT_EQ(rig.fields.Status(), kDisconnected) << "the disconnection must not be covered";
 
+    // The only sensor fired, so the re-arm timer runs; its text must not hide the disconnection
+    // from an operator who looks later.
+    rig.GetSession().Engine().OnTimer(kAllTriggeredTimer);
+    EXPECT_TRUE(rig.StatusSeen("All sensors triggered"));
+    EXPECT_EQ(rig.fields.Status(), kDisconnected);
+
     const std::size_t logged = rig.RawLogLines();
     EXPECT_GE(logged, loggedBeforeFiring);
     EXPECT_TRUE(LogsHoldExactly(rig.RawLog(), rig.GpsLogLines(), Prefix(sentences, logged)));
