@@ -50,7 +50,9 @@ constexpr const char* kHelp =
     "  --help              show this text\n"
     "\n"
     "With neither a GPS option nor --base, both run: the built-in track and the base station.\n"
-    "Runs until interrupted (Ctrl-C) or terminated.\n";
+    "Runs until interrupted (Ctrl-C) or terminated, then prints what the devices sent and saw.\n"
+    "SIGUSR1 makes the receiver stop sending while its port stays open, so a program reading\n"
+    "it can take the last sentence before the line goes.\n";
 
 struct Options {
     std::string gpsFile;
@@ -198,6 +200,7 @@ int main(int argc, char** argv)
     sigemptyset(&stopSignals);
     sigaddset(&stopSignals, SIGINT);
     sigaddset(&stopSignals, SIGTERM);
+    sigaddset(&stopSignals, SIGUSR1);
     pthread_sigmask(SIG_BLOCK, &stopSignals, nullptr);
 
     GpsReceiverSim gps;
@@ -232,6 +235,12 @@ int main(int argc, char** argv)
         int signal = sigtimedwait(&stopSignals, nullptr, &look);
         if (signal == SIGINT || signal == SIGTERM)
             break;
+        if (signal == SIGUSR1 && gpsOn && !reportedEnd) {
+            gps.StopSending();
+            PrintLine("GPS receiver: stopped sending, " + std::to_string(gps.SentencesSent()) +
+                      " lines sent");
+            reportedEnd = true;
+        }
         if (gpsOn && !reportedEnd && gps.Finished()) {
             PrintLine("GPS receiver: file played, " + std::to_string(gps.SentencesSent()) +
                       " lines sent");
@@ -240,6 +249,8 @@ int main(int argc, char** argv)
     }
     gps.Stop();
     base.Stop();
+    if (gpsOn)
+        PrintLine("GPS receiver: " + std::to_string(gps.SentencesSent()) + " lines sent");
     if (options.base) {
         PrintLine("Base station: " + std::to_string(base.Commands().size()) + " commands, " +
                   std::to_string(base.Pings()) + " pings, " + std::to_string(base.BadFrames()) +

@@ -217,6 +217,12 @@ void GpsReceiverSim::DriveTrack(const Track& track, double speedMetresPerSecond,
                     .interval = Interval(fixesPerSecond)});
 }
 
+void GpsReceiverSim::StopSending()
+{
+    impl_->Give(Job{.source = [](std::size_t) -> std::optional<std::string> { return std::nullopt; },
+                    .interval = std::chrono::seconds(1)});
+}
+
 void GpsReceiverSim::Stop()
 {
     impl_->device.Stop();
