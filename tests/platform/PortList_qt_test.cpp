@@ -22,8 +22,8 @@ public:
         fs::create_directories(Dev());
         fs::create_directories(Sys());
     }
-    fs::path Dev() const { return dir_.Path() / "dev"; }
-    fs::path Sys() const { return dir_.Path() / "sys" / "class" / "tty"; }
+    fs::path Dev() const { return fs::path(dir_.Path()) / "dev"; }
+    fs::path Sys() const { return fs::path(dir_.Path()) / "sys" / "class" / "tty"; }
     PortListRoots Roots() const { return {Dev().string(), Sys().string()}; }
 
     void Node(const std::string& name) { std::ofstream(Dev() / name).put('\0'); }

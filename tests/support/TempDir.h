@@ -1,9 +1,10 @@
 #pragma once
-// A fresh folder under the system's temporary folder, removed with everything in it.
+// A fresh folder for one test, removed with everything in it when the test ends.
 
 #include <cstdlib>
 #include <filesystem>
 #include <string>
+#include <system_error>
 
 namespace ostrim::test {
 
@@ -11,23 +12,24 @@ class TempDir {
 public:
     TempDir()
     {
-        std::string pattern = (std::filesystem::temp_directory_path() / "ostrim-XXXXXX").string();
-        if (::mkdtemp(pattern.data()) != nullptr)
+        std::string pattern = (std::filesystem::temp_directory_path() / "ostrim-test-XXXXXX").string();
+        if (mkdtemp(pattern.data()) != nullptr)
             path_ = pattern;
     }
     ~TempDir()
     {
-        std::error_code ec;
-        if (!path_.empty())
-            std::filesystem::remove_all(path_, ec);
+        std::error_code ignored;
+        std::filesystem::permissions(path_, std::filesystem::perms::owner_all,
+                                     std::filesystem::perm_options::add, ignored);
+        std::filesystem::remove_all(path_, ignored);
     }
     TempDir(const TempDir&) = delete;
     TempDir& operator=(const TempDir&) = delete;
 
-    const std::filesystem::path& Path() const { return path_; }
+    const std::string& Path() const { return path_; }
 
 private:
-    std::filesystem::path path_;
+    std::string path_;
 };
 
 } // namespace ostrim::test

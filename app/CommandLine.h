@@ -1,0 +1,31 @@
+#pragma once
+// The program's command line: the dialog by default, --headless for vehicles without a screen,
+// --demo for a rehearsal against the built-in simulator.
+
+#include <optional>
+#include <string>
+#include <vector>
+
+namespace ostrim {
+
+struct CommandLine {
+    enum class Mode { Dialog, Headless, Demo, Help };
+    Mode mode = Mode::Dialog;
+    bool forceHeadless = false; // --demo --headless: no window even where there is a display
+
+    std::string gpsPort;
+    std::string basePort;
+    std::string sensorFile;
+    std::string folder;
+    bool backAndForth = false;
+    bool triggerOn = true;
+    std::optional<std::string> vehicleType;
+    std::optional<std::string> screenshot; // dialog: save a picture of the window and quit
+};
+
+// Parses argv[1..]; on a bad argument returns nothing and puts the reason into `error`.
+std::optional<CommandLine> ParseCommandLine(const std::vector<std::string>& args, std::string& error);
+
+std::string UsageText();
+
+} // namespace ostrim

@@ -1,0 +1,85 @@
+#include "app/Headless.h"
+
+#include "app/Session.h"
+#include "app/ThreadTimerService.h"
+#include "platform/posix/Signals.h"
+
+namespace ostrim {
+
+void PrintingFields::SetText(Field field, const std::string& text)
+{
+    std::lock_guard lock(mutex_);
+    texts_[field] = text;
+    if (field == Field::Status) {
+        std::fprintf(out_, "%s\n", text.c_str());
+        std::fflush(out_);
+    }
+}
+
+std::string PrintingFields::GetText(Field field) const
+{
+    std::lock_guard lock(mutex_);
+    auto it = texts_.find(field);
+    return it == texts_.end() ? std::string() : it->second;
+}
+
+void PrintingFields::ShowMessage(const std::string& text)
+{
+    std::lock_guard lock(mutex_);
+    std::string indented;
+    for (char c : text) {
+        indented += c;
+        if (c == '\n')
+            indented += "  ";
+    }
+    std::fprintf(err_, "ostrim: %s\n", indented.c_str());
+    std::fflush(err_);
+}
+
+void PrintingFields::Print(const std::string& line)
+{
+    std::lock_guard lock(mutex_);
+    std::fprintf(out_, "%s\n", line.c_str());
+    std::fflush(out_);
+}
+
+int RunHeadless(const CommandLine& line)
+{
+    BlockTerminationSignals(); // before any thread starts, so only the wait below sees them
+
+    PrintingFields fields(stdout, stderr);
+    fields.SetText(Field::VehicleType, line.vehicleType.value_or(kDefaultVehicleType));
+    fields.SetText(Field::Folder, line.folder);
+    fields.SetText(Field::SensorFile, line.sensorFile);
+    fields.SetText(Field::NodeId, kDefaultNodeId);
+
+    ThreadTimerService timers;
+    Session session(fields, timers,
+                    Session::Hooks{[port = line.basePort] { return port; }, {}, {}});
+    timers.SetHandler([&session](int id) { session.Engine().OnTimer(id); });
+
+    RunControl& control = session.Control();
+    if (line.backAndForth)
+        control.OnBackAndForth();
+    if (!line.triggerOn)
+        control.OnTriggerOnOff();
+
+    int result = 0;
+    switch (control.OnStart(line.gpsPort, line.basePort)) {
+    case RunControl::StartOutcome::GpsPortFailed:
+        result = 2; // the message is already on standard error
+        break;
+    case RunControl::StartOutcome::LogFailed:
+        std::fprintf(stderr, "ostrim: cannot create the logs in \"%s\"\n", line.folder.c_str());
+        result = 3;
+        break;
+    case RunControl::StartOutcome::Running:
+        WaitForTerminationSignal();
+        break;
+    }
+    timers.Stop();
+    session.Stop();
+    return result;
+}
+
+} // namespace ostrim

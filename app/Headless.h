@@ -1,0 +1,39 @@
+#pragma once
+// The front end for vehicles without a screen: the dialog's fields are texts in memory, every
+// status text is printed as one line, and timers run on a thread of their own.
+
+#include "app/CommandLine.h"
+#include "app/DialogFields.h"
+
+#include <cstdio>
+#include <map>
+#include <mutex>
+#include <string>
+
+namespace ostrim {
+
+// Thread rule: any thread may call these; lines are written whole, in call order.
+class PrintingFields : public DialogFields {
+public:
+    PrintingFields(std::FILE* out, std::FILE* err) : out_(out), err_(err) {}
+
+    void SetText(Field field, const std::string& text) override;
+    std::string GetText(Field field) const override;
+    void ShowMessage(const std::string& text) override;
+    // A line of the program's own (not a field), e.g. the demo's progress.
+    void Print(const std::string& line);
+
+private:
+    std::FILE* out_;
+    std::FILE* err_;
+    mutable std::mutex mutex_;
+    std::map<Field, std::string> texts_;
+};
+
+inline constexpr char kDefaultVehicleType[] = "Dunrel 80k truck";
+inline constexpr char kDefaultNodeId[] = "4070BF7B";
+
+// Runs until SIGINT or SIGTERM. 0 after a signal; non-zero when the run could not start.
+int RunHeadless(const CommandLine& line);
+
+} // namespace ostrim

@@ -1,0 +1,132 @@
+#include "app/RunControl.h"
+
+#include "gps/LogFiles.h"
+#include "sensors/SensorFile.h"
+
+#include <cerrno>
+#include <cstring>
+
+namespace ostrim {
+
+RunControl::RunControl(RunState& state, SensorTable& table, DialogFields& fields,
+                       GpsReceiverLink& gps, BaseStationCheck& baseStation, Clock clock)
+    : state_(state), table_(table), fields_(fields), gps_(gps), baseStation_(baseStation),
+      clock_(std::move(clock))
+{
+}
+
+std::string RunControl::GpsPortErrorText(int error)
+{
+    std::string text = "Error opening GPS receiver port";
+    switch (error) {
+    case 0:
+        return text;
+    case EACCES:
+    case EPERM:
+        return text + "\nPermission denied: add your user to the dialout group "
+                      "(sudo usermod -aG dialout $USER), then log in again.";
+    case EBUSY:
+        return text + "\nThe port is in use by another program.";
+    case ENOENT:
+    case ENODEV:
+    case ENXIO:
+        return text + "\nNo such device: is the receiver plugged in?";
+    default:
+        return text + "\n" + std::strerror(error);
+    }
+}
+
+void RunControl::LoadSensorsOnce()
+{
+    // The whole text of the box: cutting it would read another file than the operator typed.
+    if (state_.sensorsLoaded.load() == 0) {
+        LoadSensorFile(fields_.GetText(Field::SensorFile), table_, state_, fields_);
+        state_.sensorsLoaded.store(1);
+    }
+}
+
+RunControl::StartOutcome RunControl::OnStart(const std::string& gpsPort, const std::string& basePort)
+{
+    if (state_.triggerEnabled.load() != 0) {
+        LoadSensorsOnce();
+        // A file without sensors has just switched triggering off; say so, not "Trigger on".
+        fields_.SetText(Field::Status, state_.triggerEnabled.load() != 0 ? "Trigger on" : "Trigger off");
+    }
+
+    // A reader of an earlier Start still holds the port: go on with it rather than fail on our
+    // own exclusive open and leave the operator stuck.
+    if (!gps_.Running()) {
+        int error = 0;
+        if (gpsPort.empty()) {
+            fields_.ShowMessage("Error opening GPS receiver port\nNo GPS port is selected.");
+            return StartOutcome::GpsPortFailed;
+        }
+        if (gps_.Open(gpsPort, error) != 0) {
+            fields_.ShowMessage(GpsPortErrorText(error));
+            return StartOutcome::GpsPortFailed;
+        }
+    }
+
+    const std::string folder = fields_.GetText(Field::Folder);
+    const std::time_t now = clock_();
+    state_.logPaths.SetGps(MakeLogPath(folder, kGpsLogFormat, now));
+    state_.logPaths.SetRaw(MakeLogPath(folder, kRawLogFormat, now));
+    if (CreateLogFile(state_.logPaths.Gps()) != 0) {
+        fields_.SetText(Field::Status, "Failed to create log file");
+        return StartOutcome::LogFailed;
+    }
+    if (CreateLogFile(state_.logPaths.Raw()) != 0) {
+        fields_.SetText(Field::Status, "Failed to create raw log file");
+        return StartOutcome::LogFailed;
+    }
+
+    const BaseStationCheck::Result check =
+        basePort.empty() ? BaseStationCheck::kOpenFailed : baseStation_.Check(basePort);
+    if (check == BaseStationCheck::kOpenFailed) {
+        fields_.SetText(Field::Status, "Base station failed to open");
+        state_.triggerEnabled.store(0);
+    } else if (check == BaseStationCheck::kPingFailed) {
+        fields_.SetText(Field::Status, "Base station failed to ping");
+        state_.triggerEnabled.store(0);
+    }
+
+    // Only a passed check may be covered: the operator must see why triggering is off.
+    if (state_.loopMode.load() == 0 && check == BaseStationCheck::kOk)
+        fields_.SetText(Field::Status, "Back and Forth mode");
+    return StartOutcome::Running;
+}
+
+void RunControl::OnTriggerOnOff()
+{
+    if (state_.triggerEnabled.load() != 0) {
+        state_.triggerEnabled.store(0);
+        state_.nextIndex.store(-1);
+        fields_.SetText(Field::Status, "Trigger off");
+        return;
+    }
+    state_.triggerEnabled.store(1);
+    fields_.SetText(Field::Status, "Trigger on");
+    LoadSensorsOnce();
+}
+
+void RunControl::OnLoop()
+{
+    state_.loopMode.store(1);
+}
+
+void RunControl::OnBackAndForth()
+{
+    state_.loopMode.store(0);
+    state_.rearmed.store(0);
+    state_.nextIndex.store(-1);
+}
+
+void RunControl::OnEndOfLap()
+{
+    const std::string path = MakeLogPath(fields_.GetText(Field::Folder), kGpsLogFormat, clock_());
+    state_.logPaths.SetGps(path);
+    if (CreateLogFile(path) != 0)
+        fields_.SetText(Field::Status, "Failed to create log file");
+}
+
+} // namespace ostrim

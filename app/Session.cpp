@@ -1,0 +1,90 @@
+#include "app/Session.h"
+
+#include "gps/PortMonitor.h"
+
+namespace ostrim {
+
+// Feeds the GPS port's characters into the chain, one at a time, and asks for the next only
+// when the chain is done with this one.
+class Session::ReaderLink : public GpsReceiverLink {
+public:
+    explicit ReaderLink(Session& session) : session_(session) {}
+
+    int Open(const std::string& path, int& error) override
+    {
+        monitor_ = std::make_unique<PortMonitor>();
+        monitor_->SetCallback(&ReaderLink::Notify, this);
+        stopping_.store(false);
+        // The receiver's line: 38400 baud, no parity, 8 data bits, modem lines watched.
+        const int result = monitor_->Open(path.c_str(), 38400, 0, 8, 1);
+        error = result == 0 ? 0 : monitor_->LastError();
+        if (result != 0)
+            monitor_.reset();
+        return result;
+    }
+
+    bool Running() const override { return monitor_ && monitor_->Running(); }
+
+    void Stop()
+    {
+        stopping_.store(true);
+        if (monitor_)
+            monitor_->Stop();
+    }
+
+private:
+    static void Notify(PortMonitor* monitor, std::int32_t code, void* context)
+    {
+        auto* self = static_cast<ReaderLink*>(context);
+        if (monitor == nullptr || self == nullptr)
+            return;
+        if (code == 3) {
+            self->session_.input_.AssembleSentence(monitor->GetReadCount(), monitor->GetReadBuffer());
+            monitor->RequestNextRead();
+        } else if (code == 1 && !self->stopping_.load()) {
+            self->session_.fields_.SetText(Field::Status, "GPS receiver disconnected");
+            if (self->session_.hooks_.onDisconnected)
+                self->session_.hooks_.onDisconnected();
+        }
+    }
+
+    Session& session_;
+    std::unique_ptr<PortMonitor> monitor_;
+    std::atomic<bool> stopping_{false};
+};
+
+class Session::PingCheck : public BaseStationCheck {
+public:
+    Result Check(const std::string& port) override
+    {
+        BaseStationPortHandle handle = OpenBaseStationPort(port.c_str());
+        if (handle == nullptr)
+            return kOpenFailed;
+        const int ping = PingBaseStation(handle);
+        CloseBaseStationPort(handle);
+        return ping == 0 ? kOk : kPingFailed;
+    }
+};
+
+Session::Session(DialogFields& fields, TimerService& timers, Hooks hooks)
+    : fields_(fields), hooks_(std::move(hooks)),
+      baseStation_(fields, hooks_.selectedBasePort ? hooks_.selectedBasePort
+                                                   : std::function<std::string()>([] { return std::string(); })),
+      engine_(state_, table_, fields, timers, baseStation_, hooks_.trace),
+      input_(state_, fields, logs_, engine_), reader_(std::make_unique<ReaderLink>(*this)),
+      pingCheck_(std::make_unique<PingCheck>()),
+      control_(state_, table_, fields, *reader_, *pingCheck_)
+{
+}
+
+Session::~Session()
+{
+    Stop();
+}
+
+void Session::Stop()
+{
+    reader_->Stop();
+}
+
+} // namespace ostrim

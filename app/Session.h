@@ -1,0 +1,67 @@
+#pragma once
+// One program run's logic wired together: run state, sensor table, logs, the GPS chain, the
+// trigger engine, the base-station commands and the GPS port reader. The Qt dialog and the
+// headless front end each own one and differ only in how they show fields and run timers.
+
+#include "app/DialogFields.h"
+#include "app/RunControl.h"
+#include "app/RunState.h"
+#include "basestation/BaseStationCommands.h"
+#include "gps/GgaParser.h"
+#include "gps/LogFiles.h"
+#include "sensors/SensorTable.h"
+#include "trigger/TriggerEngine.h"
+
+#include <atomic>
+#include <functional>
+#include <memory>
+#include <string>
+
+namespace ostrim {
+
+class PortMonitor;
+
+// Thread rule: the control handlers, OnTimer and Stop run on the front end's GUI thread; the GPS
+// chain runs on the reader's thread. `onDisconnected` is called on the reader's thread.
+class Session {
+public:
+    struct Hooks {
+        std::function<std::string()> selectedBasePort; // device path, empty for none
+        TriggerEngine::Trace trace;                    // empty: standard output
+        std::function<void()> onDisconnected;          // the receiver went away during a run
+    };
+
+    Session(DialogFields& fields, TimerService& timers, Hooks hooks);
+    ~Session();
+    Session(const Session&) = delete;
+    Session& operator=(const Session&) = delete;
+
+    RunControl& Control() { return control_; }
+    BaseStationCommands& BaseStation() { return baseStation_; }
+    TriggerEngine& Engine() { return engine_; }
+    RunState& State() { return state_; }
+    SensorTable& Table() { return table_; }
+    GpsLogs& Logs() { return logs_; }
+    GpsInput& Input() { return input_; }
+
+    // Stops the GPS reader and joins its thread; after it no callback reaches the fields.
+    void Stop();
+
+private:
+    class ReaderLink;
+    class PingCheck;
+
+    DialogFields& fields_;
+    Hooks hooks_;
+    RunState state_;
+    SensorTable table_;
+    GpsLogs logs_{state_.logPaths};
+    BaseStationCommands baseStation_;
+    TriggerEngine engine_;
+    GpsInput input_;
+    std::unique_ptr<ReaderLink> reader_;
+    std::unique_ptr<PingCheck> pingCheck_;
+    RunControl control_;
+};
+
+} // namespace ostrim

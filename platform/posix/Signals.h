@@ -1,0 +1,12 @@
+#pragma once
+// Termination signals for a front end without an event loop.
+
+namespace ostrim {
+
+// Blocks SIGINT and SIGTERM in the calling thread and in every thread it starts afterwards, so
+// only WaitForTerminationSignal sees them. Call before any thread starts.
+void BlockTerminationSignals();
+// Waits for SIGINT or SIGTERM; returns the signal number.
+int WaitForTerminationSignal();
+
+} // namespace ostrim

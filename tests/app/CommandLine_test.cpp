@@ -1,0 +1,81 @@
+#include "app/CommandLine.h"
+
+#include <gtest/gtest.h>
+
+namespace ostrim {
+namespace {
+
+const std::vector<std::string> kHeadless = {"--headless", "--gps-port", "/dev/ttyUSB0", "--sensor-file",
+                                            "s.txt", "--folder", "/logs"};
+
+std::vector<std::string> With(std::vector<std::string> args, std::initializer_list<std::string> more)
+{
+    args.insert(args.end(), more);
+    return args;
+}
+
+TEST(CommandLine, GoodArguments_AreTakenAsGiven)
+{
+    std::string error;
+    auto line = ParseCommandLine(With(kHeadless, {"--base-port", "/dev/ttyUSB1", "--mode", "back-and-forth",
+                                                  "--vehicle-type", "--odd, name", "--trigger", "off"}),
+                                 error);
+    ASSERT_TRUE(line) << error;
+    EXPECT_EQ(line->mode, CommandLine::Mode::Headless);
+    EXPECT_EQ(line->gpsPort, "/dev/ttyUSB0");
+    EXPECT_EQ(line->basePort, "/dev/ttyUSB1");
+    EXPECT_EQ(line->sensorFile, "s.txt");
+    EXPECT_EQ(line->folder, "/logs");
+    EXPECT_TRUE(line->backAndForth);
+    EXPECT_FALSE(line->triggerOn);
+    EXPECT_EQ(line->vehicleType, "--odd, name");
+
+    line = ParseCommandLine({}, error);
+    ASSERT_TRUE(line);
+    EXPECT_EQ(line->mode, CommandLine::Mode::Dialog);
+    EXPECT_FALSE(line->vehicleType);
+
+    line = ParseCommandLine({"--demo", "--headless"}, error);
+    ASSERT_TRUE(line);
+    EXPECT_EQ(line->mode, CommandLine::Mode::Demo);
+    EXPECT_TRUE(line->forceHeadless);
+
+    line = ParseCommandLine({"--folder", "x", "--help"}, error);
+    ASSERT_TRUE(line);
+    EXPECT_EQ(line->mode, CommandLine::Mode::Help);
+}
+
+TEST(CommandLine, BadArguments_AreRefusedWithTheReason)
+{
+    struct Case {
+        std::vector<std::string> args;
+        const char* reason;
+    };
+    const Case cases[] = {
+        {{"--headless", "--sensor-file", "s", "--folder", "f"}, "--gps-port"},
+        {{"--headless", "--gps-port", "g", "--folder", "f"}, "--sensor-file"},
+        {{"--headless", "--gps-port", "g", "--sensor-file", "s"}, "--folder"},
+        {With(kHeadless, {"--mode", "zigzag"}), "zigzag"},
+        {With(kHeadless, {"--trigger", "maybe"}), "maybe"},
+        {With(kHeadless, {"--gps-port"}), "--gps-port needs a value"},
+        {{"--headless", "--gps-port", "--folder", "f"}, "--gps-port needs a value"},
+        {With(kHeadless, {"--vehicle-type"}), "--vehicle-type needs a value"},
+        {With(kHeadless, {"--verbose"}), "--verbose"},
+    };
+    for (const Case& c : cases) {
+        std::string error;
+        EXPECT_FALSE(ParseCommandLine(c.args, error)) << c.reason;
+        EXPECT_NE(error.find(c.reason), std::string::npos) << error;
+    }
+}
+
+TEST(CommandLine, Usage_ExplainsEveryOption)
+{
+    const std::string usage = UsageText();
+    for (const char* option : {"--headless", "--gps-port", "--base-port", "--sensor-file", "--folder", "--mode",
+                               "--vehicle-type", "--trigger", "--demo", "--screenshot", "--help"})
+        EXPECT_NE(usage.find(option), std::string::npos) << option;
+}
+
+} // namespace
+} // namespace ostrim
