@@ -45,9 +45,12 @@ public:
     GpsInput(RunState& state, DialogFields& fields, GpsLogs& logs, PositionConsumer& engine,
              Clock clock = [] { return std::time(nullptr); });
 
-    // Appends the received characters; at a line feed the sentence goes to ParseGga.
+    // Appends the received characters (a NUL adds nothing); at a line feed the sentence goes to
+    // ParseGga. A line that runs past kMaxSentence characters is dropped whole, up to and
+    // including its line feed, and the status line says so.
     void AssembleSentence(int count, const char* chars);
-    // 0 when the sentence was accepted, 1 when it was rejected.
+    // 0 when the sentence was accepted, 1 when it was rejected (the status line says why).
+    // A sentence with a "*hh" checksum that does not match is rejected before anything is shown.
     int ParseGga(std::string_view sentence);
 
     // Lines dropped whole for running past kMaxSentence characters before their line feed.
@@ -56,6 +59,8 @@ public:
     static constexpr std::size_t kMaxSentence = 255;
 
 private:
+    void ReportLogResults(int gpsErr, int rawErr);
+
     RunState& state_;
     DialogFields& fields_;
     GpsLogs& logs_;
@@ -64,6 +69,8 @@ private:
     std::string sentence_;
     bool overlong_ = false;
     std::size_t droppedLines_ = 0;
+    bool gpsLogFailing_ = false;
+    bool rawLogFailing_ = false;
 };
 
 } // namespace ostrim

@@ -46,12 +46,17 @@ public:
 
     std::size_t GpsBacklog() const;
     std::size_t RawBacklog() const;
-    // Records dropped because a backlog was full (only on a very long outage).
+    // Records dropped because a backlog was full (only on a very long outage); the oldest go
+    // first, so what is kept is the most recent stretch of the track.
     std::size_t Dropped() const;
 
 private:
+    // Records not yet on disk, joined in arrival order so the backlog goes out in one write;
+    // `head` skips records dropped from the front.
     struct Log {
-        std::deque<std::string> backlog;
+        std::string pending;
+        std::size_t head = 0;
+        std::deque<std::size_t> lengths; // one entry per record kept
     };
     int Append(Log& log, const std::string& path, std::string bytes);
 

@@ -1,12 +1,12 @@
 #include "app/RunControl.h"
 
 #include "support/FakeDialogFields.h"
-#include "support/TempDir.h"
+#include "support/ScratchFolder.h"
+#include "support/ScopedTimeZone.h"
 
 #include <gtest/gtest.h>
 
 #include <cerrno>
-#include <cstdlib>
 #include <filesystem>
 #include <fstream>
 
@@ -54,14 +54,12 @@ class RunControlTest : public ::testing::Test {
 protected:
     void SetUp() override
     {
-        setenv("TZ", "UTC", 1);
-        tzset();
-        fields.SetText(Field::Folder, dir.Path());
+        fields.SetText(Field::Folder, dir.Path().string());
         fields.SetText(Field::SensorFile, WriteSensors("sensors.txt", "45.26 93.70 7 4070BF7B\n"));
     }
     std::string WriteSensors(const std::string& name, const std::string& text)
     {
-        const std::string path = dir.Path() + "/" + name;
+        const std::string path = dir.Path().string() + "/" + name;
         std::ofstream(path, std::ios::binary) << text;
         return path;
     }
@@ -70,7 +68,8 @@ protected:
         return control.OnStart("/dev/gps", base);
     }
 
-    test::TempDir dir;
+    test::ScopedTimeZone zone{"UTC"};
+    test::ScratchFolder dir;
     RunState state;
     SensorTable table;
     FakeDialogFields fields;
@@ -87,8 +86,8 @@ TEST_F(RunControlTest, Start_LoopModeWithWorkingBaseStation_RunsAndCreatesBothLo
     EXPECT_EQ(base.checkedPort, "/dev/base");
     EXPECT_EQ(table.count.load(), 1);
     EXPECT_EQ(state.sensorsLoaded.load(), 1);
-    EXPECT_EQ(state.logPaths.Gps(), dir.Path() + "/14_05-07-12-2026-GPS-Data.txt");
-    EXPECT_EQ(state.logPaths.Raw(), dir.Path() + "/14_05-07-12-2026-Raw-GPS-Data.txt");
+    EXPECT_EQ(state.logPaths.Gps(), dir.Path().string() + "/14_05-07-12-2026-GPS-Data.txt");
+    EXPECT_EQ(state.logPaths.Raw(), dir.Path().string() + "/14_05-07-12-2026-Raw-GPS-Data.txt");
     EXPECT_TRUE(fs::exists(state.logPaths.Gps()));
     EXPECT_EQ(fs::file_size(state.logPaths.Raw()), 0u);
 }
@@ -100,7 +99,7 @@ TEST_F(RunControlTest, Start_WithoutGpsPort_ShowsMessageAndCreatesNothing)
     EXPECT_EQ(fields.Messages()[0].rfind("Error opening GPS receiver port\n", 0), 0u);
     EXPECT_EQ(gps.opens, 0);
     EXPECT_EQ(base.checks, 0);
-    EXPECT_TRUE(fs::is_empty(dir.Path()) || !fs::exists(dir.Path() + "/14_05-07-12-2026-GPS-Data.txt"));
+    EXPECT_TRUE(fs::is_empty(dir.Path().string()) || !fs::exists(dir.Path().string() + "/14_05-07-12-2026-GPS-Data.txt"));
 }
 
 TEST_F(RunControlTest, Start_GpsPortRefused_MessageCarriesTheReason)
@@ -123,14 +122,14 @@ TEST_F(RunControlTest, Start_GpsPortRefused_MessageCarriesTheReason)
 
 TEST_F(RunControlTest, Start_FolderMissing_FailsOnGpsLogThenReusesTheRunningReader)
 {
-    fields.SetText(Field::Folder, dir.Path() + "/no-such-folder");
+    fields.SetText(Field::Folder, dir.Path().string() + "/no-such-folder");
     EXPECT_EQ(Start(), RunControl::StartOutcome::LogFailed);
     EXPECT_EQ(fields.Status(), "Failed to create log file");
     EXPECT_EQ(base.checks, 0);
     EXPECT_TRUE(gps.running);
 
     // The operator mends the folder and presses Start again: the first reader goes on.
-    fields.SetText(Field::Folder, dir.Path());
+    fields.SetText(Field::Folder, dir.Path().string());
     EXPECT_EQ(Start(), RunControl::StartOutcome::Running);
     EXPECT_EQ(gps.opens, 1);
     EXPECT_TRUE(fs::exists(state.logPaths.Raw()));
@@ -187,10 +186,10 @@ TEST_F(RunControlTest, Start_SensorFileWithoutSensors_SaysTriggerOffAndDoesNotRe
 
 TEST_F(RunControlTest, Start_UnreadableSensorFile_MessageThenStartsStatus)
 {
-    fields.SetText(Field::SensorFile, dir.Path() + "/missing.txt");
+    fields.SetText(Field::SensorFile, dir.Path().string() + "/missing.txt");
     EXPECT_EQ(Start(), RunControl::StartOutcome::Running);
     ASSERT_EQ(fields.Messages().size(), 1u);
-    EXPECT_EQ(fields.Messages()[0], dir.Path() + "/missing.txt was not found.");
+    EXPECT_EQ(fields.Messages()[0], dir.Path().string() + "/missing.txt was not found.");
     const auto history = fields.StatusHistory();
     ASSERT_GE(history.size(), 2u);
     EXPECT_EQ(history[0], "Unable to read Sensor file");
@@ -255,21 +254,21 @@ TEST_F(RunControlTest, TriggerOffAndModeRadios_ResetTheBackAndForthState)
 TEST_F(RunControlTest, EndOfLap_BeforeStartAndWithLongOrMissingFolder)
 {
     control.OnEndOfLap();
-    EXPECT_EQ(state.logPaths.Gps(), dir.Path() + "/14_05-07-12-2026-GPS-Data.txt");
+    EXPECT_EQ(state.logPaths.Gps(), dir.Path().string() + "/14_05-07-12-2026-GPS-Data.txt");
     EXPECT_TRUE(fs::exists(state.logPaths.Gps()));
     EXPECT_TRUE(state.logPaths.Raw().empty());
 
     // A long folder text is used whole, not cut at 79 characters.
-    const std::string deep = dir.Path() + "/" + std::string(100, 'd');
+    const std::string deep = dir.Path().string() + "/" + std::string(100, 'd');
     fs::create_directory(deep);
     fields.SetText(Field::Folder, deep);
     control.OnEndOfLap();
     EXPECT_TRUE(fs::exists(deep + "/14_05-07-12-2026-GPS-Data.txt"));
 
-    fields.SetText(Field::Folder, dir.Path() + "/gone");
+    fields.SetText(Field::Folder, dir.Path().string() + "/gone");
     control.OnEndOfLap();
     EXPECT_EQ(fields.Status(), "Failed to create log file");
-    EXPECT_EQ(state.logPaths.Gps(), dir.Path() + "/gone/14_05-07-12-2026-GPS-Data.txt");
+    EXPECT_EQ(state.logPaths.Gps(), dir.Path().string() + "/gone/14_05-07-12-2026-GPS-Data.txt");
 }
 
 TEST_F(RunControlTest, EndOfLap_SameMinute_KeepsTheRecordsAlreadyWritten)
