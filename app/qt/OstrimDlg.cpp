@@ -74,6 +74,9 @@ COstrimDlg::COstrimDlg(const DialogOptions& options, QWidget* parent)
     static_cast<QLineEdit*>(Control(kIdFolder))->setText(QString::fromStdString(folder_));
     static_cast<QLineEdit*>(Control(kIdNodeId))->setText(QString::fromStdString(options.nodeId));
 
+    for (QLineEdit* edit : findChildren<QLineEdit*>())
+        edit->setCursorPosition(0);
+
     BindFields();
     ConnectHandlers();
 

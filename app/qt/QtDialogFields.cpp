@@ -82,8 +82,10 @@ void QtDialogFields::Apply(Field field, const QString& text)
         --pending_[field];
     }
     auto it = edits_.find(field);
-    if (it != edits_.end() && it->second)
-        it->second->setText(text);
+    if (it == edits_.end() || !it->second)
+        return;
+    it->second->setText(text);
+    it->second->setCursorPosition(0); // show a long path from its start, not its end
 }
 
 void QtDialogFields::OnEdited(Field field, const QString& text)
