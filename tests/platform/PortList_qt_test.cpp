@@ -2,7 +2,7 @@
 // dialog's tests because the dialog is its only user.
 
 #include "platform/posix/PortList.h"
-#include "tests/support/TempDir.h"
+#include "tests/support/ScratchFolder.h"
 
 #include <gtest/gtest.h>
 
@@ -22,8 +22,8 @@ public:
         fs::create_directories(Dev());
         fs::create_directories(Sys());
     }
-    fs::path Dev() const { return fs::path(dir_.Path()) / "dev"; }
-    fs::path Sys() const { return fs::path(dir_.Path()) / "sys" / "class" / "tty"; }
+    fs::path Dev() const { return dir_.Path() / "dev"; }
+    fs::path Sys() const { return dir_.Path() / "sys" / "class" / "tty"; }
     PortListRoots Roots() const { return {Dev().string(), Sys().string()}; }
 
     void Node(const std::string& name) { std::ofstream(Dev() / name).put('\0'); }
@@ -43,7 +43,7 @@ public:
     }
 
 private:
-    test::TempDir dir_;
+    test::ScratchFolder dir_;
 };
 
 TEST(PortList, MixedDevices_ListsSerialPortsInNaturalOrderWithStableNames)
