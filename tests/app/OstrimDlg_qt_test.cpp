@@ -341,6 +341,19 @@ TEST(OstrimDlg, RadioPressedAgain_CallsItsHookAgain)
     EXPECT_TRUE(Button(dialog, 1027)->isChecked()) << "the groups are independent";
 }
 
+TEST(OstrimDlg, ArrowKeyInModeGroup_SelectsAndCallsHook)
+{
+    COstrimDlg dialog(TestOptions());
+    Calls calls;
+    dialog.SetHooks(RecordingHooks(calls, dialog));
+    dialog.show();
+    ASSERT_TRUE(QTest::qWaitForWindowActive(&dialog));
+    Button(dialog, 1025)->setFocus();
+    QTest::keyClick(Button(dialog, 1025), Qt::Key_Down);
+    EXPECT_TRUE(Button(dialog, 1026)->isChecked());
+    EXPECT_EQ(calls.hooks, std::vector<std::string>{"backAndForth"});
+}
+
 TEST(OstrimDlg, NoHooks_ButtonsDoNothing)
 {
     COstrimDlg dialog(TestOptions());
