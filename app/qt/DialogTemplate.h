@@ -10,6 +10,9 @@ enum class ControlKind {
     DefaultButton,
     Button,
     Edit,
+    // A drop-down list (QComboBox) in the one-line rectangle of a list box: it keeps the
+    // layout's size, shows the selected port, and opens to show every port with its stable
+    // name in full; a list widget one line high would leave only a tiny scroll bar to choose with.
     PortList,
     Label,
     RadioGroupStart, // first radio of an exclusive group
