@@ -2,11 +2,16 @@
 // The sensor file: one sensor per line, four space-separated fields.
 //
 // Example: 45.2612 93.7034 7 4070BF7B   (latitude, longitude, ignored, node id in hex)
+//
+// Only the space separates fields (a tab or a comma is part of a field); a line without exactly
+// four fields is skipped; the first empty line ends the file. Numbers are read the same in every
+// locale: the decimal point is always '.'.
 
 #include "app/DialogFields.h"
 #include "app/RunState.h"
 #include "sensors/SensorTable.h"
 
+#include <cstddef>
 #include <cstdint>
 #include <string>
 #include <string_view>
@@ -25,14 +30,77 @@ enum class FileErrorCause {
     Generic,          // "An unknown error occurred while accessing %1."
 };
 
+// The cause of a failed open or read; errors without a cause of their own give Generic.
 FileErrorCause CauseFromErrno(int err);
-// The message text of a cause with the path in place of "%1".
+// As CauseFromErrno, but a missing file whose folder is missing too is a BadPath.
+FileErrorCause CauseFromOpenError(int err, const std::string& path);
+// The message text of a cause with the path in place of "%1"; empty for None.
 std::string FileErrorText(FileErrorCause cause, const std::string& path);
+
+// Reads a hexadecimal number as the scan conversion "%X" does: leading white space skipped, an
+// optional sign, an optional 0x or 0X, then hex digits of either case up to the first other
+// character. The value wraps modulo 2^32 (of more than eight digits the last eight count) and a
+// '-' negates it modulo 2^32. False, and `value` untouched, when no digit converts.
+bool ScanHex32(std::string_view text, std::uint32_t& value);
+
+// The same, one character at a time, so a field of any length is read without keeping it.
+class Hex32Scanner {
+public:
+    // False once the number has ended; later characters are ignored.
+    bool Feed(char c);
+    // True when at least one digit converted.
+    bool Converted() const { return converted_; }
+    std::uint32_t Value() const;
+
+private:
+    enum class Stage { Space, Sign, Zero, Prefix, Digits, Ended };
+    Stage stage_ = Stage::Space;
+    bool negative_ = false;
+    bool converted_ = false;
+    std::uint32_t value_ = 0;
+};
+
+// A decimal number from the start of the text: leading white space, an optional sign, then what
+// std::from_chars reads (also "inf" and "nan"). 0.0 when the text does not begin with a number;
+// a number too large for a double gives an infinity, one too small 0.
+double ParseDecimal(std::string_view text);
 
 struct SensorEntry {
     double latitude = 0.0;
     double longitude = 0.0;
     std::uint32_t nodeId = 0;
+};
+
+// Parses sensor text given in pieces of any size, up to the first empty line. A line ends at
+// '\n'; a '\r' right before it goes with it. At most SensorTable::kCapacity entries are kept;
+// after that (or after the empty line) Done() is true and further text is ignored.
+// Memory stays bounded whatever the line length: a number field keeps only its first
+// kNumberTextLimit characters, far more than any double needs, and the node id is scanned as it
+// streams past.
+class SensorFileParser {
+public:
+    static constexpr std::size_t kNumberTextLimit = 1 << 20;
+
+    void Feed(std::string_view text);
+    // Ends the text: a last line without '\n' counts.
+    void Finish();
+    bool Done() const { return done_; }
+    const std::vector<SensorEntry>& Entries() const { return entries_; }
+
+private:
+    void Char(char c);
+    void EndLine();
+
+    std::vector<SensorEntry> entries_;
+    bool done_ = false;
+    bool pendingCr_ = false;
+    // The line being read.
+    bool lineEmpty_ = true;
+    bool inField_ = false;
+    int fields_ = 0; // stops counting at 5: any count above 4 is as good as another
+    std::string latitudeText_;
+    std::string longitudeText_;
+    Hex32Scanner nodeId_;
 };
 
 // Parses the lines of a sensor file up to its first empty line; at most SensorTable::kCapacity
@@ -42,13 +110,27 @@ std::vector<SensorEntry> ParseSensorText(std::string_view text);
 struct SensorLoadResult {
     FileErrorCause cause = FileErrorCause::None;
     std::string message; // the message box text, empty when the file was read
-    int count = 0;
+    int count = 0;       // the table's count after the call
 };
 
 // Reads the file into the table and sets the status texts; on an empty table switches
 // triggering off. A file that cannot be read shows its message (DialogFields::ShowMessage), then
-// "Unable to read Sensor file", and leaves the table as it was.
+// "Unable to read Sensor file", and leaves the table as it was; so does a read that fails part
+// way, since the table is filled only after the whole file was read.
+//
+// Only regular files are read: a folder is refused as access denied, a pipe or device as an
+// unknown error (reading one could block the caller for ever).
+//
+// Thread rule: runs on the GUI thread; the trigger engine may read the table meanwhile, because
+// every entry is written before the count that covers it (see SensorTable). It must not run
+// while the table's entries are being read under an earlier, larger count (the program loads the
+// table once, when its count is 0).
 SensorLoadResult LoadSensorFile(const std::string& path, SensorTable& table, RunState& state,
                                 DialogFields& fields);
+
+// The read call LoadSensorFile uses, as ::read; tests pass one that fails part way.
+using ReadFunction = long (*)(int fd, void* buffer, std::size_t size);
+SensorLoadResult LoadSensorFile(const std::string& path, SensorTable& table, RunState& state,
+                                DialogFields& fields, ReadFunction read);
 
 } // namespace ostrim

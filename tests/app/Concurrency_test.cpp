@@ -7,8 +7,8 @@
 #include "gps/LogFiles.h"
 #include "trigger/TriggerEngine.h"
 
-#include "support/FakeDialogFields.h"
-#include "support/ScratchFolder.h"
+#include "tests/support/FakeDialogFields.h"
+#include "tests/support/ScratchFolder.h"
 
 #include <gtest/gtest.h>
 

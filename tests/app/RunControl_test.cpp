@@ -1,8 +1,8 @@
 #include "app/RunControl.h"
 
-#include "support/FakeDialogFields.h"
-#include "support/ScratchFolder.h"
-#include "support/ScopedTimeZone.h"
+#include "tests/support/FakeDialogFields.h"
+#include "tests/support/ScratchFolder.h"
+#include "tests/support/ScopedTimeZone.h"
 
 #include <gtest/gtest.h>
 
@@ -114,7 +114,7 @@ TEST_F(RunControlTest, Start_GpsPortRefused_MessageCarriesTheReason)
         fields.ClearHistory();
         EXPECT_EQ(Start(), RunControl::StartOutcome::GpsPortFailed);
         ASSERT_EQ(fields.Messages().size(), 1u);
-        const std::string& text = fields.Messages()[0];
+        const std::string text = fields.Messages()[0];
         EXPECT_EQ(text.rfind("Error opening GPS receiver port\n", 0), 0u) << text;
         EXPECT_NE(text.find(c.reasonPart), std::string::npos) << text;
     }

@@ -1,0 +1,454 @@
+#include "sensors/SensorFile.h"
+
+#include <cerrno>
+#include <charconv>
+#include <cmath>
+#include <cstdio>
+#include <limits>
+#include <system_error>
+#include <vector>
+
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+namespace ostrim {
+
+namespace {
+
+// White space as the C locale's isspace() has it, whatever the process locale is.
+bool IsSpace(char c)
+{
+    return c == ' ' || c == '\t' || c == '\n' || c == '\v' || c == '\f' || c == '\r';
+}
+
+bool IsDigit(char c)
+{
+    return c >= '0' && c <= '9';
+}
+
+int HexDigit(char c)
+{
+    if (c >= '0' && c <= '9')
+        return c - '0';
+    if (c >= 'a' && c <= 'f')
+        return c - 'a' + 10;
+    if (c >= 'A' && c <= 'F')
+        return c - 'A' + 10;
+    return -1;
+}
+
+// Whether a decimal number that std::from_chars found out of range is too large (rather than too
+// small): the decimal exponent of its first significant digit decides.
+bool TooLarge(std::string_view text)
+{
+    std::size_t i = 0;
+    long long intDigits = 0;
+    long long leadingFractionZeros = 0;
+    bool significant = false;
+    for (; i < text.size() && IsDigit(text[i]); ++i) {
+        if (text[i] != '0' || significant) {
+            significant = true;
+            ++intDigits;
+        }
+    }
+    if (i < text.size() && text[i] == '.') {
+        for (++i; i < text.size() && IsDigit(text[i]); ++i) {
+            if (significant)
+                continue;
+            if (text[i] == '0')
+                ++leadingFractionZeros;
+            else
+                significant = true;
+        }
+    }
+    long long exponent = 0;
+    if (i < text.size() && (text[i] == 'e' || text[i] == 'E')) {
+        ++i;
+        bool negative = false;
+        if (i < text.size() && (text[i] == '+' || text[i] == '-'))
+            negative = text[i++] == '-';
+        for (; i < text.size() && IsDigit(text[i]); ++i) {
+            if (exponent < 1'000'000'000)
+                exponent = exponent * 10 + (text[i] - '0');
+        }
+        if (negative)
+            exponent = -exponent;
+    }
+    long long magnitude = intDigits > 0 ? intDigits - 1 : -(leadingFractionZeros + 1);
+    return magnitude + exponent > 0;
+}
+
+// The one owner of the sensor file's descriptor: closed on every return.
+class FileDescriptor {
+public:
+    explicit FileDescriptor(int fd) : fd_(fd) {}
+    ~FileDescriptor()
+    {
+        if (fd_ >= 0)
+            ::close(fd_);
+    }
+    FileDescriptor(const FileDescriptor&) = delete;
+    FileDescriptor& operator=(const FileDescriptor&) = delete;
+    int Get() const { return fd_; }
+
+private:
+    int fd_;
+};
+
+long PosixRead(int fd, void* buffer, std::size_t size)
+{
+    return ::read(fd, buffer, size);
+}
+
+bool FolderExists(const std::string& path)
+{
+    std::string::size_type slash = path.rfind('/');
+    std::string folder;
+    if (slash == std::string::npos)
+        folder = ".";
+    else if (slash == 0)
+        folder = "/";
+    else
+        folder = path.substr(0, slash);
+    struct stat info {};
+    return ::stat(folder.c_str(), &info) == 0 && S_ISDIR(info.st_mode);
+}
+
+struct ReadOutcome {
+    FileErrorCause cause = FileErrorCause::None;
+    std::vector<SensorEntry> entries;
+};
+
+ReadOutcome ReadSensorFile(const std::string& path, ReadFunction read)
+{
+    ReadOutcome outcome;
+    // Non-blocking only so that opening a FIFO cannot wait for a writer; pipes are refused below.
+    FileDescriptor file(::open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK));
+    if (file.Get() < 0) {
+        outcome.cause = CauseFromOpenError(errno, path);
+        return outcome;
+    }
+    struct stat info {};
+    if (::fstat(file.Get(), &info) != 0) {
+        outcome.cause = CauseFromErrno(errno);
+        return outcome;
+    }
+    if (S_ISDIR(info.st_mode)) {
+        outcome.cause = CauseFromErrno(EISDIR);
+        return outcome;
+    }
+    if (!S_ISREG(info.st_mode)) {
+        outcome.cause = FileErrorCause::Generic;
+        return outcome;
+    }
+
+    SensorFileParser parser;
+    std::vector<char> buffer(64 * 1024);
+    while (!parser.Done()) {
+        long got = read(file.Get(), buffer.data(), buffer.size());
+        if (got < 0) {
+            if (errno == EINTR)
+                continue;
+            outcome.cause = CauseFromErrno(errno);
+            return outcome;
+        }
+        if (got == 0)
+            break;
+        parser.Feed(std::string_view(buffer.data(), static_cast<std::size_t>(got)));
+    }
+    parser.Finish();
+    outcome.entries = parser.Entries();
+    return outcome;
+}
+
+} // namespace
+
+FileErrorCause CauseFromErrno(int err)
+{
+    switch (err) {
+    case ENOENT:
+        return FileErrorCause::FileNotFound;
+    case ENOTDIR:
+    case ENAMETOOLONG:
+    case ELOOP:
+        return FileErrorCause::BadPath;
+    case EACCES:
+    case EPERM:
+    case EISDIR:
+        return FileErrorCause::AccessDenied;
+    case EMFILE:
+    case ENFILE:
+        return FileErrorCause::TooManyOpenFiles;
+    case ETXTBSY:
+    case EBUSY:
+    case EWOULDBLOCK:
+        return FileErrorCause::SharingViolation;
+    default:
+        return FileErrorCause::Generic;
+    }
+}
+
+FileErrorCause CauseFromOpenError(int err, const std::string& path)
+{
+    FileErrorCause cause = CauseFromErrno(err);
+    if (cause == FileErrorCause::FileNotFound && (path.empty() || !FolderExists(path)))
+        return FileErrorCause::BadPath;
+    return cause;
+}
+
+std::string FileErrorText(FileErrorCause cause, const std::string& path)
+{
+    const char* format = "An unknown error occurred while accessing %1.";
+    switch (cause) {
+    case FileErrorCause::None:
+        return {};
+    case FileErrorCause::FileNotFound:
+        format = "%1 was not found.";
+        break;
+    case FileErrorCause::BadPath:
+        format = "%1 contains an invalid path.";
+        break;
+    case FileErrorCause::AccessDenied:
+        format = "Access to %1 was denied.";
+        break;
+    case FileErrorCause::SharingViolation:
+        format = "A sharing violation occurred while accessing %1.";
+        break;
+    case FileErrorCause::TooManyOpenFiles:
+        format = "%1 could not be opened because there are too many open files.";
+        break;
+    case FileErrorCause::Generic:
+        break;
+    }
+    std::string text = format;
+    text.replace(text.find("%1"), 2, path);
+    return text;
+}
+
+bool Hex32Scanner::Feed(char c)
+{
+    int digit = HexDigit(c);
+    switch (stage_) {
+    case Stage::Space:
+        if (IsSpace(c))
+            return true;
+        if (c == '+' || c == '-') {
+            negative_ = c == '-';
+            stage_ = Stage::Sign;
+            return true;
+        }
+        [[fallthrough]];
+    case Stage::Sign:
+        if (c == '0') {
+            converted_ = true;
+            stage_ = Stage::Zero;
+            return true;
+        }
+        break;
+    case Stage::Zero:
+        if (c == 'x' || c == 'X') {
+            stage_ = Stage::Prefix;
+            return true;
+        }
+        break;
+    case Stage::Prefix:
+    case Stage::Digits:
+        break;
+    case Stage::Ended:
+        return false;
+    }
+    if (digit < 0) {
+        stage_ = Stage::Ended;
+        return false;
+    }
+    // Unsigned arithmetic wraps: only the last eight digits stay.
+    value_ = value_ * 16u + static_cast<std::uint32_t>(digit);
+    converted_ = true;
+    stage_ = Stage::Digits;
+    return true;
+}
+
+std::uint32_t Hex32Scanner::Value() const
+{
+    return negative_ ? 0u - value_ : value_;
+}
+
+bool ScanHex32(std::string_view text, std::uint32_t& value)
+{
+    Hex32Scanner scanner;
+    for (char c : text) {
+        if (!scanner.Feed(c))
+            break;
+    }
+    if (!scanner.Converted())
+        return false;
+    value = scanner.Value();
+    return true;
+}
+
+double ParseDecimal(std::string_view text)
+{
+    std::size_t i = 0;
+    while (i < text.size() && IsSpace(text[i]))
+        ++i;
+    bool negative = false;
+    if (i < text.size() && (text[i] == '+' || text[i] == '-'))
+        negative = text[i++] == '-';
+    // from_chars takes a '-' of its own; a second sign is no number.
+    if (i == text.size() || text[i] == '+' || text[i] == '-')
+        return 0.0;
+
+    const char* first = text.data() + i;
+    const char* last = text.data() + text.size();
+    double value = 0.0;
+    auto [end, ec] = std::from_chars(first, last, value, std::chars_format::general);
+    if (ec == std::errc::invalid_argument)
+        return 0.0;
+    if (ec == std::errc::result_out_of_range) {
+        value = TooLarge(std::string_view(first, static_cast<std::size_t>(end - first)))
+                    ? std::numeric_limits<double>::infinity()
+                    : 0.0;
+    }
+    return negative ? -value : value;
+}
+
+void SensorFileParser::Feed(std::string_view text)
+{
+    for (char c : text) {
+        if (done_)
+            return;
+        if (pendingCr_) {
+            pendingCr_ = false;
+            if (c == '\n') {
+                EndLine();
+                continue;
+            }
+            Char('\r');
+        }
+        if (c == '\r')
+            pendingCr_ = true;
+        else if (c == '\n')
+            EndLine();
+        else
+            Char(c);
+    }
+}
+
+void SensorFileParser::Finish()
+{
+    if (done_)
+        return;
+    // A lone '\r' at the very end is part of the last line.
+    if (pendingCr_) {
+        pendingCr_ = false;
+        Char('\r');
+    }
+    if (!lineEmpty_)
+        EndLine();
+    done_ = true;
+}
+
+void SensorFileParser::Char(char c)
+{
+    lineEmpty_ = false;
+    if (c == ' ') {
+        inField_ = false;
+        return;
+    }
+    if (!inField_) {
+        inField_ = true;
+        if (fields_ < 5)
+            ++fields_;
+    }
+    switch (fields_) {
+    case 1:
+        if (latitudeText_.size() < kNumberTextLimit)
+            latitudeText_.push_back(c);
+        break;
+    case 2:
+        if (longitudeText_.size() < kNumberTextLimit)
+            longitudeText_.push_back(c);
+        break;
+    case 4:
+        nodeId_.Feed(c);
+        break;
+    default: // field 3 is ignored; a fifth field makes the line invalid
+        break;
+    }
+}
+
+void SensorFileParser::EndLine()
+{
+    if (lineEmpty_) {
+        done_ = true;
+        return;
+    }
+    if (fields_ == 4) {
+        SensorEntry entry;
+        entry.latitude = ParseDecimal(latitudeText_);
+        entry.longitude = ParseDecimal(longitudeText_);
+        entry.nodeId = nodeId_.Converted() ? nodeId_.Value() : 0;
+        entries_.push_back(entry);
+        if (entries_.size() == static_cast<std::size_t>(SensorTable::kCapacity))
+            done_ = true;
+    }
+    lineEmpty_ = true;
+    inField_ = false;
+    fields_ = 0;
+    latitudeText_.clear();
+    longitudeText_.clear();
+    nodeId_ = Hex32Scanner();
+}
+
+std::vector<SensorEntry> ParseSensorText(std::string_view text)
+{
+    SensorFileParser parser;
+    parser.Feed(text);
+    parser.Finish();
+    return parser.Entries();
+}
+
+SensorLoadResult LoadSensorFile(const std::string& path, SensorTable& table, RunState& state,
+                                DialogFields& fields)
+{
+    return LoadSensorFile(path, table, state, fields, PosixRead);
+}
+
+SensorLoadResult LoadSensorFile(const std::string& path, SensorTable& table, RunState& state,
+                                DialogFields& fields, ReadFunction read)
+{
+    SensorLoadResult result;
+    ReadOutcome outcome = ReadSensorFile(path, read);
+    if (outcome.cause != FileErrorCause::None) {
+        result.cause = outcome.cause;
+        result.message = FileErrorText(outcome.cause, path);
+        result.count = table.count.load(std::memory_order_acquire);
+        fields.ShowMessage(result.message);
+        fields.SetText(Field::Status, "Unable to read Sensor file");
+        return result;
+    }
+
+    // Each entry is complete before the count that covers it, for the engine's thread.
+    table.count.store(0, std::memory_order_release);
+    const int count = static_cast<int>(outcome.entries.size());
+    for (int i = 0; i < count; ++i) {
+        table.latitude[i] = outcome.entries[i].latitude;
+        table.longitude[i] = outcome.entries[i].longitude;
+        table.nodeId[i] = outcome.entries[i].nodeId;
+        table.triggered[i].store(0);
+        table.count.store(i + 1, std::memory_order_release);
+    }
+    result.count = count;
+
+    char text[32];
+    std::snprintf(text, sizeof text, "%d sensors", count);
+    fields.SetText(Field::Status, text);
+    if (count == 0) {
+        state.triggerEnabled.store(0);
+        fields.SetText(Field::Status, "Trigger off");
+    }
+    return result;
+}
+
+} // namespace ostrim

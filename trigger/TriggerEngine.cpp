@@ -1,0 +1,184 @@
+#include "trigger/TriggerEngine.h"
+
+#include "sensors/Distance.h"
+
+#include <algorithm>
+#include <cmath>
+#include <cstdio>
+#include <limits>
+#include <utility>
+
+namespace ostrim {
+
+namespace {
+
+void WriteToStandardOutput(const std::string& line)
+{
+    std::fputs(line.c_str(), stdout);
+    std::fflush(stdout);
+}
+
+} // namespace
+
+std::string NearerSensorText(std::uint32_t nodeId)
+{
+    char text[32];
+    std::snprintf(text, sizeof text, "%X sensor is nearer ", static_cast<unsigned>(nodeId));
+    return text;
+}
+
+std::string DistanceTraceLine(double metres)
+{
+    int whole = -1;
+    if (!std::isnan(metres)) {
+        // Compared as doubles, so the conversion below only sees values that fit.
+        constexpr double kLowest = std::numeric_limits<int>::min();
+        constexpr double kHighest = std::numeric_limits<int>::max();
+        whole = static_cast<int>(std::clamp(std::trunc(metres), kLowest, kHighest));
+    }
+    char text[40];
+    std::snprintf(text, sizeof text, "Distance is: %d\n", whole);
+    return text;
+}
+
+TriggerEngine::TriggerEngine(RunState& state, SensorTable& table, DialogFields& fields,
+                             TimerService& timers, NodeSwitcher& switcher, Trace trace)
+    : state_(state), table_(table), fields_(fields), timers_(timers), switcher_(switcher),
+      trace_(trace ? std::move(trace) : Trace(WriteToStandardOutput))
+{
+}
+
+int TriggerEngine::LoadedCount() const
+{
+    // The clamp guards the arrays even against a count written by something other than the loader.
+    return std::clamp(table_.count.load(std::memory_order_acquire), 0, SensorTable::kCapacity);
+}
+
+bool TriggerEngine::InRange(int i, double latitude, double longitude, bool trace)
+{
+    const double sensorLatitude = table_.latitude[i];
+    const double sensorLongitude = table_.longitude[i];
+    const double d = GeodesicDistance(latitude, longitude, sensorLatitude, sensorLongitude);
+    if (trace)
+        trace_(DistanceTraceLine(d));
+    // Written so that a NaN anywhere fails every comparison.
+    return d < state_.distanceThreshold && latitude < sensorLatitude && longitude < sensorLongitude;
+}
+
+int TriggerEngine::TriggerOnPosition(double latitude, double longitude)
+{
+    const int n = LoadedCount();
+    if (state_.loopMode.load() != 0)
+        return LoopMode(n, latitude, longitude);
+    return BackAndForthMode(n, latitude, longitude);
+}
+
+int TriggerEngine::LoopMode(int n, double latitude, double longitude)
+{
+    for (int i = 0; i < n; ++i) {
+        if (InRange(i, latitude, longitude, true) && table_.triggered[i].load() == 0) {
+            switcher_.SwitchNode(table_.nodeId[i]);
+            // Fired whatever the base station said: a failed switch is not retried.
+            table_.triggered[i].store(1);
+            CheckAllTriggered(n);
+        }
+    }
+    return 0;
+}
+
+int TriggerEngine::CheckAllTriggered()
+{
+    return CheckAllTriggered(LoadedCount());
+}
+
+int TriggerEngine::CheckAllTriggered(int n)
+{
+    int fired = 0;
+    for (int i = 0; i < n; ++i) {
+        if (table_.triggered[i].load() != 0)
+            ++fired;
+    }
+    // An empty table has nothing to re-arm: "All sensors triggered" would be untrue.
+    if (n > 0 && fired == n)
+        timers_.StartTimer(kAllTriggeredTimer, kAllTriggeredPeriod);
+    return 1;
+}
+
+bool TriggerEngine::StepNextIndex(int n, std::int32_t fired)
+{
+    // Step on from the sensor just fired. Should the operator have reset the pass (Trigger off,
+    // the Back and Forth radio) while the node was switching, the reset stands: the next firing
+    // is found by a fresh search, as it would be had the button been pressed a moment later.
+    const std::int32_t next = fired + 1 == n ? 0 : fired + 1;
+    std::int32_t expected = fired;
+    return state_.nextIndex.compare_exchange_strong(expected, next) && next == 0;
+}
+
+int TriggerEngine::BackAndForthMode(int n, double latitude, double longitude)
+{
+    const std::int32_t k = state_.nextIndex.load();
+
+    if (k < 0) {
+        if (n < 1)
+            return 0;
+        int found = -1;
+        for (int i = 0; i < n; ++i) {
+            if (InRange(i, latitude, longitude, true)) {
+                found = i;
+                break;
+            }
+        }
+        if (found < 0)
+            return 0;
+        state_.nextIndex.store(found);
+        switcher_.SwitchNode(table_.nodeId[found]);
+        StepNextIndex(n, found);
+        return 1;
+    }
+
+    if (k >= n) {
+        // Only a table that shrank under us gets here: search again rather than read past it.
+        std::int32_t expected = k;
+        state_.nextIndex.compare_exchange_strong(expected, -1);
+        return 0;
+    }
+
+    if (!InRange(k, latitude, longitude, false))
+        return 0;
+
+    if (k != 0 || state_.rearmed.load() != 0) {
+        fields_.SetText(Field::Status, NearerSensorText(table_.nodeId[k]));
+        switcher_.SwitchNode(table_.nodeId[k]);
+        if (StepNextIndex(n, k))
+            state_.rearmed.store(0);
+        return 1;
+    }
+
+    // Sensor 0 after a full pass: held until the re-arm timer runs out, counted from the last fix
+    // in range (each one restarts it).
+    if (n == 1) {
+        fields_.SetText(Field::Status, "One Cell: Back and Forth timer set");
+        timers_.StartTimer(kRearmTimer, kOneSensorRearmPeriod);
+    } else {
+        fields_.SetText(Field::Status, "Back and Forth timer set");
+        timers_.StartTimer(kRearmTimer, kRearmPeriod);
+    }
+    return 1;
+}
+
+void TriggerEngine::OnTimer(int timerId)
+{
+    if (timerId == kRearmTimer) {
+        state_.rearmed.store(1);
+        fields_.SetText(Field::Status, "Back and forth timer reset");
+        timers_.KillTimer(kRearmTimer);
+    } else if (timerId == kAllTriggeredTimer) {
+        fields_.SetText(Field::Status, "All sensors triggered");
+        const int n = LoadedCount();
+        for (int i = 0; i < n; ++i)
+            table_.triggered[i].store(0);
+        timers_.KillTimer(kAllTriggeredTimer);
+    }
+}
+
+} // namespace ostrim
