@@ -1,5 +1,7 @@
 #include "platform/posix/PortList.h"
 
+#include "platform/posix/UniqueFd.h"
+
 #include <algorithm>
 #include <array>
 #include <cerrno>
@@ -12,7 +14,6 @@
 #include <fcntl.h>
 #include <linux/serial.h>
 #include <sys/ioctl.h>
-#include <unistd.h>
 
 namespace ostrim {
 
@@ -106,13 +107,11 @@ std::string SerialPortEntry::Label() const
 
 UartType ProbeUartIoctl(const std::string& device)
 {
-    int fd = ::open(device.c_str(), O_RDWR | O_NOCTTY | O_NONBLOCK | O_CLOEXEC);
-    if (fd < 0)
+    UniqueFd fd(::open(device.c_str(), O_RDWR | O_NOCTTY | O_NONBLOCK | O_CLOEXEC));
+    if (!fd)
         return UartType::CannotAsk;
     serial_struct info{};
-    int result = ::ioctl(fd, TIOCGSERIAL, &info);
-    ::close(fd);
-    if (result != 0)
+    if (::ioctl(fd.Get(), TIOCGSERIAL, &info) != 0)
         return UartType::CannotAsk;
     return info.type == PORT_UNKNOWN ? UartType::Unknown : UartType::Known;
 }
