@@ -6,6 +6,10 @@
 
 namespace ostrim {
 
+// Whether a window can be shown: an X11 or Wayland display, or a Qt platform named in
+// QT_QPA_PLATFORM (offscreen for tests).
+bool DisplayAvailable();
+
 // 0 once the dialog has closed; non-zero when it could not be shown or the screenshot could not
 // be saved.
 int RunDialog(int argc, char** argv, const DialogOptions& options);
