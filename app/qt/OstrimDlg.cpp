@@ -241,8 +241,12 @@ void COstrimDlg::OnStart()
         return;
     RunControl::StartOutcome outcome = hooks_.start(fields_->SelectedPort(PortField::Gps),
                                                     fields_->SelectedPort(PortField::BaseStation));
-    if (outcome == RunControl::StartOutcome::Running)
-        Control(kIdStart)->setEnabled(false);
+    if (outcome != RunControl::StartOutcome::Running)
+        return;
+    // Left alone, the focus would pass on to Cancel, where the next Enter ends the run.
+    if (Control(kIdStart)->hasFocus())
+        Control(kIdStatus)->setFocus();
+    Control(kIdStart)->setEnabled(false);
 }
 
 void COstrimDlg::OnBrowseFolder()

@@ -386,6 +386,20 @@ TEST(OstrimDlg, Start_PassesSelectedDevicesAndDisablesItselfOnlyWhenRunning)
     }
 }
 
+TEST(OstrimDlg, EnterAfterRunStarted_DoesNotCloseTheDialog)
+{
+    COstrimDlg dialog(TestOptions());
+    Calls calls;
+    dialog.SetHooks(RecordingHooks(calls, dialog));
+    dialog.show();
+    ASSERT_TRUE(QTest::qWaitForWindowActive(&dialog));
+    QTest::keyClick(QApplication::focusWidget(), Qt::Key_Return); // Start has the focus
+    ASSERT_FALSE(Button(dialog, 1)->isEnabled());
+    QTest::keyClick(QApplication::focusWidget(), Qt::Key_Return);
+    EXPECT_TRUE(dialog.isVisible());
+    EXPECT_EQ(calls.hooks, std::vector<std::string>{"start"});
+}
+
 TEST(OstrimDlg, PortLists_ShowDevicesWithStableNamesSorted)
 {
     COstrimDlg dialog(TestOptions());
