@@ -354,14 +354,6 @@ TEST(OstrimDlg, ArrowKeyInModeGroup_SelectsAndCallsHook)
     EXPECT_EQ(calls.hooks, std::vector<std::string>{"backAndForth"});
 }
 
-TEST(OstrimDlg, NoHooks_ButtonsDoNothing)
-{
-    COstrimDlg dialog(TestOptions());
-    for (int id : {1, 1014, 1016, 1019, 1022, 1025, 1026})
-        Button(dialog, id)->click();
-    EXPECT_TRUE(Button(dialog, 1)->isEnabled());
-}
-
 TEST(OstrimDlg, Start_PassesSelectedDevicesAndDisablesItselfOnlyWhenRunning)
 {
     struct Case {

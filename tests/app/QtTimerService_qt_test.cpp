@@ -80,13 +80,5 @@ TEST(QtTimerService, KillOnGuiThreadAfterReaderStart_ActsInCallOrder)
     EXPECT_FALSE(r.timers.IsActive(kRearmTimer));
 }
 
-TEST(QtTimerService, KillUnknownTimer_DoesNothing)
-{
-    Recorder r;
-    r.timers.KillTimer(12345);
-    QTest::qWait(10);
-    EXPECT_TRUE(r.expired.empty());
-}
-
 } // namespace
 } // namespace ostrim
