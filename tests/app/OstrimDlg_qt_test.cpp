@@ -16,6 +16,8 @@
 #include <QTest>
 #include <QTimer>
 
+#include "tests/support/QtWait.h"
+
 #include <gtest/gtest.h>
 
 #include <cmath>
@@ -436,9 +438,9 @@ TEST(OstrimDlg, LvrAndMainline_PutTheirFolderFiles)
     COstrimDlg dialog(TestOptions());
     Edit(dialog, 1000)->setText("/elsewhere"); // the files stay in the dialog's own folder
     Button(dialog, 1028)->click();
-    QTRY_COMPARE(Edit(dialog, 1015)->text(), "/srv/laps/Mainline_Cells_VLS.txt");
+    EXPECT_EVENTUALLY_EQ(Edit(dialog, 1015)->text(), "/srv/laps/Mainline_Cells_VLS.txt");
     Button(dialog, 1027)->click();
-    QTRY_COMPARE(Edit(dialog, 1015)->text(), "/srv/laps/LVR_Cells_VLS.txt");
+    EXPECT_EVENTUALLY_EQ(Edit(dialog, 1015)->text(), "/srv/laps/LVR_Cells_VLS.txt");
 }
 
 TEST(OstrimDlg, FolderBrowse_PrintsAndSetsChosenFolder)
@@ -455,7 +457,7 @@ TEST(OstrimDlg, FolderBrowse_PrintsAndSetsChosenFolder)
     Button(dialog, 1011)->click();
     EXPECT_EQ(testing::internal::GetCapturedStdout(), "Selected Folder: /media/usb/laps\n");
     EXPECT_EQ(startedAt, "/srv/laps");
-    QTRY_COMPARE(Edit(dialog, 1000)->text(), "/media/usb/laps");
+    EXPECT_EVENTUALLY_EQ(Edit(dialog, 1000)->text(), "/media/usb/laps");
 
     answer.clear(); // cancelled
     testing::internal::CaptureStdout();
@@ -471,12 +473,12 @@ TEST(OstrimDlg, SensorFileBrowse_SetsFileOrReportsNoFile)
     QString answer = "/srv/laps/north.csv";
     dialog.SetPickers({{}, [&](QWidget*, const QString&) { return answer; }});
     Button(dialog, 1017)->click();
-    QTRY_COMPARE(Edit(dialog, 1015)->text(), "/srv/laps/north.csv");
+    EXPECT_EVENTUALLY_EQ(Edit(dialog, 1015)->text(), "/srv/laps/north.csv");
     EXPECT_EQ(Edit(dialog, 1023)->text(), "");
 
     answer.clear();
     Button(dialog, 1017)->click();
-    QTRY_COMPARE(Edit(dialog, 1023)->text(), "No file selected");
+    EXPECT_EVENTUALLY_EQ(Edit(dialog, 1023)->text(), "No file selected");
     EXPECT_EQ(Edit(dialog, 1015)->text(), "/srv/laps/north.csv");
 }
 

@@ -9,6 +9,8 @@
 #include <QThread>
 #include <QWidget>
 
+#include "tests/support/QtWait.h"
+
 #include <gtest/gtest.h>
 
 #include <atomic>
@@ -48,7 +50,7 @@ TEST(QtDialogFields, SetTextFromReaderThread_ReachesWidgetOnGuiThreadInCallOrder
     });
     reader.join();
     EXPECT_TRUE(bound.shown.empty()) << "nothing touches the widget off the GUI thread";
-    QTRY_COMPARE(bound.status->text(), QStringLiteral("Node %1 success").arg(kTexts));
+    EXPECT_EVENTUALLY_EQ(bound.status->text(), QStringLiteral("Node %1 success").arg(kTexts));
 
     std::vector<std::string> expected;
     for (int i = 1; i <= kTexts; ++i)
@@ -79,7 +81,7 @@ TEST(QtDialogFields, GetText_GivesPendingTextThenOperatorsTyping)
     // Typing before the pending text arrives is overwritten by it, in the box and the copy.
     QTest::keyClicks(bound.vehicle, "x");
     EXPECT_EQ(bound.fields.GetText(Field::VehicleType), "Dunrel 80k truck");
-    QTRY_COMPARE(bound.vehicle->text(), QStringLiteral("Dunrel 80k truck"));
+    EXPECT_EVENTUALLY_EQ(bound.vehicle->text(), QStringLiteral("Dunrel 80k truck"));
 
     bound.vehicle->setFocus();
     bound.vehicle->end(false);
@@ -126,7 +128,7 @@ TEST(QtDialogFields, ShowMessage_FromReaderNeverBlocksAndShowsOnGuiThread)
     std::thread reader([&] { bound.fields.ShowMessage("Error opening GPS receiver port"); });
     reader.join(); // returns although nobody has answered the message yet
     EXPECT_TRUE(messages.empty());
-    QTRY_COMPARE(messages.size(), std::size_t{1});
+    EXPECT_EVENTUALLY_EQ(messages.size(), std::size_t{1});
     EXPECT_EQ(messages[0], "Error opening GPS receiver port");
     EXPECT_TRUE(onGuiThread);
 
