@@ -61,8 +61,8 @@ TEST(DialogSession, ReceiverUnpluggedDuringRun_SaysSoAndLetsStartAgain)
         ASSERT_TRUE(test::WriteToMaster(
             receiver, Sentence("GPGGA,012758.00,5214.4000,N,00651.1551,E,1,08,0.9,100.0,M,46.9,M,,")));
         EXPECT_EVENTUALLY_EQ(text(kIdTime), QStringLiteral("01:27:58"));
-        EXPECT_EQ(text(kIdLatitude), "5214.4000");
-        EXPECT_EQ(text(kIdLongitudeHemisphere), "E");
+        EXPECT_EVENTUALLY_EQ(text(kIdLatitude), QStringLiteral("5214.4000"));
+        EXPECT_EVENTUALLY_EQ(text(kIdLongitudeHemisphere), QStringLiteral("E"));
 
         receiver.CloseSpareSlave();
         receiver.CloseMaster();

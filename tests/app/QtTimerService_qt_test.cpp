@@ -52,10 +52,10 @@ TEST(QtTimerService, StartWhileRunning_RestartsWithNewPeriod)
     EXPECT_EVENTUALLY_EQ(r.expired, std::vector<int>{kRearmTimer});
 
     r.expired.clear();
-    r.timers.StartTimer(kRearmTimer, 50ms);
+    r.timers.StartTimer(kRearmTimer, 400ms);
     QTest::qWait(20);
-    r.timers.StartTimer(kRearmTimer, 60s); // the 50 ms run is replaced, not added to
-    QTest::qWait(300);
+    r.timers.StartTimer(kRearmTimer, 60s); // the 400 ms run is replaced, not added to
+    QTest::qWait(800);
     EXPECT_TRUE(r.expired.empty());
     EXPECT_TRUE(r.timers.IsActive(kRearmTimer));
 }
@@ -63,21 +63,21 @@ TEST(QtTimerService, StartWhileRunning_RestartsWithNewPeriod)
 TEST(QtTimerService, Kill_StopsOnlyThatTimer)
 {
     Recorder r;
-    r.timers.StartTimer(kRearmTimer, 30ms);
-    r.timers.StartTimer(kAllTriggeredTimer, 30ms);
+    r.timers.StartTimer(kRearmTimer, 100ms);
+    r.timers.StartTimer(kAllTriggeredTimer, 100ms);
     std::thread reader([&] { r.timers.KillTimer(kRearmTimer); });
     reader.join();
-    QTest::qWait(200);
+    QTest::qWait(400);
     EXPECT_EQ(r.expired, std::vector<int>{kAllTriggeredTimer});
 }
 
 TEST(QtTimerService, KillOnGuiThreadAfterReaderStart_ActsInCallOrder)
 {
     Recorder r;
-    std::thread reader([&] { r.timers.StartTimer(kRearmTimer, 10ms); });
+    std::thread reader([&] { r.timers.StartTimer(kRearmTimer, 100ms); });
     reader.join();
     r.timers.KillTimer(kRearmTimer); // called after the start: the timer ends stopped
-    QTest::qWait(150);
+    QTest::qWait(400);
     EXPECT_TRUE(r.expired.empty());
     EXPECT_FALSE(r.timers.IsActive(kRearmTimer));
 }
