@@ -5,6 +5,7 @@
 #include "app/qt/RunDialog.h"
 
 #include <cstdio>
+#include <optional>
 #include <string>
 #include <vector>
 
