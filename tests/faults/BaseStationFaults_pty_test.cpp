@@ -97,11 +97,20 @@ public:
         UniqueFd writer(::open(pty_.SlavePath().c_str(), O_WRONLY | O_NONBLOCK | O_NOCTTY | O_CLOEXEC));
         if (!writer.Valid())
             return ::testing::AssertionFailure() << "open: " << std::strerror(errno);
+        // The kernel moves written bytes on towards the master's queue in the background, so
+        // the tty takes more after a pause; full is when it still takes nothing after one.
         const std::string block(4096, 'x');
-        while (::write(writer.Get(), block.data(), block.size()) > 0) {
+        for (int quiet = 0; quiet < 2;) {
+            ssize_t n = ::write(writer.Get(), block.data(), block.size());
+            if (n > 0) {
+                quiet = 0;
+                continue;
+            }
+            if (errno != EAGAIN)
+                return ::testing::AssertionFailure() << "filling: " << std::strerror(errno);
+            ++quiet;
+            std::this_thread::sleep_for(50ms);
         }
-        if (errno != EAGAIN)
-            return ::testing::AssertionFailure() << "filling: " << std::strerror(errno);
         return ::testing::AssertionSuccess();
     }
     const std::string& Path() const { return pty_.SlavePath(); }

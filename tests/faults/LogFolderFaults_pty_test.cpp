@@ -44,6 +44,11 @@ struct FolderFault {
     void (*giveBack)(const std::string& folder, test::ScopedMount* mount);
 };
 
+void PrintTo(const FolderFault& fault, std::ostream* out)
+{
+    *out << fault.name;
+}
+
 const FolderFault kFolderFaults[] = {
     {"RenamedAwayAndBack", "No such file or directory", false, true,
      [](const std::string& folder, test::ScopedMount*) { fs::rename(folder, folder + ".away"); },

@@ -93,6 +93,11 @@ struct BadStream {
     std::vector<std::string> (*badLines)(std::size_t* dropped);
 };
 
+void PrintTo(const BadStream& stream, std::ostream* out)
+{
+    *out << stream.name;
+}
+
 // A receiver set to another baud rate: bytes of every value, some runs short enough to be taken
 // as lines (and rejected), most too long. No line feed inside a run, as none ends it on the wire
 // either; the run's own line feed marks where the receiver was set right.
