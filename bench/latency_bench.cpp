@@ -14,8 +14,12 @@
 //     whole ostrim process (every thread, idle time included) per 1,000 fixes, and its peak
 //     resident memory.
 //
-// Usage: latency_bench [--firings N (500)] [--cpu-seconds S (60)] [--skip-latency] [--skip-cpu]
-//                      [--ostrim PATH] [--sim PATH]   (default: next to this program)
+//  3. The dialog's peak resident memory in a run: `ostrim` on a virtual X display (xvfb-run),
+//     Start pressed with xdotool.
+//
+// Usage: latency_bench [--firings N (500)] [--cpu-seconds S (60)] [--dialog-seconds S (20; 0 none)]
+//                      [--skip-latency] [--skip-cpu] [--ostrim PATH] [--sim PATH]
+//                      (ostrim and ostrim-sim: by default next to this program)
 
 #include "app/Session.h"
 #include "app/ThreadTimerService.h"
@@ -492,6 +496,42 @@ double FloorMsPer1000(int seconds, bool appendLogs, const fs::path& scratch)
     return lines > 0 ? used / static_cast<double>(lines) * 1e6 : -1;
 }
 
+// ostrim-sim driving the built-in track at 10 fixes a second past 24 sensors, with its base
+// station; its lines (one per base-station event) are drained so it never blocks on them.
+class Simulator {
+public:
+    bool Start(const std::string& program, const std::string& sensorFile)
+    {
+        if (!Spawn({program, "--track", "builtin", "--fix-rate", "10", "--base", "--sensors", "24",
+                    "--sensor-file", sensorFile},
+                   true, "", &child_) ||
+            !ReadDevicePaths(child_.out, &gps, &base))
+            return false;
+        drain_ = std::thread([this] {
+            char buffer[4096];
+            ssize_t n;
+            while ((n = ::read(child_.out, buffer, sizeof buffer)) > 0)
+                lines += static_cast<std::size_t>(std::count(buffer, buffer + n, '\n'));
+        });
+        return true;
+    }
+    ~Simulator()
+    {
+        ::kill(child_.pid, SIGTERM);
+        if (drain_.joinable())
+            drain_.join(); // the pipe ends with the process
+        child_.Terminate();
+    }
+
+    std::string gps;
+    std::string base;
+    std::atomic<std::size_t> lines{0};
+
+private:
+    Child child_;
+    std::thread drain_;
+};
+
 int RunningCost(int seconds, const std::string& ostrim, const std::string& simulator, const fs::path& scratch)
 {
     std::printf("\n== Running cost: %s --headless against %s, 10 fixes/s, 24 sensors, Loop mode, %d s ==\n",
@@ -503,33 +543,16 @@ int RunningCost(int seconds, const std::string& ostrim, const std::string& simul
     const fs::path logs = scratch / "cost-logs";
     fs::create_directories(logs);
     const std::string sensorFile = (scratch / "track-sensors.txt").string();
-
-    Child sim;
-    if (!Spawn({simulator, "--track", "builtin", "--fix-rate", "10", "--base", "--sensors", "24", "--sensor-file",
-                sensorFile},
-               true, "", &sim)) {
-        std::fprintf(stderr, "cannot start the simulator\n");
+    Simulator sim;
+    if (!sim.Start(simulator, sensorFile)) {
+        std::fprintf(stderr, "the simulator did not start\n");
         return 1;
     }
-    std::string gps;
-    std::string base;
-    if (!ReadDevicePaths(sim.out, &gps, &base)) {
-        std::fprintf(stderr, "the simulator printed no device paths\n");
-        return 1;
-    }
-    // The simulator's lines (one per frame) are drained so it never blocks on its output.
-    std::atomic<std::size_t> frameLines{0};
-    std::thread drain([&sim, &frameLines] {
-        char buffer[4096];
-        ssize_t n;
-        while ((n = ::read(sim.out, buffer, sizeof buffer)) > 0)
-            frameLines += static_cast<std::size_t>(std::count(buffer, buffer + n, '\n'));
-    });
 
     Child program;
     const std::string programOut = (scratch / "ostrim-headless.out").string();
-    if (!Spawn({ostrim, "--headless", "--gps-port", gps, "--base-port", base, "--sensor-file", sensorFile,
-                "--folder", logs.string(), "--mode", "loop"},
+    if (!Spawn({ostrim, "--headless", "--gps-port", sim.gps, "--base-port", sim.base, "--sensor-file",
+                sensorFile, "--folder", logs.string(), "--mode", "loop"},
                false, programOut, &program)) {
         std::fprintf(stderr, "cannot start ostrim\n");
         return 1;
@@ -545,10 +568,7 @@ int RunningCost(int seconds, const std::string& ostrim, const std::string& simul
     const std::size_t fixes1 = CountLines(logs, "-Raw-GPS-Data.txt");
     const long rssEnd = StatusKb(program.pid, "VmHWM:");
     const long rssNow = StatusKb(program.pid, "VmRSS:");
-    const std::size_t gpsLines = CountLines(logs, "-GPS-Data.txt");
     program.Terminate();
-    sim.Terminate();
-    drain.join();
 
     std::size_t firings = 0;
     {
@@ -563,15 +583,13 @@ int RunningCost(int seconds, const std::string& ostrim, const std::string& simul
         std::fprintf(stderr, "no fixes were logged\n");
         return 1;
     }
-    std::printf("fixes in the window: %.0f (%.2f a second); node firings in the run: %zu\n", fixes,
+    std::printf("fixes in the window: %.0f (%.2f a second); nodes switched in the whole run: %zu\n", fixes,
                 fixes / seconds, firings);
     std::printf("CPU per 1,000 fixes: %.1f ms (all threads, scheduler time; /proc/PID/stat gives %.0f ms)\n",
                 (cpu1 - cpu0) / fixes * 1e6, (stat1 - stat0) / fixes * 1e6);
     std::printf("peak resident memory (VmHWM) of ostrim --headless: %.1f MB after start-up, %.1f MB at the end"
                 " (VmRSS %.1f MB)\n",
                 rssStart / 1024.0, rssEnd / 1024.0, rssNow / 1024.0);
-    std::printf("logs: %zu GPS-log lines, %zu raw-log lines; %zu simulator lines\n", gpsLines,
-                CountLines(logs, "-Raw-GPS-Data.txt"), frameLines.load());
 
     // The machine's own floor, measured the same way, to read the figure above against.
     const int floorSeconds = std::max(10, seconds / 3);
@@ -583,12 +601,68 @@ int RunningCost(int seconds, const std::string& ostrim, const std::string& simul
     return 0;
 }
 
+// The dialog on a virtual X display, its ports and files given, Start pressed with the Return
+// key (Start is the default button): its peak resident memory during the run.
+int DialogMemory(int seconds, const std::string& ostrim, const std::string& simulator, const fs::path& scratch)
+{
+    std::printf("\n== Dialog: %s under xvfb-run, Start pressed, %d s against %s ==\n", ostrim.c_str(), seconds,
+                simulator.c_str());
+    if (std::system("command -v xvfb-run >/dev/null && command -v xdotool >/dev/null") != 0) {
+        std::printf("skipped: needs xvfb-run and xdotool\n");
+        return 0;
+    }
+    const fs::path logs = scratch / "dialog-logs";
+    fs::create_directories(logs);
+    const std::string sensorFile = (scratch / "dialog-sensors.txt").string();
+    Simulator sim;
+    if (!sim.Start(simulator, sensorFile)) {
+        std::fprintf(stderr, "the simulator did not start\n");
+        return 1;
+    }
+    const std::string script =
+        "\"$0\" --gps-port \"$1\" --base-port \"$2\" --sensor-file \"$3\" --folder \"$4\" >/dev/null 2>&1 &\n"
+        "p=$!\n"
+        "w=$(xdotool search --sync --onlyvisible --pid $p | head -1)\n"
+        "xdotool windowfocus --sync \"$w\" && xdotool key Return\n"
+        "sleep \"$5\"\n"
+        "grep -E '^(VmHWM|VmRSS):' /proc/$p/status\n"
+        "exec 2>/dev/null; kill $p; wait $p\n";
+    Child shell;
+    if (!Spawn({"/usr/bin/xvfb-run", "-a", "/bin/sh", "-c", script, ostrim, sim.gps, sim.base, sensorFile,
+                logs.string(), std::to_string(seconds)},
+               true, "", &shell)) {
+        std::fprintf(stderr, "cannot start xvfb-run\n");
+        return 1;
+    }
+    std::string output;
+    char buffer[512];
+    ssize_t n;
+    while ((n = ::read(shell.out, buffer, sizeof buffer)) > 0)
+        output.append(buffer, static_cast<std::size_t>(n));
+    shell.Terminate();
+    const std::size_t fixes = CountLines(logs, "-Raw-GPS-Data.txt");
+    long hwm = -1;
+    long rss = -1;
+    if (std::size_t at = output.find("VmHWM:"); at != std::string::npos)
+        hwm = std::atol(output.c_str() + at + 6);
+    if (std::size_t at = output.find("VmRSS:"); at != std::string::npos)
+        rss = std::atol(output.c_str() + at + 6);
+    if (hwm < 0 || fixes == 0) {
+        std::fprintf(stderr, "the dialog did not run (%zu fixes logged): %s\n", fixes, output.c_str());
+        return 1;
+    }
+    std::printf("fixes logged by the dialog's run: %zu\n", fixes);
+    std::printf("peak resident memory (VmHWM) of the dialog: %.1f MB (VmRSS %.1f MB)\n", hwm / 1024.0, rss / 1024.0);
+    return 0;
+}
+
 } // namespace
 
 int main(int argc, char** argv)
 {
     int firings = 500;
     int seconds = 60;
+    int dialogSeconds = 20; // 0: no dialog run
     bool latency = true;
     bool cost = true;
     const fs::path here = fs::read_symlink("/proc/self/exe").parent_path();
@@ -609,13 +683,15 @@ int main(int argc, char** argv)
             latency = false;
         else if (arg == "--skip-cpu")
             cost = false;
+        else if (arg == "--dialog-seconds" && hasValue)
+            dialogSeconds = std::atoi(argv[++i]);
         else {
             std::fprintf(stderr, "usage: latency_bench [--firings N] [--cpu-seconds S] [--skip-latency] "
-                                 "[--skip-cpu] [--ostrim PATH] [--sim PATH]\n");
+                                 "[--skip-cpu] [--dialog-seconds S] [--ostrim PATH] [--sim PATH]\n");
             return 2;
         }
     }
-    if (firings <= 0 || seconds <= 0)
+    if (firings <= 0 || seconds <= 0 || dialogSeconds < 0)
         return 2;
 
     std::string pattern = (fs::temp_directory_path() / "ostrim-bench-XXXXXX").string();
@@ -627,6 +703,8 @@ int main(int argc, char** argv)
         result = FiringLatency(firings, scratch);
     if (result == 0 && cost)
         result = RunningCost(seconds, ostrim, simulator, scratch);
+    if (result == 0 && dialogSeconds > 0)
+        result = DialogMemory(dialogSeconds, ostrim, simulator, scratch);
     std::error_code ignored;
     fs::remove_all(scratch, ignored);
     return result;
