@@ -276,11 +276,15 @@ int FiringLatency(int firings, const fs::path& scratch)
             toFirstByte.push_back(Ms(on->first - lineFeed));
             onToOffEnd.push_back(Ms(off->last - on->first));
         }
-        // Wait for SwitchNode to return, then re-arm as the all-triggered timer's expiry does.
+        // Wait until the engine has marked the sensor fired (after SwitchNode returned), then
+        // re-arm as the all-triggered timer's expiry does.
         auto until = Clock::now() + 1s;
-        while (fields.GetText(ostrim::Field::Status) != "Node 1084227607 success" && Clock::now() < until)
+        while (session.Table().triggered[23].load() == 0 && Clock::now() < until)
             std::this_thread::sleep_for(200us);
-        fields.SetText(ostrim::Field::Status, "");
+        if (fields.GetText(ostrim::Field::Status) != "Node 1084227607 success") {
+            std::fprintf(stderr, "firing %d: status %s\n", i, fields.GetText(ostrim::Field::Status).c_str());
+            return 1;
+        }
         session.Engine().OnTimer(ostrim::kAllTriggeredTimer);
         std::this_thread::sleep_for(5ms);
     }
