@@ -39,10 +39,8 @@ public:
     ChildProcess& operator=(const ChildProcess&) = delete;
     ~ChildProcess()
     {
-        if (pid_ > 0) {
-            ::kill(pid_, SIGKILL);
-            ::waitpid(pid_, nullptr, 0);
-        }
+        if (pid_ > 0)
+            Kill();
         CloseFd(out_);
         CloseFd(err_);
     }
@@ -161,8 +159,7 @@ public:
             if (done < 0)
                 break;
             if (std::chrono::steady_clock::now() >= end) {
-                ::kill(pid_, SIGKILL);
-                ::waitpid(pid_, nullptr, 0);
+                Kill();
                 break;
             }
             Pump(10); // a child blocked on a full pipe would never exit
@@ -190,6 +187,19 @@ public:
     }
 
 private:
+    // SIGTERM first, so a child that starts children of its own (xvfb-run) can end them.
+    void Kill()
+    {
+        ::kill(pid_, SIGTERM);
+        for (int i = 0; i < 200; ++i) {
+            if (::waitpid(pid_, nullptr, WNOHANG) == pid_)
+                return;
+            ::usleep(10000);
+        }
+        ::kill(pid_, SIGKILL);
+        ::waitpid(pid_, nullptr, 0);
+    }
+
     static void CloseFd(int& fd)
     {
         if (fd >= 0)
