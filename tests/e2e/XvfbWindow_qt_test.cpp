@@ -49,7 +49,7 @@ TEST(XvfbWindow, DemoUnderXvfb_ShowsTheDialogWithARunInIt)
     // The xcb platform: the one an operator's desktop uses, not the tests' offscreen one.
     ASSERT_TRUE(ostrim.Start({xvfbRun, "-a", "-s", "-screen 0 1024x768x24", OSTRIM_EXECUTABLE,
                               "--demo", "--folder", folder / "demo", "--screenshot", picture},
-                             {{"QT_QPA_PLATFORM", std::nullopt}, {"WAYLAND_DISPLAY", std::nullopt},
+                             {{"QT_QPA_PLATFORM", "xcb"}, {"WAYLAND_DISPLAY", std::nullopt},
                               {"XDG_RUNTIME_DIR", folder.Path().string()}}));
     std::vector<test::OutputLine> lines;
     ASSERT_EQ(ostrim.Wait(60s, &lines), 0) << ostrim.Errors();
