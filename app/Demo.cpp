@@ -183,9 +183,58 @@ void Demo::Stop()
     devices_->base.Stop();
 }
 
+namespace {
+
+void PrintIntro(PrintingFields& out, const Demo& demo, const CommandLine& line)
+{
+    out.Print("demo: simulated GPS receiver on " + demo.GpsPort() + ", base station on " +
+              demo.BasePort());
+    out.Print("demo: sensor file " + demo.SensorFile() + ", track " + demo.TrackFile());
+    out.Print("demo: logs in " + demo.Folder());
+    const std::string mode = line.backAndForth ? "Back and Forth mode" : "Loop mode";
+    if (line.laps > 0) {
+        out.Print("demo: driving " + std::to_string(line.laps) +
+                  (line.laps == 1 ? " lap in " : " laps in ") + mode + ", about " +
+                  Seconds(line.laps * demo.LapSeconds()) + "; Ctrl-C ends it early");
+    } else {
+        out.Print("demo: driving round and round in " + mode + " until Ctrl-C");
+    }
+}
+
+// Until the laps are driven (never, for 0 laps) or SIGINT or SIGTERM; a fix every 5 s.
+void WatchTheDrive(PrintingFields& fields, const Demo& demo, int laps)
+{
+    auto nextFix = SteadyClock::now() + 5s;
+    for (;;) {
+        if (WaitForTerminationSignalFor(200ms) != 0) {
+            fields.Print("demo: interrupted");
+            return;
+        }
+        if (laps > 0 && demo.DriveFinished())
+            return;
+        if (SteadyClock::now() >= nextFix) {
+            nextFix += 5s;
+            fields.Print("demo: fix " + fields.GetText(Field::Time) + " " +
+                         fields.GetText(Field::Latitude) + " " +
+                         fields.GetText(Field::LatitudeHemisphere) + " " +
+                         fields.GetText(Field::Longitude) + " " +
+                         fields.GetText(Field::LongitudeHemisphere) + " " +
+                         fields.GetText(Field::Height));
+        }
+    }
+}
+
+// Lines a log has gained since it held `before`.
+std::size_t Gained(const std::string& path, std::size_t before)
+{
+    return std::max(CountLines(path), before) - before;
+}
+
+} // namespace
+
 int RunDemoHeadless(const CommandLine& line)
 {
-    BlockTerminationSignals(); // before the first thread, so only the waits below see them
+    BlockTerminationSignals(); // before the first thread, so only the waits see them
 
     PrintingFields fields(stdout, stderr);
     Demo demo;
@@ -193,23 +242,11 @@ int RunDemoHeadless(const CommandLine& line)
         fields.Print("base station: " + text);
     });
     std::string error;
-    const std::string folder = line.folder.empty() ? DefaultDemoFolder() : line.folder;
-    if (!demo.Prepare(folder, &error)) {
+    if (!demo.Prepare(line.folder.empty() ? DefaultDemoFolder() : line.folder, &error)) {
         std::fprintf(stderr, "ostrim: %s\n", error.c_str());
         return 1;
     }
-    fields.Print("demo: simulated GPS receiver on " + demo.GpsPort() + ", base station on " +
-                 demo.BasePort());
-    fields.Print("demo: sensor file " + demo.SensorFile() + ", track " + demo.TrackFile());
-    fields.Print("demo: logs in " + demo.Folder());
-    const std::string mode = line.backAndForth ? "Back and Forth mode" : "Loop mode";
-    if (line.laps > 0) {
-        fields.Print("demo: driving " + std::to_string(line.laps) +
-                     (line.laps == 1 ? " lap in " : " laps in ") + mode + ", about " +
-                     Seconds(line.laps * demo.LapSeconds()) + "; Ctrl-C ends it early");
-    } else {
-        fields.Print("demo: driving round and round in " + mode + " until Ctrl-C");
-    }
+    PrintIntro(fields, demo, line);
 
     fields.SetText(Field::VehicleType, line.vehicleType.value_or(kDefaultVehicleType));
     fields.SetText(Field::Folder, demo.Folder());
@@ -237,27 +274,9 @@ int RunDemoHeadless(const CommandLine& line)
     const std::string rawLog = session.State().logPaths.Raw();
     const std::size_t gpsBefore = CountLines(gpsLog);
     const std::size_t rawBefore = CountLines(rawLog);
-    demo.Drive(line.laps);
 
-    const auto started = SteadyClock::now();
-    auto nextFix = started + 5s;
-    for (;;) {
-        if (WaitForTerminationSignalFor(200ms) != 0) {
-            fields.Print("demo: interrupted");
-            break;
-        }
-        if (line.laps > 0 && demo.DriveFinished())
-            break;
-        if (SteadyClock::now() >= nextFix) {
-            nextFix += 5s;
-            fields.Print("demo: fix " + fields.GetText(Field::Time) + " " +
-                         fields.GetText(Field::Latitude) + " " +
-                         fields.GetText(Field::LatitudeHemisphere) + " " +
-                         fields.GetText(Field::Longitude) + " " +
-                         fields.GetText(Field::LongitudeHemisphere) + " " +
-                         fields.GetText(Field::Height));
-        }
-    }
+    demo.Drive(line.laps);
+    WatchTheDrive(fields, demo, line.laps);
 
     // Park the vehicle, then let the run read what is still on its way before stopping it.
     demo.Halt();
@@ -267,8 +286,8 @@ int RunDemoHeadless(const CommandLine& line)
     std::size_t gpsLines = 0;
     std::size_t rawLines = 0;
     for (auto end = SteadyClock::now() + 5s; SteadyClock::now() < end;) {
-        gpsLines = std::max(CountLines(gpsLog), gpsBefore) - gpsBefore;
-        rawLines = std::max(CountLines(rawLog), rawBefore) - rawBefore;
+        gpsLines = Gained(gpsLog, gpsBefore);
+        rawLines = Gained(rawLog, rawBefore);
         if (gpsLines >= sent && rawLines >= sent)
             break;
         std::this_thread::sleep_for(100ms);
