@@ -16,6 +16,7 @@
 #include <filesystem>
 #include <regex>
 #include <string>
+#include <thread>
 #include <vector>
 
 namespace ostrim {
@@ -101,6 +102,13 @@ TEST_P(HeadlessDrive, PastThreeSensors_SwitchesTheNodesInOrderAndLogsEveryFix)
         ostrim.ReadLinesUntil([&](const std::string& line) { return line == started; }, 10s);
     ASSERT_FALSE(lines.empty());
     ASSERT_EQ(lines.back().text, started) << ostrim.Errors();
+    // "Trigger on" comes before Start opens the port and creates the logs; drive only once
+    // they exist, as a receiver switched on after Start would.
+    for (auto end = std::chrono::steady_clock::now() + 10s;
+         test::FindLog(logs, "-GPS-Data.txt").empty() || test::FindLog(logs, "-Raw-GPS-Data.txt").empty();) {
+        ASSERT_LT(std::chrono::steady_clock::now(), end) << "no logs: " << ostrim.Errors();
+        std::this_thread::sleep_for(10ms);
+    }
 
     const std::string dateBefore = test::LocalDateText();
     ASSERT_TRUE(gps.PlayFile(folder / "drive.nmea", test::DriveScript::kRate, &error)) << error;
