@@ -236,7 +236,7 @@ int main(int argc, char** argv)
         if (signal == SIGINT || signal == SIGTERM)
             break;
         if (signal == SIGUSR1 && gpsOn && !reportedEnd) {
-            gps.StopSending();
+            gps.Halt();
             PrintLine("GPS receiver: stopped sending, " + std::to_string(gps.SentencesSent()) +
                       " lines sent");
             reportedEnd = true;

@@ -343,7 +343,7 @@ TEST(GpsReceiverSim, NobodyReading_StopStillReturnsPromptly)
     std::remove(path.c_str());
 }
 
-TEST(GpsReceiverSim, StopSending_NothingMoreSentAndEveryLineSentCanStillBeRead)
+TEST(GpsReceiverSim, Halt_NothingMoreSentAndEveryLineSentCanStillBeRead)
 {
     GpsReceiverSim sim;
     std::string error;
@@ -354,7 +354,7 @@ TEST(GpsReceiverSim, StopSending_NothingMoreSentAndEveryLineSentCanStillBeRead)
     monitor.SetCallback(&LineCollector::Callback, &collector);
     ASSERT_EQ(monitor.Open(sim.DevicePath().c_str(), 38400, 0, 8, 1), PortMonitor::kOk);
     ASSERT_TRUE(WaitUntil([&] { return collector.Count() >= 5; }, 2000ms));
-    sim.StopSending();
+    sim.Halt();
     std::this_thread::sleep_for(100ms); // a sentence on its way finishes
     const std::size_t sent = sim.SentencesSent();
     std::this_thread::sleep_for(200ms); // ten fix intervals

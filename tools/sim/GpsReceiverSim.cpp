@@ -217,10 +217,10 @@ void GpsReceiverSim::DriveTrack(const Track& track, double speedMetresPerSecond,
                     .interval = Interval(fixesPerSecond)});
 }
 
-void GpsReceiverSim::StopSending()
+void GpsReceiverSim::Halt()
 {
     impl_->Give(Job{.source = [](std::size_t) -> std::optional<std::string> { return std::nullopt; },
-                    .interval = std::chrono::seconds(1)});
+                    .interval = Interval(kOwnPace)});
 }
 
 void GpsReceiverSim::Stop()
