@@ -53,7 +53,11 @@ for _ in $(seq 50); do
 done
 gps_port=$(sed -n 's/^GPS receiver: \(\/.*\)$/\1/p' "$work/sim.out" | head -1)
 base_port=$(sed -n 's/^Base station: \(\/.*\)$/\1/p' "$work/sim.out" | head -1)
-[ -n "$gps_port" ] && [ -n "$base_port" ] || { echo "soak.sh: the simulator did not start" >&2; cat "$work/sim.out" >&2; exit 1; }
+if [ -z "$gps_port" ] || [ -z "$base_port" ]; then
+    echo "soak.sh: the simulator did not start" >&2
+    cat "$work/sim.out" >&2
+    exit 1
+fi
 
 "$ostrim" --headless --gps-port "$gps_port" --base-port "$base_port" \
     --sensor-file "$work/sensors.txt" --folder "$work/logs" --mode loop >"$work/ostrim.out" 2>&1 &
@@ -63,17 +67,28 @@ peak_kb() { sed -n "s/^$2:[[:space:]]*\([0-9]*\) kB/\1/p" "/proc/$1/status"; }
 count_lines() { cat "$@" 2>/dev/null | wc -l; }
 
 sleep 5
-kill -0 "$ostrim_pid" 2>/dev/null || { echo "soak.sh: ostrim ended at the start" >&2; cat "$work/ostrim.out" >&2; exit 1; }
+if ! kill -0 "$ostrim_pid" 2>/dev/null; then
+    echo "soak.sh: ostrim ended at the start" >&2
+    cat "$work/ostrim.out" >&2
+    exit 1
+fi
 rss_start=$(peak_kb "$ostrim_pid" VmHWM)
-echo "soak: $minutes min, 20 fixes/s, 24 sensors, Loop mode; ostrim pid $ostrim_pid; peak RSS at start $rss_start kB"
+echo "soak: $minutes min, 20 fixes/s, 24 sensors, Loop mode; ostrim pid $ostrim_pid;" \
+    "peak RSS at start $rss_start kB"
 
 end=$((SECONDS + minutes * 60 - 5))
 report=$((SECONDS + 300))
 while [ $SECONDS -lt $end ]; do
     sleep 5
-    kill -0 "$ostrim_pid" 2>/dev/null || { echo "soak.sh: ostrim died" >&2; tail "$work/ostrim.out" >&2; exit 1; }
+    if ! kill -0 "$ostrim_pid" 2>/dev/null; then
+        echo "soak.sh: ostrim died" >&2
+        tail "$work/ostrim.out" >&2
+        exit 1
+    fi
     if [ $SECONDS -ge $report ]; then
-        echo "soak: $(((end - SECONDS + 59) / 60)) min left, $(count_lines "$work"/logs/*-Raw-GPS-Data.txt) fixes logged, RSS $(peak_kb "$ostrim_pid" VmRSS) kB"
+        echo "soak: $(((end - SECONDS + 59) / 60)) min left," \
+            "$(count_lines "$work"/logs/*-Raw-GPS-Data.txt) fixes logged," \
+            "RSS $(peak_kb "$ostrim_pid" VmRSS) kB"
         report=$((report + 300))
     fi
 done
@@ -115,7 +130,13 @@ echo "peak RSS (VmHWM) end:     $rss_end kB"
 echo "ostrim exit status:       $ostrim_status"
 
 ok=1
-[ -n "$sent" ] && [ "$sent" = "$gps_lines" ] && [ "$sent" = "$raw_lines" ] || { echo "FAIL: the counts differ" >&2; ok=0; }
-[ "$bad" = 0 ] && [ "$frames" = $((2 * switched)) ] && [ "$failed" = 0 ] || { echo "FAIL: frames and switched nodes disagree" >&2; ok=0; }
+if [ -z "$sent" ] || [ "$sent" != "$gps_lines" ] || [ "$sent" != "$raw_lines" ]; then
+    echo "FAIL: the counts differ" >&2
+    ok=0
+fi
+if [ "$bad" != 0 ] || [ "$frames" != $((2 * switched)) ] || [ "$failed" != 0 ]; then
+    echo "FAIL: frames and switched nodes disagree" >&2
+    ok=0
+fi
 [ "$ostrim_status" = 0 ] || { echo "FAIL: ostrim exited with $ostrim_status" >&2; ok=0; }
 [ $ok = 1 ] && echo "soak: PASS" || exit 1
