@@ -1,0 +1,155 @@
+#include "basestation/BaseStationCommands.h"
+
+#include "basestation/RadioFrameBuilder.h"
+
+#include <chrono>
+#include <cstdio>
+#include <string_view>
+#include <thread>
+#include <utility>
+
+namespace ostrim {
+namespace {
+
+constexpr std::uint8_t kPing = 0x01;
+constexpr std::uint8_t kPingAnswer = 0x01;
+constexpr std::uint8_t kNodeCommand = 0xFE;
+// The node needs the pulse; the radio needs nothing between the two frames.
+constexpr std::chrono::milliseconds kPulse{100};
+// The Node Id box is read into a 260-byte buffer: 259 characters and the terminator.
+constexpr std::size_t kNodeIdTextMax = 259;
+
+int HexDigit(char c)
+{
+    if (c >= '0' && c <= '9')
+        return c - '0';
+    if (c >= 'a' && c <= 'f')
+        return c - 'a' + 10;
+    if (c >= 'A' && c <= 'F')
+        return c - 'A' + 10;
+    return -1;
+}
+
+std::string NodeStatus(std::uint32_t nodeId, bool ok)
+{
+    // The id is shown as a signed decimal number, as the operators know it.
+    char text[40];
+    std::snprintf(text, sizeof text, ok ? "Node %d success" : "Node %d failed",
+                  static_cast<int>(static_cast<std::int32_t>(nodeId)));
+    return text;
+}
+
+// Owns an open base-station port for one exchange.
+class OpenPort {
+public:
+    explicit OpenPort(const std::string& name) : handle_(OpenBaseStationPort(name.c_str())) {}
+    ~OpenPort()
+    {
+        if (handle_ != nullptr)
+            CloseBaseStationPort(handle_);
+    }
+    OpenPort(const OpenPort&) = delete;
+    OpenPort& operator=(const OpenPort&) = delete;
+
+    BaseStationPortHandle Get() const { return handle_; }
+    explicit operator bool() const { return handle_ != nullptr; }
+
+private:
+    BaseStationPortHandle handle_;
+};
+
+} // namespace
+
+int PingBaseStation(BaseStationPortHandle handle)
+{
+    // The write discards whatever waits in the input first, so a stale byte is never taken for
+    // the answer.
+    if (int result = WriteBaseStationPort(handle, &kPing, 1))
+        return result;
+    std::uint8_t answer = 0;
+    if (int result = ReadBaseStationPort(handle, &answer, 1))
+        return result;
+    return answer == kPingAnswer ? 0 : 2;
+}
+
+int SendNodeCommand(BaseStationPortHandle handle, std::uint32_t nodeId, int on)
+{
+    std::vector<std::uint8_t> frame = RadioFrameBuilder().MakeTxRequest(
+        {kNodeCommand, static_cast<std::uint8_t>(on != 0 ? 0x01 : 0x00)}, nodeId);
+    // One byte a write, as the base station has always been fed.
+    for (std::uint8_t byte : frame) {
+        if (int result = WriteBaseStationPort(handle, &byte, 1))
+            return result;
+    }
+    return 0;
+}
+
+std::uint32_t ParseNodeIdText(const std::string& text)
+{
+    // Reads like sscanf "%X": white space, an optional sign, an optional 0x, hex digits up to
+    // the first other character, wrapping modulo 2^32.
+    std::size_t i = 0;
+    // The C locale's white space, whatever locale the front end has set.
+    constexpr std::string_view kSpace = " \t\n\v\f\r";
+    while (i < text.size() && kSpace.find(text[i]) != std::string_view::npos)
+        ++i;
+    bool negative = false;
+    if (i < text.size() && (text[i] == '+' || text[i] == '-'))
+        negative = text[i++] == '-';
+    bool digits = false;
+    std::uint32_t value = 0;
+    if (i + 1 < text.size() && text[i] == '0' && (text[i + 1] == 'x' || text[i + 1] == 'X')) {
+        digits = true; // "0x" with no digit after it still converts the 0
+        i += 2;
+    }
+    for (; i < text.size() && HexDigit(text[i]) >= 0; ++i) {
+        value = (value << 4) | static_cast<std::uint32_t>(HexDigit(text[i]));
+        digits = true;
+    }
+    if (!digits)
+        return kDefaultTestNode;
+    return negative ? 0u - value : value;
+}
+
+BaseStationCommands::BaseStationCommands(DialogFields& fields,
+                                         std::function<std::string()> selectedPort)
+    : fields_(fields), selectedPort_(std::move(selectedPort))
+{
+}
+
+int BaseStationCommands::SwitchNode(std::uint32_t nodeId)
+{
+    OpenPort port(PortNameFromListText(selectedPort_ ? selectedPort_() : std::string()));
+    if (!port) {
+        fields_.SetText(Field::Status, "Base station failed to open");
+        return 0;
+    }
+    int on = SendNodeCommand(port.Get(), nodeId, 1);
+    std::this_thread::sleep_for(kPulse);
+    // The off command goes out even when the on command failed: a node must not stay on.
+    int off = SendNodeCommand(port.Get(), nodeId, 0);
+    fields_.SetText(Field::Status, NodeStatus(nodeId, on == 0 && off == 0));
+    return 1;
+}
+
+void BaseStationCommands::OnPing()
+{
+    OpenPort port(PortNameFromListText(selectedPort_ ? selectedPort_() : std::string()));
+    if (!port) {
+        fields_.SetText(Field::Status, "Base station failed to open");
+        return;
+    }
+    fields_.SetText(Field::Status, PingBaseStation(port.Get()) == 0
+                                       ? "Successfully pinged base station"
+                                       : "Failed to ping base station");
+}
+
+void BaseStationCommands::OnTestNode()
+{
+    std::string text = fields_.GetText(Field::NodeId);
+    if (text.size() > kNodeIdTextMax)
+        text.resize(kNodeIdTextMax);
+    SwitchNode(ParseNodeIdText(text));
+}
+
+} // namespace ostrim

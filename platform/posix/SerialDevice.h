@@ -1,0 +1,114 @@
+#pragma once
+// A serial device (or the program's side of a pseudo-terminal) opened exclusively and set raw.
+// Both the GPS port and the base-station port use it; it is the only code that knows termios.
+//
+// Results: 0 on success, otherwise the errno of the call that failed. A read or write that runs
+// out of time is not an error: it returns 0 with a short count.
+//
+// Exclusive open: flock(LOCK_EX | LOCK_NB) on the descriptor stops every other opener that asks
+// for the lock, root included, and within this process too; TIOCEXCL also stops programs that do
+// not lock (except root). A held device gives EBUSY. Close clears TIOCEXCL again, since it is a
+// flag of the tty, not of our descriptor, and would stay set while another descriptor (the
+// simulator's, say) holds the tty.
+//
+// Threads: a device is used by one thread at a time. It may be handed to another thread when
+// that thread starts or after it has been joined (the GPS monitor opens on the caller's thread
+// and reads and closes on its own). No two calls on one device may overlap.
+//
+// The descriptor stays non-blocking: every wait is a poll() against a monotonic deadline, so a
+// read or write never blocks past its time-out and a stop event can be polled beside the port.
+
+#include "platform/posix/UniqueFd.h"
+
+#include <chrono>
+#include <cstddef>
+#include <cstdint>
+#include <string>
+
+namespace ostrim {
+
+enum class Parity { None, Odd, Even };
+
+struct SerialSettings {
+    int baudRate = 38400;
+    int byteSize = 8; // 5 to 8
+    Parity parity = Parity::None;
+    // Always one stop bit, no hardware or software flow control, every byte passed unchanged.
+};
+
+struct ReadTimeouts {
+    // The whole read ends this long after it began.
+    std::chrono::milliseconds total{0};
+    // Once a byte has come, the read ends when no next byte follows within this time; 0: none.
+    std::chrono::milliseconds interByte{0};
+};
+
+// The modem input lines. Ring and carrier-detect transition counts are there where the driver
+// keeps them (TIOCGICOUNT); they catch a change that came and went between two looks.
+struct ModemLines {
+    bool ring = false;
+    bool carrierDetect = false;
+    bool haveCounts = false;
+    std::uint32_t ringCount = 0;
+    std::uint32_t carrierDetectCount = 0;
+};
+
+// True when `error` from a modem-line call means only that the device has none (a
+// pseudo-terminal answers ENOTTY), not that the call failed.
+bool IsNoModemLines(int error);
+
+// True when the baud rate has a termios speed here.
+bool IsSupportedBaudRate(int baudRate);
+
+class SerialDevice {
+public:
+    SerialDevice() = default;
+    ~SerialDevice();
+    SerialDevice(SerialDevice&&) noexcept = default;
+    SerialDevice& operator=(SerialDevice&& other) noexcept;
+    SerialDevice(const SerialDevice&) = delete;
+    SerialDevice& operator=(const SerialDevice&) = delete;
+
+    // Opens `path` for reading and writing, exclusively, without becoming its controlling
+    // terminal. EBUSY when another holder has it. Closes a device already open first.
+    int Open(const std::string& path);
+    bool IsOpen() const { return fd_.Valid(); }
+    int Fd() const { return fd_.Get(); }
+
+    // Raw line at the given speed, size and parity (parity checking on when there is parity):
+    // no echo, no line editing, no signals, no CR/LF translation, no stripping, no XON/XOFF, no
+    // output processing, no hardware flow control, receiver on, modem control ignored (CLOCAL),
+    // reads return as soon as one byte is there. The settings are read back; EINVAL when the
+    // device did not take them or the speed or size is not supported.
+    int Configure(const SerialSettings& settings);
+    // The line's speed, size and parity as the device has them now.
+    int ReadSettings(SerialSettings* settings) const;
+
+    // Asserts DTR and RTS. A device without modem lines gives ENOTTY (see IsNoModemLines).
+    int AssertDtrRts();
+    int GetModemLines(ModemLines* lines) const;
+
+    // What is there now, up to `size` bytes, without waiting: 0 with *got (possibly 0), or errno.
+    // End of file (the other side of a pseudo-terminal closed) is EIO.
+    int ReadAvailable(std::uint8_t* buffer, std::size_t size, std::size_t* got);
+    // Waits for `count` bytes within the time-outs; *got says how many came.
+    int Read(std::uint8_t* buffer, std::size_t count, ReadTimeouts timeouts, std::size_t* got);
+    // Writes all bytes, over as many partial writes as it takes. Gives up, with a short count,
+    // when the device takes nothing for `stall`; with flow control off a working line never
+    // stalls, so only a stuck device (or a pseudo-terminal nobody reads) is cut off.
+    int Write(const std::uint8_t* bytes, std::size_t count, std::chrono::milliseconds stall,
+              std::size_t* written);
+    // Waits until everything written has left (tcdrain).
+    int Drain();
+    // Discards received bytes that were not read. Output is never discarded: on a
+    // pseudo-terminal that would also drop bytes the other side has not read yet.
+    int DiscardInput();
+
+    // Clears TIOCEXCL, releases the lock and closes. 0 (also when nothing was open) or errno.
+    int Close();
+
+private:
+    UniqueFd fd_;
+};
+
+} // namespace ostrim
