@@ -1,5 +1,7 @@
 #include "basestation/BaseStationCommands.h"
 
+#include "sensors/SensorFile.h"
+
 #include "basestation/RadioFrameBuilder.h"
 
 #include <chrono>
@@ -18,17 +20,6 @@ constexpr std::uint8_t kNodeCommand = 0xFE;
 constexpr std::chrono::milliseconds kPulse{100};
 // The Node Id box is read into a 260-byte buffer: 259 characters and the terminator.
 constexpr std::size_t kNodeIdTextMax = 259;
-
-int HexDigit(char c)
-{
-    if (c >= '0' && c <= '9')
-        return c - '0';
-    if (c >= 'a' && c <= 'f')
-        return c - 'a' + 10;
-    if (c >= 'A' && c <= 'F')
-        return c - 'A' + 10;
-    return -1;
-}
 
 std::string NodeStatus(std::uint32_t nodeId, bool ok)
 {
@@ -86,29 +77,9 @@ int SendNodeCommand(BaseStationPortHandle handle, std::uint32_t nodeId, int on)
 
 std::uint32_t ParseNodeIdText(const std::string& text)
 {
-    // Reads like sscanf "%X": white space, an optional sign, an optional 0x, hex digits up to
-    // the first other character, wrapping modulo 2^32.
-    std::size_t i = 0;
-    // The C locale's white space, whatever locale the front end has set.
-    constexpr std::string_view kSpace = " \t\n\v\f\r";
-    while (i < text.size() && kSpace.find(text[i]) != std::string_view::npos)
-        ++i;
-    bool negative = false;
-    if (i < text.size() && (text[i] == '+' || text[i] == '-'))
-        negative = text[i++] == '-';
-    bool digits = false;
+    // The sensor file's node-id rule; only the default when nothing converts differs.
     std::uint32_t value = 0;
-    if (i + 1 < text.size() && text[i] == '0' && (text[i + 1] == 'x' || text[i + 1] == 'X')) {
-        digits = true; // "0x" with no digit after it still converts the 0
-        i += 2;
-    }
-    for (; i < text.size() && HexDigit(text[i]) >= 0; ++i) {
-        value = (value << 4) | static_cast<std::uint32_t>(HexDigit(text[i]));
-        digits = true;
-    }
-    if (!digits)
-        return kDefaultTestNode;
-    return negative ? 0u - value : value;
+    return ScanHex32(text, value) ? value : kDefaultTestNode;
 }
 
 BaseStationCommands::BaseStationCommands(DialogFields& fields,

@@ -1,5 +1,7 @@
 #include "gps/LogFiles.h"
 
+#include "platform/posix/UniqueFd.h"
+
 #include <cerrno>
 #include <fcntl.h>
 #include <sys/stat.h>
@@ -9,31 +11,11 @@ namespace ostrim {
 
 namespace {
 
-// Owns one file descriptor; closes it on every path out of a function.
-class UniqueFd {
-public:
-    explicit UniqueFd(int fd) : fd_(fd) {}
-    ~UniqueFd()
-    {
-        if (fd_ >= 0)
-            ::close(fd_);
-    }
-    UniqueFd(const UniqueFd&) = delete;
-    UniqueFd& operator=(const UniqueFd&) = delete;
-
-    int Get() const { return fd_; }
-    bool Valid() const { return fd_ >= 0; }
-    // Closes now and reports close's own failure, which can be the first sign of a lost write.
-    int Close()
-    {
-        int fd = fd_;
-        fd_ = -1;
-        return ::close(fd) == 0 ? 0 : errno;
-    }
-
-private:
-    int fd_;
-};
+// Closes now and reports close's own failure, which can be the first sign of a lost write.
+int Close(UniqueFd& fd)
+{
+    return fd.Reset() == 0 ? 0 : errno;
+}
 
 int WriteAll(int fd, const char* data, std::size_t size)
 {
@@ -74,7 +56,7 @@ int AppendAll(const std::string& path, const char* data, std::size_t size)
         }
         return err;
     }
-    err = fd.Close();
+    err = Close(fd);
     if (err != 0 && S_ISREG(before.st_mode)) {
         // The bytes may or may not have reached the disk; they stay in the backlog, so make sure
         // the file does not hold them too.
@@ -104,7 +86,7 @@ int CreateLogFile(const std::string& path)
     UniqueFd fd(::open(path.c_str(), O_WRONLY | O_CREAT | O_CLOEXEC, 0644));
     if (!fd.Valid())
         return errno;
-    return fd.Close();
+    return Close(fd);
 }
 
 int GpsLogs::AppendGpsLog(std::string_view record)

@@ -1,5 +1,7 @@
 #include "sensors/SensorFile.h"
 
+#include "platform/posix/UniqueFd.h"
+
 #include <cerrno>
 #include <charconv>
 #include <cmath>
@@ -79,23 +81,6 @@ bool TooLarge(std::string_view text)
     return magnitude + exponent > 0;
 }
 
-// The one owner of the sensor file's descriptor: closed on every return.
-class FileDescriptor {
-public:
-    explicit FileDescriptor(int fd) : fd_(fd) {}
-    ~FileDescriptor()
-    {
-        if (fd_ >= 0)
-            ::close(fd_);
-    }
-    FileDescriptor(const FileDescriptor&) = delete;
-    FileDescriptor& operator=(const FileDescriptor&) = delete;
-    int Get() const { return fd_; }
-
-private:
-    int fd_;
-};
-
 long PosixRead(int fd, void* buffer, std::size_t size)
 {
     return ::read(fd, buffer, size);
@@ -124,7 +109,7 @@ ReadOutcome ReadSensorFile(const std::string& path, ReadFunction read)
 {
     ReadOutcome outcome;
     // Non-blocking only so that opening a FIFO cannot wait for a writer; pipes are refused below.
-    FileDescriptor file(::open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK));
+    UniqueFd file(::open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK));
     if (file.Get() < 0) {
         outcome.cause = CauseFromOpenError(errno, path);
         return outcome;

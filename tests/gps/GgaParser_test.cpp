@@ -1,5 +1,6 @@
 #include "gps/GgaParser.h"
 
+#include "tests/support/CommaDecimalLocale.h"
 #include "tests/support/FakeDialogFields.h"
 #include "tests/support/RecordingPositionConsumer.h"
 #include "tests/support/ScopedTimeZone.h"
@@ -304,29 +305,9 @@ TEST(ParseGga, TwoFixes_TwoLogLinesAndRawEntriesAsReceived)
 // Numbers do not follow the C locale, which a Qt front end may set to a comma-decimal one.
 TEST(ParseGga, CommaDecimalLocale_PointInRecordAndPositions)
 {
-    ScratchFolder locales;
-    const char* german = nullptr;
-    for (const char* name : {"de_DE.UTF-8", "de_DE.utf8", "de_DE.ISO-8859-1", "de_DE"}) {
-        if (std::setlocale(LC_NUMERIC, name) != nullptr) {
-            german = name;
-            break;
-        }
-    }
-    if (german == nullptr) {
-        // None installed: compile one into the scratch folder.
-        std::string command = "localedef -i de_DE -f ISO-8859-1 " + (locales / "de_DE.ISO-8859-1")
-            + " >/dev/null 2>&1";
-        int status = std::system(command.c_str());
-        if (status == -1 || !WIFEXITED(status) || WEXITSTATUS(status) > 1)
-            GTEST_SKIP() << "no German locale and localedef failed";
-        ::setenv("LOCPATH", locales.Path().c_str(), 1);
-        german = std::setlocale(LC_NUMERIC, "de_DE.ISO-8859-1");
-        ::unsetenv("LOCPATH");
-    }
-    ASSERT_NE(german, nullptr);
-    char printed[32];
-    std::snprintf(printed, sizeof printed, "%f", 3.5);
-    EXPECT_STREQ(printed, "3,500000"); // the locale really is in force
+    test::CommaDecimalLocale german;
+    if (!german.Active())
+        GTEST_SKIP() << "no comma-decimal locale and localedef failed";
 
     ScopedTimeZone zone("UTC0");
     Rig rig;

@@ -1,6 +1,7 @@
 #include "sensors/SensorFile.h"
 
 #include "tests/support/FakeDialogFields.h"
+#include "tests/support/CommaDecimalLocale.h"
 #include "tests/support/TempDir.h"
 
 #include <gtest/gtest.h>
@@ -107,15 +108,17 @@ TEST(ParseDecimal, Cases_ReadFromStartOfField)
     EXPECT_TRUE(std::isnan(ParseDecimal("nan")));
 }
 
-TEST(ParseDecimal, GermanLocale_StillReadsPoint)
+TEST(ParseDecimal, CommaDecimalLocale_StillReadsPoint)
 {
-    const char* previous = std::setlocale(LC_NUMERIC, nullptr);
-    std::string saved = previous ? previous : "C";
-    if (!std::setlocale(LC_NUMERIC, "de_DE.UTF-8") && !std::setlocale(LC_NUMERIC, "de_DE"))
-        GTEST_SKIP() << "no German locale installed";
-    double value = ParseDecimal("45.2612");
-    std::vector<SensorEntry> entries = ParseSensorText("45.2612 93.7034 7 4070BF7B\n");
-    std::setlocale(LC_NUMERIC, saved.c_str());
+    double value = 0;
+    std::vector<SensorEntry> entries;
+    {
+        test::CommaDecimalLocale german;
+        if (!german.Active())
+            GTEST_SKIP() << "no comma-decimal locale and localedef failed";
+        value = ParseDecimal("45.2612");
+        entries = ParseSensorText("45.2612 93.7034 7 4070BF7B\n");
+    }
     EXPECT_EQ(value, 45.2612);
     ASSERT_EQ(entries.size(), 1u);
     EXPECT_EQ(entries[0].longitude, 93.7034);
