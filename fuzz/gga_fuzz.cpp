@@ -3,7 +3,8 @@
 // Beyond "no crash", each input checks what must hold whatever the receiver sends:
 // - a line of at most 255 characters is accepted exactly when a separate, plain reading of the
 //   rules says so; a longer line is dropped whole and counted;
-// - the raw log holds exactly the accepted sentences, byte for byte, and nothing else;
+// - the raw log holds exactly the accepted sentences, byte for byte, and nothing else, also when
+//   the logs could not be written for a while;
 // - the GPS log holds one record per accepted sentence, every line ends in CR LF, none passes
 //   255 characters, and an uncut record has its ten columns with the clock's date;
 // - every position handed to the trigger engine is a finite number.
@@ -38,6 +39,7 @@ using ostrim::Field;
 // 7 December 2026, 12:00 UTC.
 constexpr std::time_t kNow = 1796644800;
 constexpr char kDate[] = "12/07/2026";
+constexpr char kExample[] = "GPGGA,123519.00,4807.038,N,01131.000,E,1,08,0.9,545.4,M,46.9,M,,*69";
 
 struct Folder {
     std::string path;
@@ -237,13 +239,31 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     std::vector<char> bytes(data, data + size);
     if (size > 0 && (data[size - 1] & 4) != 0)
         FixChecksums(bytes);
+    // Lines chosen by the next-to-last byte meet logs that cannot be written (their folder is
+    // gone). One good sentence after the input, with the logs back, must bring every record
+    // kept meanwhile to the files in order.
+    std::uint8_t outage = size > 1 && (data[size - 1] & 0x10) != 0 ? data[size - 2] : 0;
+    std::size_t inputLines = 0;
+    for (char c : bytes)
+        inputLines += c == '\n';
+    for (char c : std::string("\n$") + kExample + "\r\n")
+        bytes.push_back(c);
+    const std::string gone = folder->path + "/gone/log.txt";
 
     std::string line;         // the line as the program must see it: NULs add nothing
     std::size_t lineChars = 0;
     std::size_t overlong = 0;
     std::string expectedRaw;
     std::size_t accepted = 0;
+    std::size_t lineIndex = 0;
     for (char c : bytes) {
+        if (c == '\n') {
+            bool broken = lineIndex < inputLines;
+            std::size_t bit = lineIndex % 8;
+            state.logPaths.SetGps(broken && (outage >> bit & 1) ? gone : folder->gps);
+            state.logPaths.SetRaw(broken && (outage >> (7 - bit) & 1) ? gone : folder->raw);
+            ++lineIndex;
+        }
         std::size_t before = consumer.calls;
         input.AssembleSentence(1, &c);
         if (c == '\0') {
