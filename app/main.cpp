@@ -1,0 +1,56 @@
+// Ostrim: switches roadside sensor nodes as a test vehicle passes them, and logs its GPS track.
+
+#include "app/CommandLine.h"
+#include "app/Headless.h"
+#include "app/qt/RunDialog.h"
+
+#include <cstdio>
+#include <optional>
+#include <string>
+#include <vector>
+
+namespace {
+
+ostrim::DialogOptions DialogOptionsOf(const ostrim::CommandLine& line)
+{
+    ostrim::DialogOptions options;
+    options.folder = line.folder;
+    options.sensorFile = line.sensorFile;
+    if (line.vehicleType)
+        options.vehicleType = *line.vehicleType;
+    options.gpsPort = line.gpsPort;
+    options.basePort = line.basePort;
+    options.screenshot = line.screenshot.value_or("");
+    return options;
+}
+
+} // namespace
+
+int main(int argc, char** argv)
+{
+    std::string error;
+    std::optional<ostrim::CommandLine> line =
+        ostrim::ParseCommandLine(std::vector<std::string>(argv + 1, argv + argc), error);
+    if (!line) {
+        std::fprintf(stderr, "ostrim: %s\n\n%s", error.c_str(), ostrim::UsageText().c_str());
+        return 2;
+    }
+    switch (line->mode) {
+    case ostrim::CommandLine::Mode::Help:
+        std::fputs(ostrim::UsageText().c_str(), stdout);
+        return 0;
+    case ostrim::CommandLine::Mode::Headless:
+        return ostrim::RunHeadless(*line);
+    case ostrim::CommandLine::Mode::Demo:
+        std::fprintf(stderr, "ostrim: --demo is not part of this build yet\n");
+        return 2;
+    case ostrim::CommandLine::Mode::Dialog:
+        break;
+    }
+    if (!ostrim::DisplayAvailable()) {
+        std::fprintf(stderr, "ostrim: no display to open the dialog on (DISPLAY is not set); "
+                             "use --headless or --demo\n");
+        return 2;
+    }
+    return ostrim::RunDialog(argc, argv, DialogOptionsOf(*line));
+}

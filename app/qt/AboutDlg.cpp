@@ -1,0 +1,38 @@
+#include "app/qt/AboutDlg.h"
+
+#include "app/qt/DialogUnits.h"
+#include "app/qt/OstrimApp.h"
+
+#include <QLabel>
+#include <QPushButton>
+
+namespace ostrim {
+
+CAboutDlg::CAboutDlg(QWidget* parent)
+    : QDialog(parent, Qt::Dialog | Qt::CustomizeWindowHint | Qt::WindowTitleHint |
+                          Qt::WindowSystemMenuHint | Qt::WindowCloseButtonHint)
+{
+    setWindowTitle(QStringLiteral("About Ostrim"));
+    setFont(DialogFont());
+    DialogBaseUnits units = BaseUnitsOf(font());
+    setFixedSize(MapDialogSize(units, 235, 55));
+
+    auto* icon = new QLabel(this);
+    icon->setObjectName(QStringLiteral("icon"));
+    icon->setPixmap(AppIcon().pixmap(32, 32));
+    icon->setGeometry(QRect(MapDialogRect(units, 11, 17, 0, 0).topLeft(), QSize(32, 32)));
+
+    auto* version = new QLabel(QStringLiteral("Ostrim Version 1.0"), this);
+    version->setObjectName(QStringLiteral("version"));
+    version->setAlignment(Qt::AlignLeft | Qt::AlignTop);
+    version->setGeometry(MapDialogRect(units, 40, 10, 119, 8));
+
+    auto* ok = new QPushButton(QStringLiteral("OK"), this);
+    ok->setObjectName(QStringLiteral("id1"));
+    ok->setProperty("controlId", 1);
+    ok->setDefault(true);
+    ok->setGeometry(MapDialogRect(units, 178, 7, 50, 16));
+    connect(ok, &QPushButton::clicked, this, &QDialog::accept);
+}
+
+} // namespace ostrim

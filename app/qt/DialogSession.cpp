@@ -1,0 +1,48 @@
+#include "app/qt/DialogSession.h"
+
+#include "app/qt/DialogTemplate.h"
+
+#include <QWidget>
+
+namespace ostrim {
+
+DialogSession::DialogSession(COstrimDlg& dialog)
+    : dialog_(dialog)
+{
+    QtDialogFields& fields = dialog.Fields();
+    Session::Hooks hooks;
+    hooks.selectedBasePort = [&fields] { return fields.SelectedPort(PortField::BaseStation); };
+    // Start again once the receiver is back: it opens the port anew and starts new logs.
+    hooks.onDisconnected = [&dialog] {
+        QMetaObject::invokeMethod(
+            &dialog, [&dialog] { dialog.Control(kIdStart)->setEnabled(true); },
+            Qt::QueuedConnection);
+    };
+    session_ = std::make_unique<Session>(fields, timers_, std::move(hooks));
+    timers_.SetHandler([this](int id) { session_->Engine().OnTimer(id); });
+
+    Session& run = *session_;
+    RunControl& control = run.Control();
+    DialogHooks buttons;
+    buttons.start = [&control](const std::string& gpsPort, const std::string& basePort) {
+        return control.OnStart(gpsPort, basePort);
+    };
+    buttons.triggerOnOff = [&control] { control.OnTriggerOnOff(); };
+    buttons.loop = [&control] { control.OnLoop(); };
+    buttons.backAndForth = [&control] { control.OnBackAndForth(); };
+    buttons.endOfLap = [&control] { control.OnEndOfLap(); };
+    // Ping and Test Node hold the GUI thread for their exchange (under a second), as Start's
+    // own check does.
+    buttons.ping = [&run] { run.BaseStation().OnPing(); };
+    buttons.testNode = [&run] { run.BaseStation().OnTestNode(); };
+    buttons.stopGps = [&run] { run.Stop(); };
+    dialog.SetHooks(std::move(buttons));
+}
+
+DialogSession::~DialogSession()
+{
+    dialog_.SetHooks({});
+    session_->Stop();
+}
+
+} // namespace ostrim

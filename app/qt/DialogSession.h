@@ -1,0 +1,32 @@
+#pragma once
+// Puts a run's Session behind the dialog: the dialog's fields and timers feed the session, its
+// buttons call the session's handlers. RunDialog uses it; end-to-end tests use it to drive the
+// dialog against the simulator without RunDialog's application object.
+
+#include "app/Session.h"
+#include "app/qt/OstrimDlg.h"
+#include "app/qt/QtTimerService.h"
+
+#include <memory>
+
+namespace ostrim {
+
+// Owns the session and the timers of one dialog. Create it on the GUI thread after the dialog
+// and destroy it before the dialog: it stops the reader and joins its thread on the way out.
+class DialogSession {
+public:
+    explicit DialogSession(COstrimDlg& dialog);
+    ~DialogSession();
+    DialogSession(const DialogSession&) = delete;
+    DialogSession& operator=(const DialogSession&) = delete;
+
+    Session& Run() { return *session_; }
+    QtTimerService& Timers() { return timers_; }
+
+private:
+    COstrimDlg& dialog_;
+    QtTimerService timers_;
+    std::unique_ptr<Session> session_;
+};
+
+} // namespace ostrim

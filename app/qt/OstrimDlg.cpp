@@ -1,0 +1,286 @@
+#include "app/qt/OstrimDlg.h"
+
+#include "app/PortPreselection.h"
+#include "app/qt/AboutDlg.h"
+#include "app/qt/DialogTemplate.h"
+#include "app/qt/DialogUnits.h"
+#include "app/qt/OstrimApp.h"
+
+#include <QAbstractItemView>
+#include <QAction>
+#include <QButtonGroup>
+#include <QComboBox>
+#include <QFileDialog>
+#include <QFileInfo>
+#include <QFontMetrics>
+#include <QLabel>
+#include <QLineEdit>
+#include <QPushButton>
+#include <QRadioButton>
+
+#include <algorithm>
+#include <cstdio>
+
+namespace ostrim {
+
+namespace {
+
+constexpr const char* kSensorFileFilter = "Text Files (*.txt);;Comma Separated Values(*.csv)";
+
+QString DefaultFolderPicker(QWidget* parent, const QString& startFolder)
+{
+    return QFileDialog::getExistingDirectory(parent, QStringLiteral("Pick a Directory"),
+                                             startFolder);
+}
+
+QString DefaultSensorFilePicker(QWidget* parent, const QString& startFolder)
+{
+    return QFileDialog::getOpenFileName(parent, QString(), startFolder,
+                                        QString::fromLatin1(kSensorFileFilter));
+}
+
+QString ObjectNameOf(const ControlTemplate& control)
+{
+    if (control.id != kNoId)
+        return QStringLiteral("id%1").arg(control.id);
+    return QStringLiteral("label") + QString::fromLatin1(control.text).remove(QLatin1Char(' '));
+}
+
+} // namespace
+
+COstrimDlg::COstrimDlg(const DialogOptions& options, QWidget* parent)
+    : QDialog(parent, Qt::Dialog | Qt::CustomizeWindowHint | Qt::WindowTitleHint |
+                          Qt::WindowSystemMenuHint | Qt::WindowCloseButtonHint)
+    , folder_(options.folder.empty() ? DefaultFolder() : options.folder)
+    , pickers_{DefaultFolderPicker, DefaultSensorFilePicker}
+    , fields_(std::make_unique<QtDialogFields>(this))
+{
+    setWindowTitle(QStringLiteral("Ostrim"));
+    setWindowIcon(AppIcon());
+    setFont(DialogFont());
+    setFixedSize(MapDialogSize(BaseUnitsOf(font()), kDialogWidth, kDialogHeight));
+
+    CreateControls();
+    FillPortLists(options);
+
+    // The initial values, set before any handler can run.
+    static_cast<QLineEdit*>(Control(kIdSensorFile))
+        ->setText(QString::fromStdString(
+            options.sensorFile.empty() ? LvrSensorFile(folder_) : options.sensorFile));
+    static_cast<QRadioButton*>(Control(kIdLoop))->setChecked(true);
+    static_cast<QRadioButton*>(Control(kIdLvr))->setChecked(true);
+    static_cast<QLineEdit*>(Control(kIdVehicleType))
+        ->setText(QString::fromStdString(options.vehicleType));
+    static_cast<QLineEdit*>(Control(kIdFolder))->setText(QString::fromStdString(folder_));
+    static_cast<QLineEdit*>(Control(kIdNodeId))->setText(QString::fromStdString(options.nodeId));
+
+    for (QLineEdit* edit : findChildren<QLineEdit*>())
+        edit->setCursorPosition(0);
+
+    BindFields();
+    ConnectHandlers();
+
+    // X11 window managers offer no way to add to their window menu: the About box is on the
+    // dialog's context menu (right click on the dialog's background, a label or a button).
+    auto* about = new QAction(QStringLiteral("&About Ostrim..."), this);
+    about->setObjectName(QStringLiteral("aboutAction"));
+    connect(about, &QAction::triggered, this, &COstrimDlg::ShowAbout);
+    addAction(about);
+    setContextMenuPolicy(Qt::ActionsContextMenu);
+
+    Control(kIdStart)->setFocus();
+}
+
+COstrimDlg::~COstrimDlg() = default;
+
+QWidget* COstrimDlg::Control(int id) const
+{
+    auto it = controls_.find(id);
+    return it == controls_.end() ? nullptr : it->second;
+}
+
+void COstrimDlg::CreateControls()
+{
+    DialogBaseUnits units = BaseUnitsOf(font());
+    QButtonGroup* group = nullptr;
+    QWidget* previous = nullptr;
+    for (const ControlTemplate& control : kMainDialogControls) {
+        QString text = QString::fromLatin1(control.text);
+        QWidget* widget = nullptr;
+        switch (control.kind) {
+        case ControlKind::DefaultButton:
+        case ControlKind::Button: {
+            auto* button = new QPushButton(text, this);
+            button->setDefault(control.kind == ControlKind::DefaultButton);
+            widget = button;
+            break;
+        }
+        case ControlKind::Edit:
+            widget = new QLineEdit(this);
+            break;
+        case ControlKind::PortList:
+            widget = new QComboBox(this);
+            break;
+        case ControlKind::Label: {
+            auto* label = new QLabel(text, this);
+            label->setAlignment(Qt::AlignLeft | Qt::AlignTop);
+            widget = label;
+            break;
+        }
+        case ControlKind::RadioGroupStart:
+        case ControlKind::Radio: {
+            auto* radio = new QRadioButton(text, this);
+            if (control.kind == ControlKind::RadioGroupStart || group == nullptr) {
+                group = new QButtonGroup(this);
+                group->setExclusive(true);
+            }
+            group->addButton(radio, control.id);
+            widget = radio;
+            break;
+        }
+        }
+        widget->setObjectName(ObjectNameOf(control));
+        widget->setGeometry(MapDialogRect(units, control.x, control.y, control.w, control.h));
+        if (control.id == kNoId)
+            continue;
+        widget->setProperty("controlId", control.id);
+        controls_[control.id] = widget;
+        if (previous != nullptr)
+            setTabOrder(previous, widget);
+        previous = widget;
+    }
+}
+
+void COstrimDlg::FillPortLists(const DialogOptions& options)
+{
+    if (options.listMachinePorts)
+        ports_ = ListSerialPorts(options.portRoots);
+    auto add = [this](const SerialPortEntry& entry) {
+        bool listed = std::any_of(ports_.begin(), ports_.end(),
+                                  [&](const SerialPortEntry& e) { return e.device == entry.device; });
+        if (!listed && !entry.device.empty())
+            ports_.push_back(entry);
+    };
+    for (const SerialPortEntry& entry : options.extraPorts)
+        add(entry);
+    add({options.gpsPort, {}});
+    add({options.basePort, {}});
+    std::sort(ports_.begin(), ports_.end(), [](const SerialPortEntry& a, const SerialPortEntry& b) {
+        return NaturalLess(a.device, b.device);
+    });
+
+    ListedPreselection rule = PreselectListedPorts(static_cast<int>(ports_.size()));
+    auto indexOf = [this](const std::string& device, std::optional<int> otherwise) {
+        for (std::size_t i = 0; i < ports_.size(); ++i) {
+            if (!device.empty() && ports_[i].device == device)
+                return static_cast<int>(i);
+        }
+        return otherwise.value_or(-1);
+    };
+
+    auto fill = [this](QComboBox* list, int selected) {
+        int widest = 0;
+        QFontMetrics metrics(list->font());
+        for (const SerialPortEntry& entry : ports_) {
+            QString label = QString::fromStdString(entry.Label());
+            list->addItem(label, QString::fromStdString(entry.device));
+            widest = std::max(widest, metrics.horizontalAdvance(label));
+        }
+        // The box is as narrow as the layout says; the open list shows whole stable names.
+        list->view()->setMinimumWidth(widest + 4 * metrics.averageCharWidth());
+        list->setCurrentIndex(selected);
+        list->setToolTip(list->currentText());
+        connect(list, &QComboBox::currentTextChanged, list, &QWidget::setToolTip);
+    };
+    fill(static_cast<QComboBox*>(Control(kIdGpsPort)), indexOf(options.gpsPort, rule.gps));
+    fill(static_cast<QComboBox*>(Control(kIdBaseStationPort)),
+         indexOf(options.basePort, rule.base));
+}
+
+void COstrimDlg::BindFields()
+{
+    for (Field field : {Field::Folder, Field::Latitude, Field::Longitude, Field::LatitudeHemisphere,
+                        Field::LongitudeHemisphere, Field::Time, Field::Height, Field::SensorFile,
+                        Field::NodeId, Field::Status, Field::VehicleType}) {
+        fields_->Bind(field, static_cast<QLineEdit*>(Control(static_cast<int>(field))));
+    }
+    fields_->BindPortList(PortField::Gps, static_cast<QComboBox*>(Control(kIdGpsPort)));
+    fields_->BindPortList(PortField::BaseStation,
+                          static_cast<QComboBox*>(Control(kIdBaseStationPort)));
+}
+
+void COstrimDlg::ConnectHandlers()
+{
+    auto button = [this](int id) { return static_cast<QAbstractButton*>(Control(id)); };
+    auto on = [this, button](int id, auto handler) {
+        connect(button(id), &QAbstractButton::clicked, this, handler);
+    };
+    on(kIdStart, [this] { OnStart(); });
+    on(kIdCancel, [this] { reject(); });
+    on(kIdFolderBrowse, [this] { OnBrowseFolder(); });
+    on(kIdSensorBrowse, [this] { OnBrowseSensorFile(); });
+    on(kIdTriggerOnOff, [this] { Call(hooks_.triggerOnOff); });
+    on(kIdLoop, [this] { Call(hooks_.loop); });
+    on(kIdBackAndForth, [this] { Call(hooks_.backAndForth); });
+    on(kIdEndOfLap, [this] { Call(hooks_.endOfLap); });
+    on(kIdPing, [this] { Call(hooks_.ping); });
+    on(kIdTestNode, [this] { Call(hooks_.testNode); });
+    on(kIdLvr, [this] { fields_->SetText(Field::SensorFile, LvrSensorFile(folder_)); });
+    on(kIdMainline, [this] { fields_->SetText(Field::SensorFile, MainlineSensorFile(folder_)); });
+}
+
+void COstrimDlg::Call(const std::function<void()>& hook)
+{
+    if (hook)
+        hook();
+}
+
+void COstrimDlg::OnStart()
+{
+    if (!hooks_.start)
+        return;
+    RunControl::StartOutcome outcome = hooks_.start(fields_->SelectedPort(PortField::Gps),
+                                                    fields_->SelectedPort(PortField::BaseStation));
+    if (outcome != RunControl::StartOutcome::Running)
+        return;
+    // Left alone, the focus would pass on to Cancel, where the next Enter ends the run.
+    if (Control(kIdStart)->hasFocus())
+        Control(kIdStatus)->setFocus();
+    Control(kIdStart)->setEnabled(false);
+}
+
+void COstrimDlg::OnBrowseFolder()
+{
+    QString folder = pickers_.folder(this, QString::fromStdString(fields_->GetText(Field::Folder)));
+    if (folder.isEmpty())
+        return;
+    std::string path = folder.toStdString();
+    std::printf("Selected Folder: %s\n", path.c_str());
+    std::fflush(stdout);
+    fields_->SetText(Field::Folder, path);
+}
+
+void COstrimDlg::OnBrowseSensorFile()
+{
+    QString current = QString::fromStdString(fields_->GetText(Field::SensorFile));
+    QString file = pickers_.sensorFile(this, QFileInfo(current).absolutePath());
+    if (file.isEmpty()) {
+        fields_->SetText(Field::Status, "No file selected");
+        return;
+    }
+    fields_->SetText(Field::SensorFile, file.toStdString());
+}
+
+void COstrimDlg::ShowAbout()
+{
+    CAboutDlg about(this);
+    about.exec();
+}
+
+void COstrimDlg::reject()
+{
+    Call(hooks_.stopGps);
+    QDialog::reject();
+}
+
+} // namespace ostrim

@@ -1,0 +1,78 @@
+// The dialog with a real run behind it, its GPS receiver on a pseudo-terminal.
+
+#include "app/qt/DialogSession.h"
+#include "app/qt/DialogTemplate.h"
+#include "platform/posix/PseudoTerminal.h"
+#include "tests/support/PtyTestSupport.h"
+#include "tests/support/ScratchFolder.h"
+
+#include <QAbstractButton>
+#include <QLineEdit>
+#include <QTest>
+
+#include "tests/support/QtWait.h"
+
+#include <gtest/gtest.h>
+
+#include <cstdio>
+#include <string>
+#include <vector>
+
+namespace ostrim {
+namespace {
+
+std::vector<std::uint8_t> Sentence(const std::string& body)
+{
+    unsigned checksum = 0;
+    for (char c : body)
+        checksum ^= static_cast<unsigned char>(c);
+    char tail[8];
+    std::snprintf(tail, sizeof tail, "*%02X\r\n", checksum);
+    std::string line = "$" + body + tail;
+    return {line.begin(), line.end()};
+}
+
+TEST(DialogSession, ReceiverUnpluggedDuringRun_SaysSoAndLetsStartAgain)
+{
+    test::ScratchFolder folder;
+    test::WriteFile(folder / "sensors.txt", "52.2400360 6.8515274 S1 4070BF7B\n");
+    PseudoTerminal receiver;
+    ASSERT_EQ(receiver.Open(), 0);
+
+    DialogOptions options;
+    options.listMachinePorts = false;
+    options.folder = folder.Path().string();
+    options.sensorFile = folder / "sensors.txt";
+    options.gpsPort = receiver.SlavePath();
+    COstrimDlg dialog(options);
+    std::vector<std::string> messages;
+    dialog.Fields().SetMessagePresenter(
+        [&](const QString& text) { messages.push_back(text.toStdString()); });
+    auto text = [&](int id) { return static_cast<QLineEdit*>(dialog.Control(id))->text(); };
+    QWidget* start = dialog.Control(kIdStart);
+    {
+        DialogSession session(dialog);
+        static_cast<QAbstractButton*>(start)->click();
+        ASSERT_TRUE(messages.empty()) << messages.front();
+        EXPECT_FALSE(start->isEnabled());
+        // No base station selected: the run goes on logging with triggering off.
+        EXPECT_EVENTUALLY_EQ(text(kIdStatus), QStringLiteral("Base station failed to open"));
+
+        ASSERT_TRUE(test::WriteToMaster(
+            receiver, Sentence("GPGGA,012758.00,5214.4000,N,00651.1551,E,1,08,0.9,100.0,M,46.9,M,,")));
+        EXPECT_EVENTUALLY_EQ(text(kIdTime), QStringLiteral("01:27:58"));
+        EXPECT_EVENTUALLY_EQ(text(kIdLatitude), QStringLiteral("5214.4000"));
+        EXPECT_EVENTUALLY_EQ(text(kIdLongitudeHemisphere), QStringLiteral("E"));
+
+        receiver.CloseSpareSlave();
+        receiver.CloseMaster();
+        EXPECT_EVENTUALLY_EQ(text(kIdStatus), QStringLiteral("GPS receiver disconnected"));
+        EXPECT_EVENTUALLY_EQ(start->isEnabled(), true);
+
+        dialog.reject(); // stops and joins the reader; must not hang
+    }
+    EXPECT_TRUE(messages.empty());
+}
+
+} // namespace
+} // namespace ostrim
