@@ -1,12 +1,15 @@
 #include "app/CommandLine.h"
 
+#include <cstdlib>
+
 namespace ostrim {
 
 std::string UsageText()
 {
     return R"(Usage:
   ostrim                 open the dialog
-  ostrim --demo          rehearse a run against a simulated receiver and base station
+  ostrim --demo [--headless] [--laps N] [--folder DIR] [--screenshot FILE]
+                         rehearse a run against a simulated receiver and base station
                          (headless, printing what happens, where there is no display)
   ostrim --headless --gps-port PATH --base-port PATH --sensor-file PATH --folder DIR
          [--mode loop|back-and-forth] [--vehicle-type TEXT] [--trigger on|off]
@@ -19,13 +22,21 @@ Options:
   --gps-port PATH        serial device of the GPS receiver (38400 baud 8N1), e.g. /dev/ttyUSB0
   --base-port PATH       serial device of the radio base station; without it triggering is off
   --sensor-file PATH     sensor file: one "latitude longitude field node-id-hex" line a sensor
-  --folder DIR           folder for the GPS log and the raw log (must exist)
+  --folder DIR           folder for the GPS log and the raw log (must exist); with --demo,
+                         where the demo writes its sensor file, track and logs (made if
+                         missing; default $XDG_STATE_HOME/ostrim/demo, else
+                         ~/.local/state/ostrim/demo)
   --mode MODE            loop (default): every sensor once, all re-armed 5 s after the last;
                          back-and-forth: sensors strictly in table order
   --vehicle-type TEXT    first column of the GPS log (default "Dunrel 80k truck")
   --trigger on|off       start with triggering on (default) or off
-  --demo                 start the built-in simulator and run against it
-  --screenshot FILE      (dialog) save a picture of the window to FILE and quit
+  --demo                 start the built-in simulator and run against it: the dialog
+                         opens with the simulated ports, sensor file and log folder filled
+                         in; headless, it presses Start itself and drives --laps laps
+  --laps N               (headless demo) laps of the 700 m demo track, 28 s each (default
+                         2); 0 drives until SIGINT or SIGTERM
+  --screenshot FILE      (dialog) save a picture of the window to FILE and quit; with --demo
+                         Start is pressed first and the picture taken a few seconds later
   --help                 show this text
 )";
 }
@@ -88,6 +99,16 @@ std::optional<CommandLine> ParseCommandLine(const std::vector<std::string>& args
                 return std::nullopt;
             }
             line.triggerOn = text == "on";
+        } else if (arg == "--laps") {
+            if (!value(text))
+                return std::nullopt;
+            char* end = nullptr;
+            long laps = std::strtol(text.c_str(), &end, 10);
+            if (text.empty() || *end != '\0' || laps < 0 || laps > 1000) {
+                error = "--laps must be a whole number from 0 to 1000, not \"" + text + "\"";
+                return std::nullopt;
+            }
+            line.laps = static_cast<int>(laps);
         } else if (arg == "--screenshot") {
             if (!value(text))
                 return std::nullopt;
@@ -99,6 +120,16 @@ std::optional<CommandLine> ParseCommandLine(const std::vector<std::string>& args
     }
 
     if (demo) {
+        // The demo brings its own devices and sensor file; taking the operator's would
+        // rehearse nothing.
+        const char* own = !line.gpsPort.empty()      ? "--gps-port"
+                          : !line.basePort.empty()   ? "--base-port"
+                          : !line.sensorFile.empty() ? "--sensor-file"
+                                                     : nullptr;
+        if (own != nullptr) {
+            error = std::string(own) + " cannot be used with --demo, which simulates its own";
+            return std::nullopt;
+        }
         line.mode = CommandLine::Mode::Demo;
         line.forceHeadless = headless;
     } else if (headless) {

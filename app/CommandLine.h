@@ -21,6 +21,7 @@ struct CommandLine {
     bool triggerOn = true;
     std::optional<std::string> vehicleType;
     std::optional<std::string> screenshot; // dialog: save a picture of the window and quit
+    int laps = 2;                          // headless demo: laps to drive; 0 until a signal
 };
 
 // Parses argv[1..]; on a bad argument returns nothing and puts the reason into `error`.

@@ -4,6 +4,9 @@
 #include "app/ThreadTimerService.h"
 #include "platform/posix/Signals.h"
 
+#include <atomic>
+#include <filesystem>
+
 namespace ostrim {
 
 void PrintingFields::SetText(Field field, const std::string& text)
@@ -43,6 +46,26 @@ void PrintingFields::Print(const std::string& line)
     std::fflush(out_);
 }
 
+namespace {
+
+// Runs until a signal. Nobody is there to press Start again when the receiver comes back (a USB
+// adapter unplugged and plugged in again), so the run starts again by itself once its device
+// is back: new logs, a new base-station check, as Start does.
+void WaitRunning(Session& session, const CommandLine& line, std::atomic<bool>& disconnected)
+{
+    using namespace std::chrono_literals;
+    while (WaitForTerminationSignalFor(1s) == 0) {
+        std::error_code ignored;
+        if (!disconnected || !std::filesystem::exists(line.gpsPort, ignored))
+            continue;
+        disconnected = false;
+        if (session.Control().OnStart(line.gpsPort, line.basePort) != RunControl::StartOutcome::Running)
+            disconnected = true; // try again at the next second
+    }
+}
+
+} // namespace
+
 int RunHeadless(const CommandLine& line)
 {
     BlockTerminationSignals(); // before any thread starts, so only the wait below sees them
@@ -54,8 +77,10 @@ int RunHeadless(const CommandLine& line)
     fields.SetText(Field::NodeId, kDefaultNodeId);
 
     ThreadTimerService timers;
+    std::atomic<bool> disconnected{false};
     Session session(fields, timers,
-                    Session::Hooks{[port = line.basePort] { return port; }, {}, {}});
+                    Session::Hooks{[port = line.basePort] { return port; }, {},
+                                   [&disconnected] { disconnected = true; }});
     timers.SetHandler([&session](int id) { session.Engine().OnTimer(id); });
 
     RunControl& control = session.Control();
@@ -74,7 +99,7 @@ int RunHeadless(const CommandLine& line)
         result = 3;
         break;
     case RunControl::StartOutcome::Running:
-        WaitForTerminationSignal();
+        WaitRunning(session, line, disconnected);
         break;
     }
     timers.Stop();

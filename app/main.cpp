@@ -1,6 +1,7 @@
 // Ostrim: switches roadside sensor nodes as a test vehicle passes them, and logs its GPS track.
 
 #include "app/CommandLine.h"
+#include "app/Demo.h"
 #include "app/Headless.h"
 #include "app/qt/RunDialog.h"
 
@@ -42,8 +43,9 @@ int main(int argc, char** argv)
     case ostrim::CommandLine::Mode::Headless:
         return ostrim::RunHeadless(*line);
     case ostrim::CommandLine::Mode::Demo:
-        std::fprintf(stderr, "ostrim: --demo is not part of this build yet\n");
-        return 2;
+        if (line->forceHeadless || !ostrim::DisplayAvailable())
+            return ostrim::RunDemoHeadless(*line);
+        return ostrim::RunDemoDialog(argc, argv, *line);
     case ostrim::CommandLine::Mode::Dialog:
         break;
     }

@@ -308,6 +308,8 @@ void GpsInput::ReportLogResults(int gpsErr, int rawErr)
 {
     std::string text;
     auto note = [&text](bool& failing, int err, const char* name) {
+        if (err == GpsLogs::kNoLogYet)
+            return; // Start has not named the logs yet; the record waits for them
         std::string part;
         if (err != 0)
             part = std::string(name) + " log write failed: " + ErrorText(err);

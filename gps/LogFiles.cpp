@@ -38,7 +38,7 @@ int WriteAll(int fd, const char* data, std::size_t size)
 int AppendAll(const std::string& path, const char* data, std::size_t size)
 {
     if (path.empty())
-        return ENOENT;
+        return GpsLogs::kNoLogYet;
     // O_CREAT: a log removed during a run is created again rather than losing the records.
     UniqueFd fd(::open(path.c_str(), O_WRONLY | O_APPEND | O_CREAT | O_CLOEXEC, 0644));
     if (!fd.Valid())

@@ -37,11 +37,15 @@ public:
     // Records kept while a log cannot be written: at 20 fixes a second, over 80 minutes.
     static constexpr std::size_t kBacklogLimit = 100000;
 
+    // What an append returns while no log is named yet (fixes between the port opening and the
+    // logs' creation at Start): the record waits for the first log; nothing has failed.
+    static constexpr int kNoLogYet = -1;
+
     explicit GpsLogs(LogPaths& paths) : paths_(paths) {}
 
-    // The record ends in "\n", which is written as CR LF. 0 on success, else the errno.
+    // The record ends in "\n", which is written as CR LF. 0 on success, kNoLogYet, or the errno.
     int AppendGpsLog(std::string_view record);
-    // The sentence exactly as received. 0 on success, else the errno.
+    // The sentence exactly as received. 0 on success, kNoLogYet, or the errno.
     int AppendRawLog(std::string_view record);
 
     std::size_t GpsBacklog() const;

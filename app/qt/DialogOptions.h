@@ -28,6 +28,8 @@ struct DialogOptions {
 
     // Save a picture of the dialog to this PNG once it is shown, then close it.
     std::string screenshot;
+    // When positive: press Start first and take the picture this long after, so a run shows.
+    int screenshotAfterStartMs = 0;
 };
 
 // $HOME/LVR_LAPS; /tmp/LVR_LAPS when HOME is not set.

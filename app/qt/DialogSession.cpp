@@ -6,11 +6,12 @@
 
 namespace ostrim {
 
-DialogSession::DialogSession(COstrimDlg& dialog)
+DialogSession::DialogSession(COstrimDlg& dialog, Extras extras)
     : dialog_(dialog)
 {
     QtDialogFields& fields = dialog.Fields();
     Session::Hooks hooks;
+    hooks.trace = std::move(extras.trace);
     hooks.selectedBasePort = [&fields] { return fields.SelectedPort(PortField::BaseStation); };
     // Start again once the receiver is back: it opens the port anew and starts new logs.
     hooks.onDisconnected = [&dialog] {
@@ -24,8 +25,12 @@ DialogSession::DialogSession(COstrimDlg& dialog)
     Session& run = *session_;
     RunControl& control = run.Control();
     DialogHooks buttons;
-    buttons.start = [&control](const std::string& gpsPort, const std::string& basePort) {
-        return control.OnStart(gpsPort, basePort);
+    buttons.start = [&control, after = std::move(extras.afterStart)](
+                        const std::string& gpsPort, const std::string& basePort) {
+        RunControl::StartOutcome outcome = control.OnStart(gpsPort, basePort);
+        if (after)
+            after();
+        return outcome;
     };
     buttons.triggerOnOff = [&control] { control.OnTriggerOnOff(); };
     buttons.loop = [&control] { control.OnLoop(); };

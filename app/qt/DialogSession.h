@@ -7,6 +7,7 @@
 #include "app/qt/OstrimDlg.h"
 #include "app/qt/QtTimerService.h"
 
+#include <functional>
 #include <memory>
 
 namespace ostrim {
@@ -15,7 +16,14 @@ namespace ostrim {
 // and destroy it before the dialog: it stops the reader and joins its thread on the way out.
 class DialogSession {
 public:
-    explicit DialogSession(COstrimDlg& dialog);
+    struct Extras {
+        // Runs on the GUI thread each time Start has run its steps, whatever their outcome.
+        std::function<void()> afterStart;
+        // The distance trace; empty: standard output.
+        TriggerEngine::Trace trace;
+    };
+
+    explicit DialogSession(COstrimDlg& dialog, Extras extras = {});
     ~DialogSession();
     DialogSession(const DialogSession&) = delete;
     DialogSession& operator=(const DialogSession&) = delete;

@@ -1,5 +1,6 @@
 #include "platform/posix/Signals.h"
 
+#include <cerrno>
 #include <csignal>
 #include <pthread.h>
 
@@ -29,6 +30,26 @@ int WaitForTerminationSignal()
     while (sigwait(&set, &signal) != 0) {
     }
     return signal;
+}
+
+int WaitForTerminationSignalFor(std::chrono::milliseconds timeout)
+{
+    const sigset_t set = TerminationSet();
+    const auto end = std::chrono::steady_clock::now() + timeout;
+    for (;;) {
+        auto left = std::chrono::duration_cast<std::chrono::nanoseconds>(
+            end - std::chrono::steady_clock::now());
+        if (left.count() <= 0)
+            return 0;
+        timespec wait{static_cast<time_t>(left.count() / 1'000'000'000),
+                      static_cast<long>(left.count() % 1'000'000'000)};
+        int signal = sigtimedwait(&set, nullptr, &wait);
+        if (signal > 0)
+            return signal;
+        if (errno == EAGAIN)
+            return 0;
+        // EINTR: another signal's handler ran; wait out the rest.
+    }
 }
 
 } // namespace ostrim

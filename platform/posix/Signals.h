@@ -1,6 +1,8 @@
 #pragma once
 // Termination signals for a front end without an event loop.
 
+#include <chrono>
+
 namespace ostrim {
 
 // Blocks SIGINT and SIGTERM in the calling thread and in every thread it starts afterwards, so
@@ -8,5 +10,7 @@ namespace ostrim {
 void BlockTerminationSignals();
 // Waits for SIGINT or SIGTERM; returns the signal number.
 int WaitForTerminationSignal();
+// As above, but gives up after `timeout` and returns 0.
+int WaitForTerminationSignalFor(std::chrono::milliseconds timeout);
 
 } // namespace ostrim

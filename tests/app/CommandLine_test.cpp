@@ -39,6 +39,13 @@ TEST(CommandLine, GoodArguments_AreTakenAsGiven)
     ASSERT_TRUE(line);
     EXPECT_EQ(line->mode, CommandLine::Mode::Demo);
     EXPECT_TRUE(line->forceHeadless);
+    EXPECT_EQ(line->laps, 2);
+
+    line = ParseCommandLine({"--demo", "--laps", "0", "--folder", "/tmp/d"}, error);
+    ASSERT_TRUE(line) << error;
+    EXPECT_FALSE(line->forceHeadless);
+    EXPECT_EQ(line->laps, 0);
+    EXPECT_EQ(line->folder, "/tmp/d");
 
     line = ParseCommandLine({"--folder", "x", "--help"}, error);
     ASSERT_TRUE(line);
@@ -61,6 +68,11 @@ TEST(CommandLine, BadArguments_AreRefusedWithTheReason)
         {{"--headless", "--gps-port", "--folder", "f"}, "--gps-port needs a value"},
         {With(kHeadless, {"--vehicle-type"}), "--vehicle-type needs a value"},
         {With(kHeadless, {"--verbose"}), "--verbose"},
+        {{"--demo", "--laps", "-1"}, "--laps must be a whole number"},
+        {{"--demo", "--laps", "2x"}, "\"2x\""},
+        {{"--demo", "--laps", ""}, "--laps must be a whole number"},
+        {{"--demo", "--base-port", "/dev/ttyUSB1"}, "--base-port cannot be used with --demo"},
+        {{"--sensor-file", "s.txt", "--demo"}, "--sensor-file cannot be used with --demo"},
     };
     for (const Case& c : cases) {
         std::string error;
@@ -73,7 +85,7 @@ TEST(CommandLine, Usage_ExplainsEveryOption)
 {
     const std::string usage = UsageText();
     for (const char* option : {"--headless", "--gps-port", "--base-port", "--sensor-file", "--folder", "--mode",
-                               "--vehicle-type", "--trigger", "--demo", "--screenshot", "--help"})
+                               "--vehicle-type", "--trigger", "--demo", "--laps", "--screenshot", "--help"})
         EXPECT_NE(usage.find(option), std::string::npos) << option;
 }
 

@@ -318,6 +318,25 @@ TEST(ParseGga, CommaDecimalLocale_PointInRecordAndPositions)
     EXPECT_DOUBLE_EQ(rig.engine.Positions()[0].first, 48.1173);
 }
 
+// Start opens the port before it names the logs; a fix in between is no failure and is kept.
+TEST(ParseGga, FixBeforeLogsAreNamed_NoFailureTextAndRecordKeptForTheFirstLog)
+{
+    ScopedTimeZone zone("UTC0");
+    Rig rig;
+    rig.state.logPaths.SetGps("");
+    rig.state.logPaths.SetRaw("");
+    rig.fields.SetText(Field::Status, "Trigger on");
+    rig.Feed(kExample);
+    EXPECT_EQ(rig.fields.Status(), "Trigger on");
+
+    rig.state.logPaths.SetGps(rig.dir / "gps.txt");
+    rig.state.logPaths.SetRaw(rig.dir / "raw.txt");
+    rig.Feed(kExample);
+    EXPECT_EQ(rig.fields.Status(), "Trigger on");
+    EXPECT_EQ(rig.GpsLog(), AsLogLine(kExampleRecord) + AsLogLine(kExampleRecord));
+    EXPECT_EQ(rig.RawLog(), kExample + std::string(kExample));
+}
+
 TEST(ParseGga, LogWriteFails_StatusSaysSoAndRecoveryIsAnnounced)
 {
     ScopedTimeZone zone("UTC0");

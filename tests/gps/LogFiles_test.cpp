@@ -219,7 +219,7 @@ TEST(GpsLogs, UnwritablePath_RecordsHeldAndWrittenInOrderOnRecovery)
              return dir / "missing/gps.txt";
          }},
         {"path under a file", dir / "file/gps.txt", ENOTDIR, [&] { return dir / "gps.txt"; }},
-        {"no path yet", "", ENOENT, [&] { return dir / "late.txt"; }},
+        {"no path yet", "", GpsLogs::kNoLogYet, [&] { return dir / "late.txt"; }},
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(c.name);

@@ -217,6 +217,12 @@ void GpsReceiverSim::DriveTrack(const Track& track, double speedMetresPerSecond,
                     .interval = Interval(fixesPerSecond)});
 }
 
+void GpsReceiverSim::Halt()
+{
+    impl_->Give(Job{.source = [](std::size_t) -> std::optional<std::string> { return std::nullopt; },
+                    .interval = Interval(kOwnPace)});
+}
+
 void GpsReceiverSim::Stop()
 {
     impl_->device.Stop();

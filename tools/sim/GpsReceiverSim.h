@@ -3,7 +3,7 @@
 // and sends a $GPGGA fix at a steady rate. A new PlayFile or DriveTrack replaces what it was
 // doing. When the program does not read, the receiver waits rather than drop part of a sentence.
 //
-// Threads: Start, Stop, PlayFile and DriveTrack from the owner's thread; Finished and
+// Threads: Start, Stop, Halt, PlayFile and DriveTrack from the owner's thread; Finished and
 // SentencesSent from any thread. The program may open and close the device as often as it
 // likes; sentences sent while it is closed wait in the tty for its next open.
 
@@ -32,6 +32,9 @@ public:
     bool PlayFile(const std::string& path, double sentencesPerSecond, std::string* error = nullptr);
     // Drives the track at the speed, one fix every 1/`fixesPerSecond` s, from its first waypoint.
     void DriveTrack(const Track& track, double speedMetresPerSecond, double fixesPerSecond);
+    // Stops sending after the sentence under way; the device stays, and what was sent stays
+    // in the tty for the program to read. Finished() tells when the sending has stopped.
+    void Halt();
     // Stops and removes the device; to the program that is the receiver unplugged.
     void Stop();
 
