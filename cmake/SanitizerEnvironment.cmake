@@ -14,7 +14,8 @@ if(OSTRIM_SANITIZE MATCHES "address")
   # LeakSanitizer runs too (detect_leaks is on by default on Linux).
   string(APPEND _ostrim_sanitizer_env
     "set(ENV{ASAN_OPTIONS} \"halt_on_error=1:detect_leaks=1:check_initialization_order=1:"
-    "strict_init_order=1\")\n")
+    "strict_init_order=1\")\n"
+    "set(ENV{LSAN_OPTIONS} \"suppressions=${PROJECT_SOURCE_DIR}/tests/lsan.supp\")\n")
 endif()
 if(OSTRIM_SANITIZE MATCHES "undefined")
   string(APPEND _ostrim_sanitizer_env
