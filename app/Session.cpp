@@ -4,6 +4,32 @@
 
 namespace ostrim {
 
+namespace {
+constexpr char kReceiverLost[] = "GPS receiver disconnected";
+} // namespace
+
+// The engine's own texts after the receiver has gone come from its timers, unasked; the
+// disconnection is shown again after each, so the operator still sees why nothing moves.
+class Session::EngineFields : public DialogFields {
+public:
+    EngineFields(DialogFields& fields, const std::atomic<bool>& receiverLost)
+        : fields_(fields), receiverLost_(receiverLost)
+    {
+    }
+    void SetText(Field field, const std::string& text) override
+    {
+        fields_.SetText(field, text);
+        if (field == Field::Status && receiverLost_.load())
+            fields_.SetText(Field::Status, kReceiverLost);
+    }
+    std::string GetText(Field field) const override { return fields_.GetText(field); }
+    void ShowMessage(const std::string& text) override { fields_.ShowMessage(text); }
+
+private:
+    DialogFields& fields_;
+    const std::atomic<bool>& receiverLost_;
+};
+
 // Feeds the GPS port's characters into the chain, one at a time, and asks for the next only
 // when the chain is done with this one.
 class Session::ReaderLink : public GpsReceiverLink {
@@ -20,6 +46,8 @@ public:
         error = result == 0 ? 0 : monitor_->LastError();
         if (result != 0)
             monitor_.reset();
+        else
+            session_.receiverLost_.store(false);
         return result;
     }
 
@@ -42,7 +70,8 @@ private:
             self->session_.input_.AssembleSentence(monitor->GetReadCount(), monitor->GetReadBuffer());
             monitor->RequestNextRead();
         } else if (code == 1 && !self->stopping_.load()) {
-            self->session_.fields_.SetText(Field::Status, "GPS receiver disconnected");
+            self->session_.receiverLost_.store(true);
+            self->session_.fields_.SetText(Field::Status, kReceiverLost);
             if (self->session_.hooks_.onDisconnected)
                 self->session_.hooks_.onDisconnected();
         }
@@ -70,7 +99,8 @@ Session::Session(DialogFields& fields, TimerService& timers, Hooks hooks)
     : fields_(fields), hooks_(std::move(hooks)),
       baseStation_(fields, hooks_.selectedBasePort ? hooks_.selectedBasePort
                                                    : std::function<std::string()>([] { return std::string(); })),
-      engine_(state_, table_, fields, timers, baseStation_, hooks_.trace),
+      engineFields_(std::make_unique<EngineFields>(fields, receiverLost_)),
+      engine_(state_, table_, *engineFields_, timers, baseStation_, hooks_.trace),
       input_(state_, fields, logs_, engine_), reader_(std::make_unique<ReaderLink>(*this)),
       pingCheck_(std::make_unique<PingCheck>()),
       control_(state_, table_, fields, *reader_, *pingCheck_)

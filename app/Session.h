@@ -50,6 +50,7 @@ public:
 private:
     class ReaderLink;
     class PingCheck;
+    class EngineFields;
 
     DialogFields& fields_;
     Hooks hooks_;
@@ -57,6 +58,9 @@ private:
     SensorTable table_;
     GpsLogs logs_{state_.logPaths};
     BaseStationCommands baseStation_;
+    // Set while the receiver is gone; cleared when a reader opens.
+    std::atomic<bool> receiverLost_{false};
+    std::unique_ptr<EngineFields> engineFields_;
     TriggerEngine engine_;
     GpsInput input_;
     std::unique_ptr<ReaderLink> reader_;

@@ -24,7 +24,7 @@ using namespace ostrim::sim;
 constexpr const char* kHelp =
     "Usage: ostrim-sim [--gps-file FILE [--rate HZ]]\n"
     "                  [--track builtin|FILE [--speed M/S] [--fix-rate HZ]]\n"
-    "                  [--base] [--sensor-file FILE]\n"
+    "                  [--base] [--sensor-file FILE [--sensors N]]\n"
     "\n"
     "Simulates the devices Ostrim talks to, each on a pseudo-terminal whose path is printed;\n"
     "give those paths to Ostrim as its GPS port and base-station port.\n"
@@ -46,10 +46,13 @@ constexpr const char* kHelp =
     "                      frames and stray bytes are reported, never ignored.\n"
     "\n"
     "  --sensor-file FILE  write a sensor file with four sensors beside the built-in track\n"
+    "  --sensors N         with --sensor-file: N sensors (1 to 24) spread evenly round it\n"
     "  --help              show this text\n"
     "\n"
     "With neither a GPS option nor --base, both run: the built-in track and the base station.\n"
-    "Runs until interrupted (Ctrl-C) or terminated.\n";
+    "Runs until interrupted (Ctrl-C) or terminated, then prints what the devices sent and saw.\n"
+    "SIGUSR1 makes the receiver stop sending while its port stays open, so a program reading\n"
+    "it can take the last sentence before the line goes.\n";
 
 struct Options {
     std::string gpsFile;
@@ -59,6 +62,7 @@ struct Options {
     double fixRate = 10.0;
     bool base = false;
     std::string sensorFile;
+    int sensors = 0; // 0: the four sensors of the demo
 };
 
 bool ParseNumber(const char* text, double* value)
@@ -119,6 +123,15 @@ int ParseOptions(int argc, char** argv, Options* options)
                 return 1;
         } else if (arg == "--base") {
             options->base = true;
+        } else if (arg == "--sensors") {
+            double count = 0;
+            if (!number(&count))
+                return 1;
+            if (count != std::floor(count) || count > 24) {
+                std::fprintf(stderr, "ostrim-sim: --sensors needs a whole number from 1 to 24\n");
+                return 1;
+            }
+            options->sensors = static_cast<int>(count);
         } else if (arg == "--sensor-file") {
             if (!value(&text))
                 return 1;
@@ -130,6 +143,10 @@ int ParseOptions(int argc, char** argv, Options* options)
     }
     if (!options->gpsFile.empty() && !options->track.empty()) {
         std::fprintf(stderr, "ostrim-sim: give --gps-file or --track, not both\n");
+        return 1;
+    }
+    if (options->sensors != 0 && options->sensorFile.empty()) {
+        std::fprintf(stderr, "ostrim-sim: --sensors goes with --sensor-file\n");
         return 1;
     }
     if (options->gpsFile.empty() && options->track.empty() && !options->base) {
@@ -159,7 +176,7 @@ int main(int argc, char** argv)
 
     if (!options.sensorFile.empty()) {
         std::ofstream out(options.sensorFile);
-        out << BuiltinSensorFileText();
+        out << (options.sensors > 0 ? BuiltinSensorFileText(options.sensors) : BuiltinSensorFileText());
         if (!out.flush()) {
             std::fprintf(stderr, "ostrim-sim: cannot write %s\n", options.sensorFile.c_str());
             return 1;
@@ -183,6 +200,7 @@ int main(int argc, char** argv)
     sigemptyset(&stopSignals);
     sigaddset(&stopSignals, SIGINT);
     sigaddset(&stopSignals, SIGTERM);
+    sigaddset(&stopSignals, SIGUSR1);
     pthread_sigmask(SIG_BLOCK, &stopSignals, nullptr);
 
     GpsReceiverSim gps;
@@ -217,6 +235,12 @@ int main(int argc, char** argv)
         int signal = sigtimedwait(&stopSignals, nullptr, &look);
         if (signal == SIGINT || signal == SIGTERM)
             break;
+        if (signal == SIGUSR1 && gpsOn && !reportedEnd) {
+            gps.Halt();
+            PrintLine("GPS receiver: stopped sending, " + std::to_string(gps.SentencesSent()) +
+                      " lines sent");
+            reportedEnd = true;
+        }
         if (gpsOn && !reportedEnd && gps.Finished()) {
             PrintLine("GPS receiver: file played, " + std::to_string(gps.SentencesSent()) +
                       " lines sent");
@@ -225,6 +249,8 @@ int main(int argc, char** argv)
     }
     gps.Stop();
     base.Stop();
+    if (gpsOn)
+        PrintLine("GPS receiver: " + std::to_string(gps.SentencesSent()) + " lines sent");
     if (options.base) {
         PrintLine("Base station: " + std::to_string(base.Commands().size()) + " commands, " +
                   std::to_string(base.Pings()) + " pings, " + std::to_string(base.BadFrames()) +

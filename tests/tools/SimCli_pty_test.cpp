@@ -140,6 +140,9 @@ TEST(OstrimSim, NoOptions_RunsTheBuiltinTrackAndTheBaseStationUntilInterrupted)
     EXPECT_EQ(gps.rfind("GPS receiver: /dev/", 0), 0u) << gps;
     EXPECT_EQ(base.rfind("Base station: /dev/", 0), 0u) << base;
     sim.Signal(SIGINT);
+    std::string sent = sim.ReadLine();
+    EXPECT_EQ(sent.rfind("GPS receiver: ", 0), 0u) << sent;
+    EXPECT_NE(sent.find(" lines sent"), std::string::npos) << sent;
     EXPECT_NE(sim.ReadLine().find("0 commands"), std::string::npos);
     EXPECT_EQ(sim.Wait(), 0);
 }
@@ -150,7 +153,7 @@ TEST(OstrimSim, CommandLine_HelpAndMistakes)
         SimProcess sim({"--help"});
         std::string help = sim.ReadAll();
         for (const char* option : {"--gps-file", "--rate", "--track", "--speed", "--fix-rate",
-                                   "--base", "--sensor-file", "--help"})
+                                   "--base", "--sensor-file", "--sensors", "--help"})
             EXPECT_NE(help.find(option), std::string::npos) << option;
         EXPECT_EQ(sim.Wait(), 0);
     }
@@ -162,6 +165,9 @@ TEST(OstrimSim, CommandLine_HelpAndMistakes)
         {"--track"},
         {"--track", "/nonexistent/track.txt"},
         {"--gps-file", "/nonexistent/capture.log"},
+        {"--sensors", "4"},
+        {"--sensor-file", "/tmp/ostrim-never-written.txt", "--sensors", "25"},
+        {"--sensor-file", "/tmp/ostrim-never-written.txt", "--sensors", "2.5"},
     };
     for (const auto& args : mistakes) {
         SimProcess sim(args);

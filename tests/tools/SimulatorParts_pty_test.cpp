@@ -10,6 +10,7 @@
 #include <cstdio>
 #include <fstream>
 #include <numbers>
+#include <set>
 #include <sstream>
 #include <string>
 #include <vector>
@@ -193,27 +194,38 @@ TEST(Track, BuiltinLoop_LengthAndPositions)
 TEST(Track, BuiltinSensors_EachIsPassedWithinRangeFromTheSouthWest)
 {
     Track track = BuiltinTrack();
-    std::istringstream file(BuiltinSensorFileText());
-    std::string line;
-    int sensors = 0;
-    while (std::getline(file, line)) {
-        double lat = 0;
-        double lon = 0;
-        char name[16];
-        unsigned id = 0;
-        ASSERT_EQ(std::sscanf(line.c_str(), "%lf %lf %15s %X", &lat, &lon, name, &id), 4) << line;
-        ++sensors;
-        bool passed = false;
-        for (double along = 0; along < TrackLength(track) && !passed; along += 0.5) {
-            auto [vLat, vLon] = PositionAlong(track, along);
-            double north = (lat - vLat) * std::numbers::pi / 180 * 6371008.8;
-            double east = (lon - vLon) * std::numbers::pi / 180 * 6371008.8 *
-                          std::cos(lat * std::numbers::pi / 180);
-            passed = vLat < lat && vLon < lon && std::hypot(north, east) < 10.0;
+    struct Case {
+        std::string text;
+        int count;
+    };
+    const Case cases[] = {{BuiltinSensorFileText(), 4}, {BuiltinSensorFileText(24), 24},
+                          {BuiltinSensorFileText(1), 1}};
+    for (const Case& c : cases) {
+        std::istringstream file(c.text);
+        std::string line;
+        int sensors = 0;
+        std::set<unsigned> ids;
+        while (std::getline(file, line)) {
+            double lat = 0;
+            double lon = 0;
+            char name[16];
+            unsigned id = 0;
+            ASSERT_EQ(std::sscanf(line.c_str(), "%lf %lf %15s %X", &lat, &lon, name, &id), 4) << line;
+            ++sensors;
+            ids.insert(id);
+            bool passed = false;
+            for (double along = 0; along < TrackLength(track) && !passed; along += 0.5) {
+                auto [vLat, vLon] = PositionAlong(track, along);
+                double north = (lat - vLat) * std::numbers::pi / 180 * 6371008.8;
+                double east = (lon - vLon) * std::numbers::pi / 180 * 6371008.8 *
+                              std::cos(lat * std::numbers::pi / 180);
+                passed = vLat < lat && vLon < lon && std::hypot(north, east) < 10.0;
+            }
+            EXPECT_TRUE(passed) << line;
         }
-        EXPECT_TRUE(passed) << line;
+        EXPECT_EQ(sensors, c.count);
+        EXPECT_EQ(ids.size(), static_cast<std::size_t>(c.count)) << "node ids must differ";
     }
-    EXPECT_EQ(sensors, 4);
 }
 
 TEST(Track, LoadTrackFile_GoodAndBadFiles)

@@ -343,6 +343,27 @@ TEST(GpsReceiverSim, NobodyReading_StopStillReturnsPromptly)
     std::remove(path.c_str());
 }
 
+TEST(GpsReceiverSim, Halt_NothingMoreSentAndEveryLineSentCanStillBeRead)
+{
+    GpsReceiverSim sim;
+    std::string error;
+    ASSERT_TRUE(sim.Start(&error)) << error;
+    sim.DriveTrack(BuiltinTrack(), 10.0, 50.0);
+    LineCollector collector;
+    PortMonitor monitor;
+    monitor.SetCallback(&LineCollector::Callback, &collector);
+    ASSERT_EQ(monitor.Open(sim.DevicePath().c_str(), 38400, 0, 8, 1), PortMonitor::kOk);
+    ASSERT_TRUE(WaitUntil([&] { return collector.Count() >= 5; }, 2000ms));
+    sim.Halt();
+    std::this_thread::sleep_for(100ms); // a sentence on its way finishes
+    const std::size_t sent = sim.SentencesSent();
+    std::this_thread::sleep_for(200ms); // ten fix intervals
+    EXPECT_EQ(sim.SentencesSent(), sent);
+    EXPECT_TRUE(sim.Finished());
+    ASSERT_TRUE(WaitUntil([&] { return collector.Count() == sent; }, 1000ms)) << collector.Count();
+    EXPECT_TRUE(monitor.Running()) << "the port must stay open";
+}
+
 TEST(GpsReceiverSim, Stopped_MonitorEndsWithCodeOne)
 {
     GpsReceiverSim sim;

@@ -48,26 +48,42 @@ Track BuiltinTrack()
                  .closed = true};
 }
 
+namespace {
+
+// "latitude longitude name node-id" for a sensor beside the built-in track, `along` metres from
+// its start: 4 m north and east of the road, so the vehicle passes on its south-west side.
+std::string SensorLine(double along, unsigned nodeId, int number)
+{
+    constexpr double kOffsetMetres = 4.0;
+    constexpr double kDegreesPerMetre = 180.0 / (std::numbers::pi * kEarthRadius);
+    auto [lat, lon] = PositionAlong(BuiltinTrack(), along);
+    double sensorLat = lat + kOffsetMetres * kDegreesPerMetre;
+    double sensorLon = lon + kOffsetMetres * kDegreesPerMetre / std::cos(lat * std::numbers::pi / 180.0);
+    char line[96];
+    std::snprintf(line, sizeof line, "%.7f %.7f S%d %08X\n", sensorLat, sensorLon, number, nodeId);
+    return line;
+}
+
+} // namespace
+
 std::string BuiltinSensorFileText()
 {
     // Metres along the built-in track where the sensors stand, and their node ids.
     const std::pair<double, unsigned> sensors[] = {
         {100.0, 0x4070BF7B}, {300.0, 0x403BA38B}, {620.0, 0x40A1C2D3}, {1000.0, 0x40B4C5D6}};
-    constexpr double kOffsetMetres = 4.0; // north and east of the road
-    constexpr double kDegreesPerMetre = 180.0 / (std::numbers::pi * kEarthRadius);
-    Track track = BuiltinTrack();
     std::string text;
     int number = 1;
-    for (auto [along, nodeId] : sensors) {
-        auto [lat, lon] = PositionAlong(track, along);
-        double sensorLat = lat + kOffsetMetres * kDegreesPerMetre;
-        double sensorLon =
-            lon + kOffsetMetres * kDegreesPerMetre / std::cos(lat * std::numbers::pi / 180.0);
-        char line[96];
-        std::snprintf(line, sizeof line, "%.7f %.7f S%d %08X\n", sensorLat, sensorLon, number++,
-                      nodeId);
-        text += line;
-    }
+    for (auto [along, nodeId] : sensors)
+        text += SensorLine(along, nodeId, number++);
+    return text;
+}
+
+std::string BuiltinSensorFileText(int count)
+{
+    const double length = TrackLength(BuiltinTrack());
+    std::string text;
+    for (int i = 0; i < count; ++i)
+        text += SensorLine((i + 0.5) * length / count, 0x40C00000u + static_cast<unsigned>(i), i + 1);
     return text;
 }
 

@@ -19,6 +19,8 @@ Track BuiltinTrack();
 // A sensor file for the built-in track: four sensors each a few metres north-east of the
 // road, so the vehicle passes on their south-west side within range.
 std::string BuiltinSensorFileText();
+// `count` sensors spread evenly round the built-in track, node ids 40C00000 upwards.
+std::string BuiltinSensorFileText(int count);
 
 // One waypoint a line, "latitude longitude" (space or comma between); '#' starts a comment.
 // Needs two waypoints at least; the track comes back open. False with a reason naming the

@@ -1,0 +1,163 @@
+// The base station failing while a node is due: unplugged, stuck (taking no bytes), or not
+// answering the ping at Start. The status line says so, the GPS logs go on without a gap, and a
+// base station that is back is used again at the next firing.
+
+#include "platform/posix/PseudoTerminal.h"
+#include "platform/posix/UniqueFd.h"
+#include "tests/support/SessionRig.h"
+
+#include <fcntl.h>
+#include <cerrno>
+#include <cstring>
+#include <unistd.h>
+
+#include <gtest/gtest.h>
+
+namespace ostrim {
+namespace {
+
+using namespace std::chrono_literals;
+using test::LogsHoldExactly;
+using test::Road;
+using test::SessionRig;
+
+// Sensors at 20 m and 40 m along the road; at 0.7 m a fix the vehicle is in range of the first
+// from fix 16 to 28 and of the second from fix 44 to 57.
+const std::vector<double> kTwoSensors = {20.0, 40.0};
+constexpr int kBeforeSecond = 42;
+constexpr int kAll = 70;
+
+std::string NodeText(int sensor, const char* outcome)
+{
+    return "Node " + std::to_string(static_cast<std::int32_t>(Road::NodeId(sensor))) + " " + outcome;
+}
+
+// The frames the base station saw, as "node on" / "node off" for comparison.
+std::vector<std::string> Seen(const sim::BaseStationSim& base)
+{
+    std::vector<std::string> seen;
+    for (const sim::NodeCommand& c : base.Commands()) {
+        char text[32];
+        std::snprintf(text, sizeof text, "%08X %s%s", c.nodeId, c.on ? "on" : "off",
+                      c.checksumOk ? "" : " bad checksum");
+        seen.push_back(text);
+    }
+    return seen;
+}
+
+std::vector<std::string> OnOff(int sensor)
+{
+    char on[32];
+    char off[32];
+    std::snprintf(on, sizeof on, "%08X on", Road::NodeId(sensor));
+    std::snprintf(off, sizeof off, "%08X off", Road::NodeId(sensor));
+    return {on, off};
+}
+
+// Plays the first part of the drive, then lets `between` change the base station, then the rest;
+// every sentence must end up in both logs.
+void DriveInTwoParts(SessionRig& rig, const std::function<void()>& between)
+{
+    const std::vector<std::string> sentences = Road::Sentences(0, kAll, 0.7);
+    rig.Play({sentences.begin(), sentences.begin() + kBeforeSecond}, 50);
+    ASSERT_TRUE(rig.PlayedAll(15s));
+    ASSERT_TRUE(rig.LogsReach(kBeforeSecond, 10s));
+    between();
+    rig.Play({sentences.begin() + kBeforeSecond, sentences.end()}, 50);
+    ASSERT_TRUE(rig.PlayedAll(15s));
+    ASSERT_TRUE(rig.LogsReach(kAll, 10s));
+    rig.StopRun();
+    EXPECT_TRUE(LogsHoldExactly(rig.RawLog(), rig.GpsLogLines(), sentences));
+}
+
+TEST(BaseStationFaults, UnpluggedWhileANodeIsDue_FailedToOpenShownLoggingGoesOnUsedAgainWhenBack)
+{
+    SessionRig rig(kTwoSensors);
+    ASSERT_TRUE(rig.PlugBaseStation());
+    ASSERT_EQ(rig.Start(), RunControl::StartOutcome::Running);
+    rig.UnplugBaseStation();
+
+    DriveInTwoParts(rig, [&] {
+        EXPECT_TRUE(rig.StatusSeen("Base station failed to open"));
+        rig.fields.ClearHistory();
+        ASSERT_TRUE(rig.PlugBaseStation());
+    });
+    EXPECT_EQ(Seen(rig.Base()), OnOff(1));
+    EXPECT_TRUE(rig.StatusSeen(NodeText(1, "success")));
+}
+
+// A device that has stopped taking bytes (a hung USB adapter): its queue towards the device is
+// full and nobody reads it.
+class StuckDevice {
+public:
+    ::testing::AssertionResult Make()
+    {
+        if (int err = pty_.Open())
+            return ::testing::AssertionFailure() << "openpty: " << std::strerror(err);
+        UniqueFd writer(::open(pty_.SlavePath().c_str(), O_WRONLY | O_NONBLOCK | O_NOCTTY | O_CLOEXEC));
+        if (!writer.Valid())
+            return ::testing::AssertionFailure() << "open: " << std::strerror(errno);
+        // The kernel moves written bytes on towards the master's queue in the background, so
+        // the tty takes more after a pause; full is when it still takes nothing after one.
+        const std::string block(4096, 'x');
+        for (int quiet = 0; quiet < 2;) {
+            ssize_t n = ::write(writer.Get(), block.data(), block.size());
+            if (n > 0) {
+                quiet = 0;
+                continue;
+            }
+            if (errno != EAGAIN)
+                return ::testing::AssertionFailure() << "filling: " << std::strerror(errno);
+            ++quiet;
+            std::this_thread::sleep_for(50ms);
+        }
+        return ::testing::AssertionSuccess();
+    }
+    const std::string& Path() const { return pty_.SlavePath(); }
+
+private:
+    PseudoTerminal pty_;
+};
+
+TEST(BaseStationFaults, TakingNoBytesWhileANodeIsDue_NodeFailedShownNoSentenceLostUsedAgainWhenBack)
+{
+    SessionRig rig(kTwoSensors);
+    ASSERT_TRUE(rig.PlugBaseStation());
+    ASSERT_EQ(rig.Start(), RunControl::StartOutcome::Running);
+    StuckDevice stuck;
+    ASSERT_TRUE(stuck.Make());
+    ASSERT_TRUE(rig.PointBasePortAt(stuck.Path()));
+
+    // Each frame's write gives up after its stall time, so the reader is held for seconds, not
+    // for ever; the receiver's sentences wait in the port meanwhile.
+    DriveInTwoParts(rig, [&] {
+        EXPECT_TRUE(rig.StatusSeen(NodeText(0, "failed")));
+        EXPECT_FALSE(rig.StatusSeen(NodeText(0, "success")));
+        rig.fields.ClearHistory();
+        ASSERT_TRUE(rig.PointBasePortAt(rig.Base().DevicePath()));
+    });
+    EXPECT_EQ(Seen(rig.Base()), OnOff(1));
+    EXPECT_TRUE(rig.StatusSeen(NodeText(1, "success")));
+}
+
+TEST(BaseStationFaults, NotAnsweringThePingAtStart_TriggeringOffUntilTheOperatorTurnsItOn)
+{
+    SessionRig rig(kTwoSensors);
+    ASSERT_TRUE(rig.PlugBaseStation());
+    rig.Base().SetAnswering(false);
+    ASSERT_EQ(rig.Start(), RunControl::StartOutcome::Running);
+    EXPECT_EQ(rig.fields.Status(), "Base station failed to ping");
+
+    DriveInTwoParts(rig, [&] {
+        EXPECT_TRUE(Seen(rig.Base()).empty()) << "no node may be switched while triggering is off";
+        rig.Base().SetAnswering(true);
+        rig.GetSession().BaseStation().OnPing();
+        EXPECT_EQ(rig.fields.Status(), "Successfully pinged base station");
+        rig.Control().OnTriggerOnOff();
+        EXPECT_EQ(rig.fields.Status(), "Trigger on");
+    });
+    EXPECT_EQ(Seen(rig.Base()), OnOff(1));
+}
+
+} // namespace
+} // namespace ostrim
