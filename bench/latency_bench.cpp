@@ -95,7 +95,10 @@ public:
         auto it = texts_.find(static_cast<int>(field));
         return it == texts_.end() ? std::string() : it->second;
     }
-    void ShowMessage(const std::string& text) override { std::fprintf(stderr, "message: %s\n", text.c_str()); }
+    void ShowMessage(const std::string& text) override
+    {
+        std::fprintf(stderr, "message: %s\n", text.c_str());
+    }
 
 private:
     mutable std::mutex mutex_;
@@ -112,7 +115,10 @@ public:
         Clock::time_point last;
     };
 
-    explicit BaseStationSide(const ostrim::PseudoTerminal& pty) : pty_(pty), thread_([this] { Run(); }) {}
+    explicit BaseStationSide(const ostrim::PseudoTerminal& pty)
+        : pty_(pty), thread_([this] { Run(); })
+    {
+    }
     ~BaseStationSide()
     {
         stop_.store(true);
@@ -137,7 +143,8 @@ private:
         std::uint8_t buffer[256];
         while (!stop_.load()) {
             ostrim::PollEntry entry{.fd = pty_.MasterFd(), .wantRead = true};
-            if (ostrim::PollUntil({&entry, 1}, ostrim::Deadline::After(50ms)) != 0 || !entry.readable)
+            if (ostrim::PollUntil({&entry, 1}, ostrim::Deadline::After(50ms)) != 0 ||
+                !entry.readable)
                 continue;
             std::size_t got = 0;
             if (pty_.ReadMaster(buffer, sizeof buffer, &got) != 0)
@@ -203,13 +210,15 @@ std::string LatencySensorFile()
 bool WriteAll(const ostrim::PseudoTerminal& pty, const std::string& bytes)
 {
     std::size_t written = 0;
-    return pty.WriteMaster(reinterpret_cast<const std::uint8_t*>(bytes.data()), bytes.size(), 1s, &written) == 0 &&
+    return pty.WriteMaster(reinterpret_cast<const std::uint8_t*>(bytes.data()), bytes.size(), 1s,
+                           &written) == 0 &&
            written == bytes.size();
 }
 
 int FiringLatency(int firings, const fs::path& scratch)
 {
-    std::printf("== Firing latency: %d firings, in-process Session over pseudo-terminals ==\n", firings);
+    std::printf("== Firing latency: %d firings, in-process Session over pseudo-terminals ==\n",
+                firings);
     const std::string sensorFile = (scratch / "sensors.txt").string();
     std::ofstream(sensorFile) << LatencySensorFile();
     const fs::path logs = scratch / "logs";
@@ -239,7 +248,8 @@ int FiringLatency(int firings, const fs::path& scratch)
                                                    },
                                                    {}});
     timers.SetHandler([&session](int id) { session.Engine().OnTimer(id); });
-    if (session.Control().OnStart(receiver.SlavePath(), basePath) != ostrim::RunControl::StartOutcome::Running ||
+    if (session.Control().OnStart(receiver.SlavePath(), basePath) !=
+            ostrim::RunControl::StartOutcome::Running ||
         session.State().triggerEnabled.load() == 0 || session.Table().count.load() != 24) {
         std::fprintf(stderr, "the run did not start with triggering on: %s\n",
                      fields.GetText(ostrim::Field::Status).c_str());
@@ -282,7 +292,8 @@ int FiringLatency(int firings, const fs::path& scratch)
         while (session.Table().triggered[23].load() == 0 && Clock::now() < until)
             std::this_thread::sleep_for(200us);
         if (fields.GetText(ostrim::Field::Status) != "Node 1084227607 success") {
-            std::fprintf(stderr, "firing %d: status %s\n", i, fields.GetText(ostrim::Field::Status).c_str());
+            std::fprintf(stderr, "firing %d: status %s\n", i,
+                         fields.GetText(ostrim::Field::Status).c_str());
             return 1;
         }
         session.Engine().OnTimer(ostrim::kAllTriggeredTimer);
@@ -297,7 +308,8 @@ int FiringLatency(int firings, const fs::path& scratch)
     std::printf("  floor: %.0f ms pulse on a pseudo-terminal (no line time); on a 38400-baud line\n"
                 "         the 34 frame bytes add %.2f ms: %.2f ms\n",
                 kPulseMs, kLineMs, kPulseMs + kLineMs);
-    std::printf("  frames: %d wrong of %d; stray bytes %d\n", wrongFrames, 2 * (firings + kWarmUp), station.Stray());
+    std::printf("  frames: %d wrong of %d; stray bytes %d\n", wrongFrames, 2 * (firings + kWarmUp),
+                station.Stray());
     return wrongFrames == 0 ? 0 : 1;
 }
 
@@ -333,7 +345,8 @@ struct Child {
 };
 
 // Starts `argv`; its output goes to a pipe (`capture`) or to `outputFile`.
-bool Spawn(const std::vector<std::string>& argv, bool capture, const std::string& outputFile, Child* child)
+bool Spawn(const std::vector<std::string>& argv, bool capture, const std::string& outputFile,
+           Child* child)
 {
     int pipeFds[2] = {-1, -1};
     if (capture && ::pipe2(pipeFds, O_CLOEXEC) != 0)
@@ -342,7 +355,8 @@ bool Spawn(const std::vector<std::string>& argv, bool capture, const std::string
     if (pid < 0)
         return false;
     if (pid == 0) {
-        int fd = capture ? pipeFds[1] : ::open(outputFile.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
+        int fd =
+            capture ? pipeFds[1] : ::open(outputFile.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
         ::dup2(fd, STDOUT_FILENO);
         std::vector<char*> args;
         for (const std::string& a : argv)
@@ -420,7 +434,8 @@ double ProcessStatSeconds(pid_t pid)
     // fields[0] is the state (field 3): utime and stime are fields 14 and 15.
     if (fields.size() < 13)
         return 0;
-    return (std::stod(fields[11]) + std::stod(fields[12])) / static_cast<double>(::sysconf(_SC_CLK_TCK));
+    return (std::stod(fields[11]) + std::stod(fields[12])) /
+           static_cast<double>(::sysconf(_SC_CLK_TCK));
 }
 
 long StatusKb(pid_t pid, const char* key)
@@ -439,10 +454,12 @@ std::size_t CountLines(const fs::path& folder, const char* suffix)
     std::size_t lines = 0;
     for (const auto& entry : fs::directory_iterator(folder)) {
         const std::string name = entry.path().filename().string();
-        if (!name.ends_with(suffix) || (std::string(suffix) == "-GPS-Data.txt" && name.ends_with("-Raw-GPS-Data.txt")))
+        if (!name.ends_with(suffix) ||
+            (std::string(suffix) == "-GPS-Data.txt" && name.ends_with("-Raw-GPS-Data.txt")))
             continue;
         std::ifstream in(entry.path(), std::ios::binary);
-        lines += static_cast<std::size_t>(std::count(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>(), '\n'));
+        lines += static_cast<std::size_t>(
+            std::count(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>(), '\n'));
     }
     return lines;
 }
@@ -464,7 +481,8 @@ double FloorMsPer1000(int seconds, bool appendLogs, const fs::path& scratch)
     ::tcgetattr(fd, &raw);
     ::cfmakeraw(&raw);
     ::tcsetattr(fd, TCSANOW, &raw);
-    const std::string files[2] = {(scratch / "floor-gps.txt").string(), (scratch / "floor-raw.txt").string()};
+    const std::string files[2] = {(scratch / "floor-gps.txt").string(),
+                                  (scratch / "floor-raw.txt").string()};
     auto cpu = [] {
         timespec t{};
         ::clock_gettime(CLOCK_THREAD_CPUTIME_ID, &t);
@@ -486,7 +504,8 @@ double FloorMsPer1000(int seconds, bool appendLogs, const fs::path& scratch)
         }
         lines += std::count(buffer, buffer + n, '\n');
         for (int i = 0; appendLogs && i < 2; ++i) {
-            const int log = ::open(files[i].c_str(), O_WRONLY | O_APPEND | O_CREAT | O_CLOEXEC, 0644);
+            const int log =
+                ::open(files[i].c_str(), O_WRONLY | O_APPEND | O_CREAT | O_CLOEXEC, 0644);
             struct stat st{};
             ::fstat(log, &st);
             if (::write(log, buffer, static_cast<std::size_t>(n)) != n)
@@ -536,12 +555,15 @@ private:
     std::thread drain_;
 };
 
-int RunningCost(int seconds, const std::string& ostrim, const std::string& simulator, const fs::path& scratch)
+int RunningCost(int seconds, const std::string& ostrim, const std::string& simulator,
+                const fs::path& scratch)
 {
-    std::printf("\n== Running cost: %s --headless against %s, 10 fixes/s, 24 sensors, Loop mode, %d s ==\n",
-                ostrim.c_str(), simulator.c_str(), seconds);
+    std::printf(
+        "\n== Running cost: %s --headless against %s, 10 fixes/s, 24 sensors, Loop mode, %d s ==\n",
+        ostrim.c_str(), simulator.c_str(), seconds);
     if (::access(ostrim.c_str(), X_OK) != 0 || ::access(simulator.c_str(), X_OK) != 0) {
-        std::fprintf(stderr, "cannot run %s or %s (give --ostrim and --sim)\n", ostrim.c_str(), simulator.c_str());
+        std::fprintf(stderr, "cannot run %s or %s (give --ostrim and --sim)\n", ostrim.c_str(),
+                     simulator.c_str());
         return 1;
     }
     const fs::path logs = scratch / "cost-logs";
@@ -555,8 +577,8 @@ int RunningCost(int seconds, const std::string& ostrim, const std::string& simul
 
     Child program;
     const std::string programOut = (scratch / "ostrim-headless.out").string();
-    if (!Spawn({ostrim, "--headless", "--gps-port", sim.gps, "--base-port", sim.base, "--sensor-file",
-                sensorFile, "--folder", logs.string(), "--mode", "loop"},
+    if (!Spawn({ostrim, "--headless", "--gps-port", sim.gps, "--base-port", sim.base,
+                "--sensor-file", sensorFile, "--folder", logs.string(), "--mode", "loop"},
                false, programOut, &program)) {
         std::fprintf(stderr, "cannot start ostrim\n");
         return 1;
@@ -587,11 +609,13 @@ int RunningCost(int seconds, const std::string& ostrim, const std::string& simul
         std::fprintf(stderr, "no fixes were logged\n");
         return 1;
     }
-    std::printf("fixes in the window: %.0f (%.2f a second); nodes switched in the whole run: %zu\n", fixes,
-                fixes / seconds, firings);
-    std::printf("CPU per 1,000 fixes: %.1f ms (all threads, scheduler time; /proc/PID/stat gives %.0f ms)\n",
+    std::printf("fixes in the window: %.0f (%.2f a second); nodes switched in the whole run: %zu\n",
+                fixes, fixes / seconds, firings);
+    std::printf("CPU per 1,000 fixes: %.1f ms (all threads, scheduler time; /proc/PID/stat gives "
+                "%.0f ms)\n",
                 (cpu1 - cpu0) / fixes * 1e6, (stat1 - stat0) / fixes * 1e6);
-    std::printf("peak resident memory (VmHWM) of ostrim --headless: %.1f MB after start-up, %.1f MB at the end"
+    std::printf("peak resident memory (VmHWM) of ostrim --headless: %.1f MB after start-up, %.1f "
+                "MB at the end"
                 " (VmRSS %.1f MB)\n",
                 rssStart / 1024.0, rssEnd / 1024.0, rssNow / 1024.0);
 
@@ -599,18 +623,21 @@ int RunningCost(int seconds, const std::string& ostrim, const std::string& simul
     const int floorSeconds = std::max(10, seconds / 3);
     const double bare = FloorMsPer1000(floorSeconds, false, scratch);
     const double withLogs = FloorMsPer1000(floorSeconds, true, scratch);
-    std::printf("floor on this machine, %d s each: a thread waking in poll() and reading each sentence: %.1f ms"
-                " per 1,000 fixes;\n  the same appending it to two files (open, write, close): %.1f ms\n",
-                floorSeconds, bare, withLogs);
+    std::printf(
+        "floor on this machine, %d s each: a thread waking in poll() and reading each sentence: "
+        "%.1f ms"
+        " per 1,000 fixes;\n  the same appending it to two files (open, write, close): %.1f ms\n",
+        floorSeconds, bare, withLogs);
     return 0;
 }
 
 // The dialog on a virtual X display, its ports and files given, Start pressed with the Return
 // key (Start is the default button): its peak resident memory during the run.
-int DialogMemory(int seconds, const std::string& ostrim, const std::string& simulator, const fs::path& scratch)
+int DialogMemory(int seconds, const std::string& ostrim, const std::string& simulator,
+                 const fs::path& scratch)
 {
-    std::printf("\n== Dialog: %s under xvfb-run, Start pressed, %d s against %s ==\n", ostrim.c_str(), seconds,
-                simulator.c_str());
+    std::printf("\n== Dialog: %s under xvfb-run, Start pressed, %d s against %s ==\n",
+                ostrim.c_str(), seconds, simulator.c_str());
     if (std::system("command -v xvfb-run >/dev/null && command -v xdotool >/dev/null") != 0) {
         std::printf("skipped: needs xvfb-run and xdotool\n");
         return 0;
@@ -623,17 +650,17 @@ int DialogMemory(int seconds, const std::string& ostrim, const std::string& simu
         std::fprintf(stderr, "the simulator did not start\n");
         return 1;
     }
-    const std::string script =
-        "\"$0\" --gps-port \"$1\" --base-port \"$2\" --sensor-file \"$3\" --folder \"$4\" >/dev/null 2>&1 &\n"
-        "p=$!\n"
-        "w=$(xdotool search --sync --onlyvisible --pid $p | head -1)\n"
-        "xdotool windowfocus --sync \"$w\" && xdotool key Return\n"
-        "sleep \"$5\"\n"
-        "grep -E '^(VmHWM|VmRSS):' /proc/$p/status\n"
-        "exec 2>/dev/null; kill $p; wait $p\n";
+    const std::string script = "\"$0\" --gps-port \"$1\" --base-port \"$2\" --sensor-file \"$3\" "
+                               "--folder \"$4\" >/dev/null 2>&1 &\n"
+                               "p=$!\n"
+                               "w=$(xdotool search --sync --onlyvisible --pid $p | head -1)\n"
+                               "xdotool windowfocus --sync \"$w\" && xdotool key Return\n"
+                               "sleep \"$5\"\n"
+                               "grep -E '^(VmHWM|VmRSS):' /proc/$p/status\n"
+                               "exec 2>/dev/null; kill $p; wait $p\n";
     Child shell;
-    if (!Spawn({"/usr/bin/xvfb-run", "-a", "/bin/sh", "-c", script, ostrim, sim.gps, sim.base, sensorFile,
-                logs.string(), std::to_string(seconds)},
+    if (!Spawn({"/usr/bin/xvfb-run", "-a", "/bin/sh", "-c", script, ostrim, sim.gps, sim.base,
+                sensorFile, logs.string(), std::to_string(seconds)},
                true, "", &shell)) {
         std::fprintf(stderr, "cannot start xvfb-run\n");
         return 1;
@@ -652,11 +679,13 @@ int DialogMemory(int seconds, const std::string& ostrim, const std::string& simu
     if (std::size_t at = output.find("VmRSS:"); at != std::string::npos)
         rss = std::atol(output.c_str() + at + 6);
     if (hwm < 0 || fixes == 0) {
-        std::fprintf(stderr, "the dialog did not run (%zu fixes logged): %s\n", fixes, output.c_str());
+        std::fprintf(stderr, "the dialog did not run (%zu fixes logged): %s\n", fixes,
+                     output.c_str());
         return 1;
     }
     std::printf("fixes logged by the dialog's run: %zu\n", fixes);
-    std::printf("peak resident memory (VmHWM) of the dialog: %.1f MB (VmRSS %.1f MB)\n", hwm / 1024.0, rss / 1024.0);
+    std::printf("peak resident memory (VmHWM) of the dialog: %.1f MB (VmRSS %.1f MB)\n",
+                hwm / 1024.0, rss / 1024.0);
     return 0;
 }
 
@@ -690,8 +719,9 @@ int main(int argc, char** argv)
         else if (arg == "--dialog-seconds" && hasValue)
             dialogSeconds = std::atoi(argv[++i]);
         else {
-            std::fprintf(stderr, "usage: latency_bench [--firings N] [--cpu-seconds S] [--skip-latency] "
-                                 "[--skip-cpu] [--dialog-seconds S] [--ostrim PATH] [--sim PATH]\n");
+            std::fprintf(stderr,
+                         "usage: latency_bench [--firings N] [--cpu-seconds S] [--skip-latency] "
+                         "[--skip-cpu] [--dialog-seconds S] [--ostrim PATH] [--sim PATH]\n");
             return 2;
         }
     }

@@ -176,7 +176,8 @@ int main(int argc, char** argv)
 
     if (!options.sensorFile.empty()) {
         std::ofstream out(options.sensorFile);
-        out << (options.sensors > 0 ? BuiltinSensorFileText(options.sensors) : BuiltinSensorFileText());
+        out << (options.sensors > 0 ? BuiltinSensorFileText(options.sensors)
+                                    : BuiltinSensorFileText());
         if (!out.flush()) {
             std::fprintf(stderr, "ostrim-sim: cannot write %s\n", options.sensorFile.c_str());
             return 1;

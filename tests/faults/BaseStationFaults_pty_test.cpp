@@ -29,7 +29,8 @@ constexpr int kAll = 70;
 
 std::string NodeText(int sensor, const char* outcome)
 {
-    return "Node " + std::to_string(static_cast<std::int32_t>(Road::NodeId(sensor))) + " " + outcome;
+    return "Node " + std::to_string(static_cast<std::int32_t>(Road::NodeId(sensor))) + " " +
+           outcome;
 }
 
 // The frames the base station saw, as "node on" / "node off" for comparison.
@@ -94,7 +95,8 @@ public:
     {
         if (int err = pty_.Open())
             return ::testing::AssertionFailure() << "openpty: " << std::strerror(err);
-        UniqueFd writer(::open(pty_.SlavePath().c_str(), O_WRONLY | O_NONBLOCK | O_NOCTTY | O_CLOEXEC));
+        UniqueFd writer(
+            ::open(pty_.SlavePath().c_str(), O_WRONLY | O_NONBLOCK | O_NOCTTY | O_CLOEXEC));
         if (!writer.Valid())
             return ::testing::AssertionFailure() << "open: " << std::strerror(errno);
         // The kernel moves written bytes on towards the master's queue in the background, so

@@ -87,14 +87,15 @@ TEST_P(LogFolder, FailsDuringARunAndIsGivenBack_OperatorToldAndEveryRecordLogged
     fault.take(folder, mount ? &*mount : nullptr);
     ASSERT_TRUE(test::WaitFor([&] { return StatusContains(rig, fault.reason); }, 3s))
         << "status: " << rig.fields.Status();
-    EXPECT_TRUE(rig.StatusSeen(std::string("GPS log write failed: ") + fault.reason + "; Raw log write failed: " +
-                               fault.reason));
+    EXPECT_TRUE(rig.StatusSeen(std::string("GPS log write failed: ") + fault.reason +
+                               "; Raw log write failed: " + fault.reason));
     const std::size_t sentAtFailure = rig.gps.SentencesSent();
     ASSERT_TRUE(test::WaitFor([&] { return rig.gps.SentencesSent() >= sentAtFailure + 10; }, 3s));
     fault.giveBack(folder, mount ? &*mount : nullptr);
 
     ASSERT_TRUE(rig.PlayedAll(10s));
-    ASSERT_TRUE(test::WaitFor([&] { return rig.StatusSeen("GPS log writing again; Raw log writing again"); }, 3s))
+    ASSERT_TRUE(test::WaitFor(
+        [&] { return rig.StatusSeen("GPS log writing again; Raw log writing again"); }, 3s))
         << "status: " << rig.fields.Status();
     rig.StopRun();
     EXPECT_EQ(rig.GetSession().Logs().GpsBacklog(), 0u);
@@ -106,9 +107,11 @@ TEST_P(LogFolder, FailsDuringARunAndIsGivenBack_OperatorToldAndEveryRecordLogged
         EXPECT_TRUE(LogsHoldExactly(raw, gps, sentences));
     } else {
         // The folder took the records written before it went; from the failure on none is lost.
-        const std::size_t lost = sentences.size() - std::min(sentences.size(), test::SplitLines(raw).size());
+        const std::size_t lost =
+            sentences.size() - std::min(sentences.size(), test::SplitLines(raw).size());
         EXPECT_LE(lost, writtenBefore);
-        EXPECT_TRUE(LogsHoldExactly(raw, gps, {sentences.begin() + static_cast<long>(lost), sentences.end()}));
+        EXPECT_TRUE(LogsHoldExactly(
+            raw, gps, {sentences.begin() + static_cast<long>(lost), sentences.end()}));
     }
 }
 
@@ -150,7 +153,8 @@ TEST(LogFolderFaults, DiskFullDuringARunAndSpaceGivenBack_OperatorToldNoRecordLo
 
     ASSERT_TRUE(FillUp(folder + "/filler"));
     // The logs' last pages still have room for some records; then the writes fail.
-    ASSERT_TRUE(test::WaitFor([&] { return StatusContains(rig, "write failed: No space left on device"); }, 5s))
+    ASSERT_TRUE(test::WaitFor(
+        [&] { return StatusContains(rig, "write failed: No space left on device"); }, 5s))
         << "status: " << rig.fields.Status();
     const std::size_t sentAtFailure = rig.gps.SentencesSent();
     ASSERT_TRUE(test::WaitFor([&] { return rig.gps.SentencesSent() >= sentAtFailure + 10; }, 3s));

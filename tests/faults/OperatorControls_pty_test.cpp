@@ -27,7 +27,8 @@ std::vector<std::string> AllGpsRecords(const std::vector<std::string>& folders)
     for (const std::string& folder : folders) {
         for (const auto& entry : fs::directory_iterator(folder)) {
             const std::string name = entry.path().filename().string();
-            const bool gpsLog = name.ends_with("-GPS-Data.txt") && !name.ends_with("-Raw-GPS-Data.txt");
+            const bool gpsLog =
+                name.ends_with("-GPS-Data.txt") && !name.ends_with("-Raw-GPS-Data.txt");
             if (gpsLog) {
                 for (std::string& line : test::SplitLines(test::ReadFile(entry.path().string())))
                     records.push_back(std::move(line));

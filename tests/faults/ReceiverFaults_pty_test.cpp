@@ -29,7 +29,8 @@ long MsToRun(const std::function<void()>& step)
     auto start = std::chrono::steady_clock::now();
     step();
     return static_cast<long>(std::chrono::duration_cast<std::chrono::milliseconds>(
-                                 std::chrono::steady_clock::now() - start).count());
+                                 std::chrono::steady_clock::now() - start)
+                                 .count());
 }
 
 TEST(ReceiverFaults, UnpluggedMidRun_OperatorToldStopFastAndEverySentenceReadIsLogged)
@@ -161,7 +162,8 @@ TEST_P(BadLines, BetweenValidSentences_DroppedLinesReportedValidOnesAllLogged)
     EXPECT_TRUE(LogsHoldExactly(rig.RawLog(), rig.GpsLogLines(), good));
     EXPECT_EQ(rig.GetSession().Input().DroppedLines(), dropped);
     const auto history = rig.fields.StatusHistory();
-    EXPECT_EQ(static_cast<std::size_t>(std::count(history.begin(), history.end(), kTooLong)), dropped);
+    EXPECT_EQ(static_cast<std::size_t>(std::count(history.begin(), history.end(), kTooLong)),
+              dropped);
     EXPECT_EQ(rig.disconnects.load(), 0);
 }
 

@@ -40,7 +40,10 @@ public:
     ScopedMount& operator=(const ScopedMount&) = delete;
 
     bool Mounted() const { return mounted_; }
-    std::string Error() const { return "cannot mount a tmpfs on " + path_ + ": " + std::strerror(error_); }
+    std::string Error() const
+    {
+        return "cannot mount a tmpfs on " + path_ + ": " + std::strerror(error_);
+    }
 
     // Read-only for everyone, root included. 0 or errno.
     int Remount(bool readOnly)

@@ -53,20 +53,25 @@ struct Road {
 
     static double LongitudeAt(double metresEast)
     {
-        return kLongitude + metresEast * kDegreesPerMetre / std::cos(kLatitude * std::numbers::pi / 180.0);
+        return kLongitude +
+               metresEast * kDegreesPerMetre / std::cos(kLatitude * std::numbers::pi / 180.0);
     }
 
     // Fixes `first` to `first + count - 1`, `step` metres and 50 ms apart, each a distinct time.
     static std::vector<std::string> Sentences(int first, int count, double step)
     {
-        const auto start = std::chrono::system_clock::from_time_t(1714557600); // 2024-05-01 10:00 UTC
+        const auto start =
+            std::chrono::system_clock::from_time_t(1714557600); // 2024-05-01 10:00 UTC
         std::vector<std::string> sentences;
         for (int k = first; k < first + count; ++k)
             sentences.push_back(sim::FormatGga(start + k * 50ms, kLatitude, LongitudeAt(k * step)));
         return sentences;
     }
 
-    static std::uint32_t NodeId(int sensor) { return 0x40A00001u + static_cast<std::uint32_t>(sensor); }
+    static std::uint32_t NodeId(int sensor)
+    {
+        return 0x40A00001u + static_cast<std::uint32_t>(sensor);
+    }
 
     // One sensor at each distance along the road.
     static std::string SensorFile(const std::vector<double>& metresEast)
@@ -75,8 +80,8 @@ struct Road {
         for (std::size_t i = 0; i < metresEast.size(); ++i) {
             char line[96];
             std::snprintf(line, sizeof line, "%.7f %.7f S%zu %08X\n",
-                          kLatitude + kSensorOffset * kDegreesPerMetre, LongitudeAt(metresEast[i]), i,
-                          NodeId(static_cast<int>(i)));
+                          kLatitude + kSensorOffset * kDegreesPerMetre, LongitudeAt(metresEast[i]),
+                          i, NodeId(static_cast<int>(i)));
             text += line;
         }
         return text;
@@ -104,14 +109,16 @@ inline bool RecordMatchesSentence(const std::string& record, const std::string& 
     std::size_t at = 0;
     for (;;) {
         std::size_t comma = record.find(',', at);
-        columns.push_back(record.substr(at, comma == std::string::npos ? std::string::npos : comma - at));
+        columns.push_back(
+            record.substr(at, comma == std::string::npos ? std::string::npos : comma - at));
         if (comma == std::string::npos)
             break;
         at = comma + 1;
     }
     const std::string utc = sentence.substr(7, 9); // "$GPGGA,hhmmss.ss"
-    return columns.size() == 10 && record.size() >= 2 && record.substr(record.size() - 2) == "\r\n" &&
-           columns[2] == utc.substr(0, 2) && columns[3] == utc.substr(2, 2) && columns[4] == utc.substr(4);
+    return columns.size() == 10 && record.size() >= 2 &&
+           record.substr(record.size() - 2) == "\r\n" && columns[2] == utc.substr(0, 2) &&
+           columns[3] == utc.substr(2, 2) && columns[4] == utc.substr(4);
 }
 
 // The raw log holds exactly these sentences, byte for byte; the GPS log lines one record per
@@ -126,7 +133,8 @@ inline ::testing::AssertionResult LogsHoldExactly(const std::string& rawLog,
     if (rawLog != expectedRaw) {
         std::vector<std::string> rawLines = SplitLines(rawLog);
         std::size_t same = 0;
-        while (same < rawLines.size() && same < sentences.size() && rawLines[same] == sentences[same])
+        while (same < rawLines.size() && same < sentences.size() &&
+               rawLines[same] == sentences[same])
             ++same;
         return ::testing::AssertionFailure()
                << "raw log has " << rawLines.size() << " lines, " << sentences.size()
@@ -138,8 +146,9 @@ inline ::testing::AssertionResult LogsHoldExactly(const std::string& rawLog,
     }
     for (std::size_t i = 0; i < sentences.size(); ++i) {
         if (!RecordMatchesSentence(gpsLines[i], sentences[i])) {
-            return ::testing::AssertionFailure() << "GPS log record " << i << " is \"" << gpsLines[i]
-                                                 << "\" for the sentence \"" << sentences[i] << "\"";
+            return ::testing::AssertionFailure()
+                   << "GPS log record " << i << " is \"" << gpsLines[i] << "\" for the sentence \""
+                   << sentences[i] << "\"";
         }
     }
     return ::testing::AssertionSuccess();
@@ -151,10 +160,11 @@ public:
     explicit SessionRig(const std::vector<double>& sensorMetres = {}, std::string logFolder = {})
         : logFolder_(logFolder.empty() ? dir.Path().string() : std::move(logFolder)),
           basePortLink_(dir / "base-station"),
-          session_(fields, timers,
-                   Session::Hooks{[link = basePortLink_] { return link; },
-                                  [](const std::string&) {}, // no distance trace on the test's output
-                                  [this] { ++disconnects; }})
+          session_(
+              fields, timers,
+              Session::Hooks{[link = basePortLink_] { return link; },
+                             [](const std::string&) {}, // no distance trace on the test's output
+                             [this] { ++disconnects; }})
     {
         timers.SetHandler([this](int id) { session_.Engine().OnTimer(id); });
         WriteFile(dir / "sensors.txt", Road::SensorFile(sensorMetres));
@@ -201,7 +211,8 @@ public:
         if (!ec)
             std::filesystem::rename(temporary, basePortLink_, ec);
         if (ec)
-            return ::testing::AssertionFailure() << "cannot link the base-station port: " << ec.message();
+            return ::testing::AssertionFailure()
+                   << "cannot link the base-station port: " << ec.message();
         return ::testing::AssertionSuccess();
     }
     // The device goes; the selected port's link dangles, as a by-id link does.
@@ -234,12 +245,16 @@ public:
     }
 
     std::string RawLog() { return ReadFile(session_.State().logPaths.Raw()); }
-    std::vector<std::string> GpsLogLines() { return SplitLines(ReadFile(session_.State().logPaths.Gps())); }
+    std::vector<std::string> GpsLogLines()
+    {
+        return SplitLines(ReadFile(session_.State().logPaths.Gps()));
+    }
     std::size_t RawLogLines() { return SplitLines(RawLog()).size(); }
     // Waits until the raw log holds `count` lines.
     bool LogsReach(std::size_t count, std::chrono::milliseconds timeout)
     {
-        return WaitFor([&] { return RawLogLines() >= count && GpsLogLines().size() >= count; }, timeout);
+        return WaitFor([&] { return RawLogLines() >= count && GpsLogLines().size() >= count; },
+                       timeout);
     }
 
     bool StatusSeen(const std::string& text) const

@@ -210,7 +210,8 @@ TEST(Track, BuiltinSensors_EachIsPassedWithinRangeFromTheSouthWest)
             double lon = 0;
             char name[16];
             unsigned id = 0;
-            ASSERT_EQ(std::sscanf(line.c_str(), "%lf %lf %15s %X", &lat, &lon, name, &id), 4) << line;
+            ASSERT_EQ(std::sscanf(line.c_str(), "%lf %lf %15s %X", &lat, &lon, name, &id), 4)
+                << line;
             ++sensors;
             ids.insert(id);
             bool passed = false;

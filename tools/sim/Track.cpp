@@ -58,7 +58,8 @@ std::string SensorLine(double along, unsigned nodeId, int number)
     constexpr double kDegreesPerMetre = 180.0 / (std::numbers::pi * kEarthRadius);
     auto [lat, lon] = PositionAlong(BuiltinTrack(), along);
     double sensorLat = lat + kOffsetMetres * kDegreesPerMetre;
-    double sensorLon = lon + kOffsetMetres * kDegreesPerMetre / std::cos(lat * std::numbers::pi / 180.0);
+    double sensorLon =
+        lon + kOffsetMetres * kDegreesPerMetre / std::cos(lat * std::numbers::pi / 180.0);
     char line[96];
     std::snprintf(line, sizeof line, "%.7f %.7f S%d %08X\n", sensorLat, sensorLon, number, nodeId);
     return line;
@@ -83,7 +84,8 @@ std::string BuiltinSensorFileText(int count)
     const double length = TrackLength(BuiltinTrack());
     std::string text;
     for (int i = 0; i < count; ++i)
-        text += SensorLine((i + 0.5) * length / count, 0x40C00000u + static_cast<unsigned>(i), i + 1);
+        text += SensorLine((i + 0.5) * length / count, 0x40C00000u + static_cast<unsigned>(i),
+                           i + 1);
     return text;
 }
 
