@@ -15,9 +15,8 @@ DialogSession::DialogSession(COstrimDlg& dialog, Extras extras)
     hooks.selectedBasePort = [&fields] { return fields.SelectedPort(PortField::BaseStation); };
     // Start again once the receiver is back: it opens the port anew and starts new logs.
     hooks.onDisconnected = [&dialog] {
-        QMetaObject::invokeMethod(
-            &dialog, [&dialog] { dialog.Control(kIdStart)->setEnabled(true); },
-            Qt::QueuedConnection);
+        QMetaObject::invokeMethod(dialog.Control(kIdStart), "setEnabled", Qt::QueuedConnection,
+                                  Q_ARG(bool, true));
     };
     session_ = std::make_unique<Session>(fields, timers_, std::move(hooks));
     timers_.SetHandler([this](int id) { session_->Engine().OnTimer(id); });

@@ -45,8 +45,23 @@ void QtDialogFields::SetText(Field field, const std::string& text)
     std::lock_guard lock(mutex_);
     texts_[field] = text;
     ++pending_[field];
-    QMetaObject::invokeMethod(
-        this, [this, field, qtext] { Apply(field, qtext); }, Qt::QueuedConnection);
+    queue_.emplace_back(field, qtext);
+    QMetaObject::invokeMethod(this, "ApplyQueued", Qt::QueuedConnection);
+}
+
+void QtDialogFields::ApplyQueued()
+{
+    std::deque<std::pair<Field, QString>> updates;
+    std::deque<QString> messages;
+    {
+        std::lock_guard lock(mutex_);
+        updates.swap(queue_);
+        messages.swap(messages_);
+    }
+    for (const auto& [field, text] : updates)
+        Apply(field, text);
+    for (const QString& text : messages)
+        presenter_(text);
 }
 
 std::string QtDialogFields::GetText(Field field) const
@@ -64,8 +79,11 @@ void QtDialogFields::ShowMessage(const std::string& text)
         return;
     }
     // Never wait for the operator here: the reader thread must stay free to be stopped.
-    QMetaObject::invokeMethod(
-        this, [this, qtext] { presenter_(qtext); }, Qt::QueuedConnection);
+    {
+        std::lock_guard lock(mutex_);
+        messages_.push_back(qtext);
+    }
+    QMetaObject::invokeMethod(this, "ApplyQueued", Qt::QueuedConnection);
 }
 
 std::string QtDialogFields::SelectedPort(PortField field) const

@@ -13,6 +13,7 @@
 #include <QPointer>
 #include <QString>
 
+#include <deque>
 #include <functional>
 #include <map>
 #include <mutex>
@@ -53,6 +54,10 @@ public:
     std::string SelectedPort(PortField field) const;
 
 private:
+    // Runs on the GUI thread for each posted update. What it applies travels through queue_
+    // under mutex_, not inside the posted call, so ThreadSanitizer sees the hand-over (Qt's own
+    // event queue synchronises inside an uninstrumented library).
+    Q_INVOKABLE void ApplyQueued();
     void Apply(Field field, const QString& text);
     void OnEdited(Field field, const QString& text);
     void OnPortChanged(PortField field, const QComboBox* list);
@@ -64,6 +69,8 @@ private:
     mutable std::mutex mutex_;
     std::map<Field, std::string> texts_;
     std::map<Field, int> pending_; // SetText calls not yet applied
+    std::deque<std::pair<Field, QString>> queue_;
+    std::deque<QString> messages_;
     std::map<PortField, std::string> ports_;
 };
 

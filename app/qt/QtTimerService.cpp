@@ -19,20 +19,36 @@ void QtTimerService::SetHandler(Handler handler)
 void QtTimerService::StartTimer(int id, std::chrono::milliseconds period)
 {
     auto ms = static_cast<int>(std::clamp<long long>(period.count(), 0, 0x7fffffff));
-    QMetaObject::invokeMethod(
-        this, [this, id, ms] { TimerFor(id)->start(ms); }, Qt::QueuedConnection);
+    {
+        std::lock_guard lock(mutex_);
+        requests_.push_back({id, ms});
+    }
+    QMetaObject::invokeMethod(this, "ApplyQueued", Qt::QueuedConnection);
 }
 
 void QtTimerService::KillTimer(int id)
 {
-    QMetaObject::invokeMethod(
-        this,
-        [this, id] {
-            auto it = timers_.find(id);
-            if (it != timers_.end())
-                it->second->stop();
-        },
-        Qt::QueuedConnection);
+    {
+        std::lock_guard lock(mutex_);
+        requests_.push_back({id, -1});
+    }
+    QMetaObject::invokeMethod(this, "ApplyQueued", Qt::QueuedConnection);
+}
+
+void QtTimerService::ApplyQueued()
+{
+    std::deque<Request> requests;
+    {
+        std::lock_guard lock(mutex_);
+        requests.swap(requests_);
+    }
+    for (const Request& request : requests) {
+        if (request.ms >= 0) {
+            TimerFor(request.id)->start(request.ms);
+        } else if (auto it = timers_.find(request.id); it != timers_.end()) {
+            it->second->stop();
+        }
+    }
 }
 
 bool QtTimerService::IsActive(int id) const

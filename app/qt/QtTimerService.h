@@ -11,8 +11,10 @@
 #include <QObject>
 
 #include <chrono>
+#include <deque>
 #include <functional>
 #include <map>
+#include <mutex>
 
 class QTimer;
 
@@ -36,7 +38,18 @@ public:
     bool IsActive(int id) const;
 
 private:
+    // Runs on the GUI thread for each posted request; the requests travel through requests_
+    // under mutex_ so ThreadSanitizer sees the hand-over (Qt's event queue synchronises inside an
+    // uninstrumented library).
+    Q_INVOKABLE void ApplyQueued();
     QTimer* TimerFor(int id);
+
+    struct Request {
+        int id;
+        int ms; // -1: kill
+    };
+    std::mutex mutex_;
+    std::deque<Request> requests_;
 
     Handler handler_;
     std::map<int, QTimer*> timers_; // children of this object

@@ -25,6 +25,10 @@ namespace {
 using namespace std::chrono_literals;
 using test::OutputLine;
 
+// How late the simulator's reader may see a frame on a loaded machine (sanitizer builds on two
+// shared cores), as the base-station command tests allow.
+constexpr auto kReadJitter = 30ms;
+
 #ifdef OSTRIM_EXECUTABLE
 constexpr const char* kOstrim = OSTRIM_EXECUTABLE;
 #else
@@ -152,7 +156,9 @@ TEST_P(HeadlessDrive, PastThreeSensors_SwitchesTheNodesInOrderAndLogsEveryFix)
         const std::uint32_t node = test::kScriptSensors[c.firings[i]].nodeId;
         EXPECT_TRUE(on.on && on.checksumOk && on.nodeId == node) << "firing " << i << ": " << on.line;
         EXPECT_TRUE(!off.on && off.checksumOk && off.nodeId == node) << "firing " << i << ": " << off.line;
-        EXPECT_GE(off.time - on.time, 100ms) << "firing " << i;
+        // Timed where the simulator reads the frames: a late read of the "on" frame on a busy
+        // machine shortens the gap it sees, never the one the program keeps.
+        EXPECT_GE(off.time - on.time, 100ms - kReadJitter) << "firing " << i;
         ons.push_back(on);
     }
     EXPECT_EQ(base.BadFrames(), 0);

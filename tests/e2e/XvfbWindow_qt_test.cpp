@@ -17,6 +17,18 @@
 #include <sstream>
 #include <string>
 
+// gcc says __SANITIZE_THREAD__, clang __has_feature(thread_sanitizer).
+#if defined(__SANITIZE_THREAD__)
+#define OSTRIM_THREAD_SANITIZER 1
+#elif defined(__has_feature)
+#if __has_feature(thread_sanitizer)
+#define OSTRIM_THREAD_SANITIZER 1
+#endif
+#endif
+#ifndef OSTRIM_THREAD_SANITIZER
+#define OSTRIM_THREAD_SANITIZER 0
+#endif
+
 namespace ostrim {
 namespace {
 
@@ -40,6 +52,12 @@ TEST(XvfbWindow, DemoUnderXvfb_ShowsTheDialogWithARunInIt)
 #ifndef OSTRIM_EXECUTABLE
     GTEST_SKIP() << "the ostrim program is not built";
 #else
+#if OSTRIM_THREAD_SANITIZER
+    // On a real X display Qt runs threads of its own (xcb events, D-Bus) that synchronise inside
+    // the uninstrumented libQt6Core, and TSan reports races with only Qt frames on both sides.
+    // The dialog with a run behind it is checked under TSan by the offscreen tests.
+    GTEST_SKIP() << "ThreadSanitizer cannot see Qt's own synchronisation on a real display";
+#endif
     const std::string xvfbRun = FindProgram("xvfb-run");
     if (xvfbRun.empty())
         GTEST_SKIP() << "xvfb-run is not installed (Debian package xvfb)";
