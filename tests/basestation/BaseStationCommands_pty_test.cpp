@@ -9,6 +9,7 @@
 
 #include <atomic>
 #include <chrono>
+#include <condition_variable>
 #include <mutex>
 #include <optional>
 #include <thread>
@@ -46,6 +47,12 @@ public:
         if (thread_.joinable())
             thread_.join();
     }
+    // The last bytes written may still be in the line when the caller returns.
+    void WaitForBytes(std::size_t count, std::chrono::milliseconds timeout)
+    {
+        std::unique_lock lock(mutex_);
+        arrived_.wait_for(lock, timeout, [&] { return bytes_.size() >= count; });
+    }
     std::vector<std::uint8_t> Received() const
     {
         std::lock_guard lock(mutex_);
@@ -72,6 +79,7 @@ private:
                     bytes_.push_back(buffer[i]);
                     times_.push_back(now);
                 }
+                arrived_.notify_all();
                 if (answer_ && buffer[i] == 0x01)
                     WriteToMaster(pty_, {*answer_});
             }
@@ -82,6 +90,7 @@ private:
     std::optional<std::uint8_t> answer_;
     std::atomic<bool> stop_{false};
     mutable std::mutex mutex_;
+    std::condition_variable arrived_;
     std::vector<std::uint8_t> bytes_;
     std::vector<Clock::time_point> times_;
     std::thread thread_;
@@ -207,6 +216,7 @@ TEST_F(BaseStationCommandsTest, SwitchNode_OnThenOffAtLeastAPulseApart)
     auto start = Clock::now();
     EXPECT_EQ(commands.SwitchNode(0x4070BF7B), 1);
     auto took = Clock::now() - start;
+    station.WaitForBytes(34, 1s);
     station.Stop();
     EXPECT_EQ(fields.Status(), "Node 1081130875 success");
     std::vector<std::uint8_t> expected =
