@@ -1,5 +1,7 @@
 #include "gps/GgaParser.h"
 
+#include "text/Ascii.h"
+
 #include <charconv>
 #include <cmath>
 #include <cstring>
@@ -14,24 +16,6 @@ constexpr char kTooLong[] = "Line from GPS receiver too long";
 constexpr char kChecksumError[] = "Checksum error in GGA string";
 constexpr char kEmpty[] = "Empty string from GPS receiver";
 constexpr char kNotGga[] = "$GPGGA missing in GGA string";
-
-bool IsSpace(char c)
-{
-    return c == ' ' || c == '\t' || c == '\n' || c == '\v' || c == '\f' || c == '\r';
-}
-
-bool IsDigit(char c) { return c >= '0' && c <= '9'; }
-
-int HexValue(char c)
-{
-    if (IsDigit(c))
-        return c - '0';
-    if (c >= 'A' && c <= 'F')
-        return c - 'A' + 10;
-    if (c >= 'a' && c <= 'f')
-        return c - 'a' + 10;
-    return -1;
-}
 
 char Lower(char c) { return (c >= 'A' && c <= 'Z') ? static_cast<char>(c - 'A' + 'a') : c; }
 
@@ -72,8 +56,8 @@ bool SplitOffChecksum(std::string_view text, std::string_view& body)
     std::size_t dollar = text.find('$');
     if (dollar == std::string_view::npos || dollar > star || text.size() != star + 3)
         return false;
-    int high = HexValue(text[star + 1]);
-    int low = HexValue(text[star + 2]);
+    int high = HexDigit(text[star + 1]);
+    int low = HexDigit(text[star + 2]);
     if (high < 0 || low < 0)
         return false;
     unsigned sum = 0;

@@ -1,6 +1,7 @@
 #include "sensors/SensorFile.h"
 
 #include "platform/posix/UniqueFd.h"
+#include "text/Ascii.h"
 
 #include <cerrno>
 #include <charconv>
@@ -17,28 +18,6 @@
 namespace ostrim {
 
 namespace {
-
-// White space as the C locale's isspace() has it, whatever the process locale is.
-bool IsSpace(char c)
-{
-    return c == ' ' || c == '\t' || c == '\n' || c == '\v' || c == '\f' || c == '\r';
-}
-
-bool IsDigit(char c)
-{
-    return c >= '0' && c <= '9';
-}
-
-int HexDigit(char c)
-{
-    if (c >= '0' && c <= '9')
-        return c - '0';
-    if (c >= 'a' && c <= 'f')
-        return c - 'a' + 10;
-    if (c >= 'A' && c <= 'F')
-        return c - 'A' + 10;
-    return -1;
-}
 
 // Whether a decimal number that std::from_chars found out of range is too large (rather than too
 // small): the decimal exponent of its first significant digit decides.
