@@ -102,7 +102,7 @@ TEST(Captures, EachCapture_AcceptedRejectedAndLoggedAsTheRulesSay)
     ScopedTimeZone zone("UTC0");
     for (const Capture& capture : kCaptures) {
         SCOPED_TRACE(capture.file);
-        const std::string bytes = ReadFile(std::string(OSTRIM_SHARED_DIR "/nmea-captures/") + capture.file);
+        const std::string bytes = ReadFile(std::string(OSTRIM_TEST_DATA_DIR "/nmea-captures/") + capture.file);
         ASSERT_FALSE(bytes.empty()) << "capture missing";
 
         ScratchFolder dir;
