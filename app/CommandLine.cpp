@@ -1,5 +1,7 @@
 #include "app/CommandLine.h"
 
+#include "app/Version.h"
+
 #include <cstdlib>
 
 namespace ostrim {
@@ -38,7 +40,13 @@ Options:
   --screenshot FILE      (dialog) save a picture of the window to FILE and quit; with --demo
                          Start is pressed first and the picture taken a few seconds later
   --help                 show this text
+  --version              show the version
 )";
+}
+
+std::string VersionText()
+{
+    return std::string("ostrim ") + kVersion + "\n";
 }
 
 std::optional<CommandLine> ParseCommandLine(const std::vector<std::string>& args, std::string& error)
@@ -59,6 +67,9 @@ std::optional<CommandLine> ParseCommandLine(const std::vector<std::string>& args
         std::string text;
         if (arg == "--help" || arg == "-h") {
             line.mode = CommandLine::Mode::Help;
+            return line;
+        } else if (arg == "--version") {
+            line.mode = CommandLine::Mode::Version;
             return line;
         } else if (arg == "--headless") {
             headless = true;

@@ -9,7 +9,7 @@
 namespace ostrim {
 
 struct CommandLine {
-    enum class Mode { Dialog, Headless, Demo, Help };
+    enum class Mode { Dialog, Headless, Demo, Help, Version };
     Mode mode = Mode::Dialog;
     bool forceHeadless = false; // --demo --headless: no window even where there is a display
 
@@ -28,5 +28,8 @@ struct CommandLine {
 std::optional<CommandLine> ParseCommandLine(const std::vector<std::string>& args, std::string& error);
 
 std::string UsageText();
+
+// "ostrim <version>" and a line feed, as --version prints it.
+std::string VersionText();
 
 } // namespace ostrim

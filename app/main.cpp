@@ -40,6 +40,9 @@ int main(int argc, char** argv)
     case ostrim::CommandLine::Mode::Help:
         std::fputs(ostrim::UsageText().c_str(), stdout);
         return 0;
+    case ostrim::CommandLine::Mode::Version:
+        std::fputs(ostrim::VersionText().c_str(), stdout);
+        return 0;
     case ostrim::CommandLine::Mode::Headless:
         return ostrim::RunHeadless(*line);
     case ostrim::CommandLine::Mode::Demo:

@@ -1,5 +1,6 @@
 #include "app/qt/AboutDlg.h"
 
+#include "app/Version.h"
 #include "app/qt/DialogUnits.h"
 #include "app/qt/OstrimApp.h"
 
@@ -22,7 +23,7 @@ CAboutDlg::CAboutDlg(QWidget* parent)
     icon->setPixmap(AppIcon().pixmap(32, 32));
     icon->setGeometry(QRect(MapDialogRect(units, 11, 17, 0, 0).topLeft(), QSize(32, 32)));
 
-    auto* version = new QLabel(QStringLiteral("Ostrim Version 1.0"), this);
+    auto* version = new QLabel(QStringLiteral("Ostrim Version ") + QLatin1String(kVersion), this);
     version->setObjectName(QStringLiteral("version"));
     version->setAlignment(Qt::AlignLeft | Qt::AlignTop);
     version->setGeometry(MapDialogRect(units, 40, 10, 119, 8));

@@ -50,6 +50,10 @@ TEST(CommandLine, GoodArguments_AreTakenAsGiven)
     line = ParseCommandLine({"--folder", "x", "--help"}, error);
     ASSERT_TRUE(line);
     EXPECT_EQ(line->mode, CommandLine::Mode::Help);
+
+    line = ParseCommandLine({"--demo", "--version"}, error);
+    ASSERT_TRUE(line);
+    EXPECT_EQ(line->mode, CommandLine::Mode::Version);
 }
 
 TEST(CommandLine, BadArguments_AreRefusedWithTheReason)
@@ -85,7 +89,8 @@ TEST(CommandLine, Usage_ExplainsEveryOption)
 {
     const std::string usage = UsageText();
     for (const char* option : {"--headless", "--gps-port", "--base-port", "--sensor-file", "--folder", "--mode",
-                               "--vehicle-type", "--trigger", "--demo", "--laps", "--screenshot", "--help"})
+                               "--vehicle-type", "--trigger", "--demo", "--laps", "--screenshot", "--help",
+                               "--version"})
         EXPECT_NE(usage.find(option), std::string::npos) << option;
 }
 

@@ -1,6 +1,7 @@
 // The main dialog under the offscreen platform: controls, layout, keyboard, and which hook each
 // control calls.
 
+#include "app/Version.h"
 #include "app/qt/AboutDlg.h"
 #include "app/qt/OstrimApp.h"
 #include "app/qt/OstrimDlg.h"
@@ -505,7 +506,7 @@ TEST(OstrimDlg, ContextMenu_OffersAboutBox)
     });
     about->trigger();
     EXPECT_EQ(title, "About Ostrim");
-    EXPECT_EQ(version, "Ostrim Version 1.0");
+    EXPECT_EQ(version, QStringLiteral("Ostrim Version ") + QLatin1String(kVersion));
     EXPECT_TRUE(hasIcon);
 }
 
