@@ -1,9 +1,10 @@
 #!/usr/bin/env bash
-# Installs the Debian packages Ostrim needs to build, test and run, if any are missing.
+# Installs the Debian packages Ostrim needs to build, test, package and run, if any are missing.
 set -euo pipefail
 
 packages=(g++ cmake ninja-build pkg-config libgtest-dev libgmock-dev libbenchmark-dev
-          qt6-base-dev clang libclang-rt-14-dev xvfb xauth util-linux fonts-dejavu-core)
+          qt6-base-dev clang libclang-rt-14-dev xvfb xauth util-linux fonts-dejavu-core
+          dpkg-dev file help2man lintian)
 
 missing=()
 for p in "${packages[@]}"; do

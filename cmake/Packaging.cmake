@@ -1,0 +1,82 @@
+# Installation and the Debian package: cpack -G DEB (or scripts/package.sh) in a build folder
+# writes ostrim_<version>_<arch>.deb with both programs, the desktop entry and icon, the manual
+# pages, the headless service and its example configuration.
+
+include(GNUInstallDirs)
+
+set(OSTRIM_PACKAGE_MAINTAINER "Ostrim developers <ostrim@users.noreply.github.com>"
+  CACHE STRING "Maintainer field of the Debian package")
+# Debian 12's systemd reads the units of packages from /lib, not /usr/lib.
+set(OSTRIM_SYSTEMD_UNIT_DIR "/lib/systemd/system" CACHE PATH "Where the service unit goes")
+
+set(pkg ${PROJECT_SOURCE_DIR}/packaging)
+set(doc ${CMAKE_INSTALL_DATADIR}/doc/ostrim)
+
+install(TARGETS ostrim ostrim-sim RUNTIME DESTINATION ${CMAKE_INSTALL_BINDIR})
+install(FILES ${pkg}/ostrim.desktop DESTINATION ${CMAKE_INSTALL_DATADIR}/applications)
+install(FILES res/ostrim.png DESTINATION ${CMAKE_INSTALL_DATADIR}/icons/hicolor/64x64/apps)
+install(FILES ${pkg}/ostrim-headless@.service DESTINATION ${OSTRIM_SYSTEMD_UNIT_DIR})
+install(FILES ${pkg}/headless.conf DESTINATION ${doc}/examples)
+install(FILES ${pkg}/copyright README.md DESTINATION ${doc})
+
+# Debian compresses what is not tiny, without names or dates, so packages build reproducibly.
+configure_file(${pkg}/changelog.in ${CMAKE_CURRENT_BINARY_DIR}/packaging/changelog @ONLY)
+add_custom_command(OUTPUT packaging/changelog.gz
+  COMMAND gzip -9nkf packaging/changelog
+  DEPENDS ${CMAKE_CURRENT_BINARY_DIR}/packaging/changelog VERBATIM)
+set(generated_docs packaging/changelog.gz)
+install(FILES ${CMAKE_CURRENT_BINARY_DIR}/packaging/changelog.gz DESTINATION ${doc})
+
+# The manual pages are the programs' --help, run at build time. Sanitizer and fuzzing builds
+# skip them: they are never packaged.
+find_program(HELP2MAN help2man)
+if(HELP2MAN AND NOT OSTRIM_SANITIZE AND NOT OSTRIM_BUILD_FUZZ)
+  add_custom_command(OUTPUT packaging/ostrim.1.gz
+    COMMAND ${HELP2MAN} --no-info --no-discard-stderr
+            --name "switch roadside sensor nodes as a test vehicle passes them"
+            --include ${pkg}/ostrim.h2m --output packaging/ostrim.1 $<TARGET_FILE:ostrim>
+    COMMAND gzip -9nf packaging/ostrim.1
+    DEPENDS ostrim ${pkg}/ostrim.h2m VERBATIM)
+  add_custom_command(OUTPUT packaging/ostrim-sim.1.gz
+    COMMAND ${HELP2MAN} --no-info --no-discard-stderr --version-string ${PROJECT_VERSION}
+            --name "simulate the GPS receiver and base station Ostrim talks to"
+            --output packaging/ostrim-sim.1 $<TARGET_FILE:ostrim-sim>
+    COMMAND gzip -9nf packaging/ostrim-sim.1
+    DEPENDS ostrim-sim VERBATIM)
+  list(APPEND generated_docs packaging/ostrim.1.gz packaging/ostrim-sim.1.gz)
+  install(FILES ${CMAKE_CURRENT_BINARY_DIR}/packaging/ostrim.1.gz
+                ${CMAKE_CURRENT_BINARY_DIR}/packaging/ostrim-sim.1.gz
+          DESTINATION ${CMAKE_INSTALL_MANDIR}/man1)
+else()
+  message(STATUS "help2man not found: the package will have no manual pages")
+endif()
+add_custom_target(ostrim_docs ALL DEPENDS ${generated_docs})
+
+set(CPACK_GENERATOR DEB)
+set(CPACK_PACKAGE_NAME ostrim)
+set(CPACK_PACKAGE_VENDOR "Ostrim developers")
+set(CPACK_PACKAGE_CONTACT "${OSTRIM_PACKAGE_MAINTAINER}")
+set(CPACK_PACKAGE_DESCRIPTION_SUMMARY "switches roadside sensor nodes as a test vehicle passes them")
+# Lines of at most 80 characters, as Debian's tools show them.
+set(CPACK_PACKAGE_DESCRIPTION
+  "Ostrim reads NMEA 0183 from a GPS receiver on one serial port and, when the
+test vehicle comes within 10 m of a roadside sensor, switches that sensor's
+wireless node on and off through a radio base station on a second serial
+port. It logs every accepted fix to a CSV GPS log and every accepted sentence
+to a raw log.
+.
+The package holds the dialog, a headless front end with a sandboxed systemd
+template unit (ostrim-headless@.service) for vehicle PCs without a screen,
+and ostrim-sim, which simulates the receiver and the base station for
+rehearsals.")
+set(CPACK_PACKAGING_INSTALL_PREFIX /usr)
+set(CPACK_STRIP_FILES ON)
+set(CPACK_DEBIAN_FILE_NAME DEB-DEFAULT)
+set(CPACK_DEBIAN_PACKAGE_SECTION electronics)
+set(CPACK_DEBIAN_PACKAGE_PRIORITY optional)
+# The libraries come from the binaries (dpkg-shlibdeps); adduser makes the service's account.
+set(CPACK_DEBIAN_PACKAGE_SHLIBDEPS ON)
+set(CPACK_DEBIAN_PACKAGE_DEPENDS adduser)
+set(CPACK_DEBIAN_PACKAGE_CONTROL_EXTRA ${pkg}/postinst ${pkg}/postrm)
+set(CPACK_DEBIAN_PACKAGE_CONTROL_STRICT_PERMISSION ON)
+include(CPack)
