@@ -1,6 +1,9 @@
 #!/usr/bin/env bash
 # Installs what is missing, builds Ostrim and runs every test. The stages, in order:
 #   default   RelWithDebInfo build and the whole test suite            (folder build/)
+#   package   the Debian package built and checked by lintian, installed
+#             with apt-get, its headless demo driven one lap and its
+#             service unit verified where systemd is present            (build/)
 #   asan      the whole suite under AddressSanitizer + UBSan            (build-asan/)
 #   tsan      the whole suite under ThreadSanitizer                     (build-tsan/)
 #   fuzz      the seed corpora replayed, then each fuzz target for
@@ -12,7 +15,7 @@
 set -euo pipefail
 cd "$(dirname "$0")/.."
 
-all_stages=(default asan tsan fuzz)
+all_stages=(default package asan tsan fuzz)
 stages=("${all_stages[@]}")
 if [ $# -gt 0 ]; then
     if [ "$1" = "--quick" ]; then
@@ -40,6 +43,51 @@ stage_preset() {
     cmake --preset "$1" -DOSTRIM_WERROR=$werror
     cmake --build --preset "$1" -j "$jobs"
     ctest --preset "$1" -j "$jobs"
+}
+
+# Installs the package on this machine, as a vehicle PC would, and runs what it installed.
+stage_package() {
+    bash scripts/package.sh
+    local deb sudo=()
+    deb=$(echo build/ostrim_*.deb)
+    [ "$(id -u)" -eq 0 ] || sudo=(sudo)
+    DEBIAN_FRONTEND=noninteractive "${sudo[@]}" apt-get install -y -qq --reinstall "./$deb" </dev/null
+
+    local version
+    version=$(dpkg-deb --field "$deb" Version)
+    [ "$(/usr/bin/ostrim --version)" = "ostrim $version" ] ||
+        { echo "/usr/bin/ostrim --version does not say $version"; return 1; }
+
+    local folder summary sent gps raw
+    folder=$(mktemp -d)
+    summary=$folder/demo.out
+    /usr/bin/ostrim --demo --headless --laps 1 --folder "$folder" | tee "$summary" |
+        grep -E "^(demo:|All sensors)"
+    sent=$(sed -n 's/^demo:   fixes sent by the simulated receiver: \([0-9]*\)$/\1/p' "$summary")
+    gps=$(sed -n 's/^demo:   GPS log lines: \([0-9]*\) in .*/\1/p' "$summary")
+    raw=$(sed -n 's/^demo:   raw log entries: \([0-9]*\) in .*/\1/p' "$summary")
+    rm -rf "$folder"
+    if [ -z "$sent" ] || [ "$sent" -eq 0 ] || [ "$gps" != "$sent" ] || [ "$raw" != "$sent" ]; then
+        echo "The installed demo's summary does not add up: sent '$sent', GPS log '$gps', raw log '$raw'"
+        return 1
+    fi
+
+    if ! command -v systemd-analyze >/dev/null; then
+        echo "No systemd here: the service unit is not verified"
+        return 0
+    fi
+    local unit=/lib/systemd/system/ostrim-headless@.service findings
+    # A misspelt setting is only a warning to systemd, and a sandbox setting lost that way
+    # goes unnoticed: anything verify says fails.
+    findings=$(systemd-analyze verify "$unit" 2>&1) ||
+        { echo "$findings"; return 1; }
+    [ -z "$findings" ] || { echo "systemd-analyze verify $unit:"; echo "$findings"; return 1; }
+    local score
+    score=$(systemd-analyze security --offline=true "$unit" |
+        sed -n 's/.*Overall exposure level for .*: \([0-9.]*\) .*/\1/p')
+    echo "Service exposure: $score"
+    awk -v s="$score" 'BEGIN { exit !(s != "" && s <= 4.0) }' ||
+        { echo "The service's exposure $score is above 4.0"; return 1; }
 }
 
 stage_asan() { stage_preset asan; }
