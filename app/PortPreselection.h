@@ -3,7 +3,7 @@
 //
 // The rule counts COM ports in the order the system lists them: the GPS count stops at COM9
 // (not counted), the base-station count at COM5 (not counted); each list then selects its entry
-// 0 and afterwards its entry (count + 2), which it refuses when out of range. The lists are
+// 0 and afterwards its entry (count + 3), which it refuses when out of range. The lists are
 // sorted as text, so the indices are positions in the sorted lists and nothing more: on most
 // machines both lists end up on their first entry.
 //

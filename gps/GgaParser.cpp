@@ -287,19 +287,20 @@ int GpsInput::ParseGga(std::string_view sentence)
     return 0;
 }
 
-// Says when a log stops being written and when it writes again; silent while all is well.
+// Says when a log stops being written (or fails for another reason) and when it writes again;
+// silent while an outage goes on, so the trigger's and the timers' texts stay readable.
 void GpsInput::ReportLogResults(int gpsErr, int rawErr)
 {
     std::string text;
-    auto note = [&text](bool& failing, int err, const char* name) {
+    auto note = [&text](int& failing, int err, const char* name) {
         if (err == GpsLogs::kNoLogYet)
             return; // Start has not named the logs yet; the record waits for them
         std::string part;
-        if (err != 0)
+        if (err != 0 && err != failing)
             part = std::string(name) + " log write failed: " + ErrorText(err);
-        else if (failing)
+        else if (err == 0 && failing != 0)
             part = std::string(name) + " log writing again";
-        failing = err != 0;
+        failing = err;
         if (part.empty())
             return;
         if (!text.empty())

@@ -69,8 +69,8 @@ private:
     std::string sentence_;
     bool overlong_ = false;
     std::size_t droppedLines_ = 0;
-    bool gpsLogFailing_ = false;
-    bool rawLogFailing_ = false;
+    int gpsLogFailing_ = 0; // the errno the status line last gave for the log, or 0
+    int rawLogFailing_ = 0;
 };
 
 } // namespace ostrim

@@ -1,69 +1,64 @@
 #include "gps/LogFiles.h"
 
-#include "platform/posix/UniqueFd.h"
-
+#include <algorithm>
 #include <cerrno>
-#include <fcntl.h>
-#include <sys/stat.h>
-#include <unistd.h>
+#include <cstdint>
+#include <vector>
 
 namespace ostrim {
 
 namespace {
 
-// Closes now and reports close's own failure, which can be the first sign of a lost write.
-int Close(UniqueFd& fd)
+// Appends `bytes`, the records whose lengths `lengths` gives from the front. `kept` counts the
+// bytes of the whole records that reached the file; a record that went in only part way is cut
+// off again, so the file never holds half a record.
+int AppendWholeRecords(LogFileSystem& files, const std::string& path, std::string_view bytes,
+                       const std::deque<std::size_t>& lengths, std::size_t& kept)
 {
-    return fd.Reset() == 0 ? 0 : errno;
-}
+    kept = 0;
+    LogFileSystem::Handle handle = -1;
+    std::uint64_t before = 0;
+    if (int err = files.OpenAppend(path, handle, before); err != 0)
+        return err;
 
-int WriteAll(int fd, const char* data, std::size_t size)
-{
-    while (size > 0) {
-        ssize_t n = ::write(fd, data, size);
-        if (n < 0) {
-            if (errno == EINTR)
-                continue;
-            return errno;
-        }
-        if (n == 0)
-            return EIO;
-        data += n;
-        size -= static_cast<std::size_t>(n);
-    }
-    return 0;
-}
-
-// Appends all bytes or none: a failed write is cut back to the size the file had before.
-int AppendAll(const std::string& path, const char* data, std::size_t size)
-{
-    if (path.empty())
-        return GpsLogs::kNoLogYet;
-    // O_CREAT: a log removed during a run is created again rather than losing the records.
-    UniqueFd fd(::open(path.c_str(), O_WRONLY | O_APPEND | O_CREAT | O_CLOEXEC, 0644));
-    if (!fd.Valid())
-        return errno;
-    struct stat before{};
-    if (::fstat(fd.Get(), &before) != 0)
-        return errno;
-
-    int err = WriteAll(fd.Get(), data, size);
+    std::size_t written = 0;
+    int err = files.Write(handle, bytes, written);
     if (err != 0) {
-        // Not a regular file (a device, say): there is nothing to cut back.
-        if (S_ISREG(before.st_mode)) {
-            while (::ftruncate(fd.Get(), before.st_size) != 0 && errno == EINTR) {
-            }
+        std::size_t whole = 0;
+        for (std::size_t length : lengths) {
+            if (whole + length > written)
+                break;
+            whole += length;
         }
+        // Not a regular file (a device, say) cannot be cut back; nothing is lost by trying.
+        if (whole != written)
+            files.Truncate(handle, before + whole);
+        files.Close(handle);
+        kept = whole;
         return err;
     }
-    err = Close(fd);
-    if (err != 0 && S_ISREG(before.st_mode)) {
-        // The bytes may or may not have reached the disk; they stay in the backlog, so make sure
-        // the file does not hold them too.
-        while (::truncate(path.c_str(), before.st_size) != 0 && errno == EINTR) {
-        }
+    err = files.Close(handle);
+    if (err == 0) {
+        kept = bytes.size();
+        return 0;
+    }
+    // The bytes may or may not have reached the disk; they stay held, so make sure the file does
+    // not hold them too.
+    std::uint64_t size = 0;
+    if (files.OpenAppend(path, handle, size) == 0) {
+        if (size > before)
+            files.Truncate(handle, before);
+        files.Close(handle);
     }
     return err;
+}
+
+void Compact(std::string& bytes, std::size_t& head)
+{
+    if (head > bytes.size() / 2) {
+        bytes.erase(0, head);
+        head = 0;
+    }
 }
 
 } // namespace
@@ -78,15 +73,11 @@ std::string MakeLogPath(const std::string& folder, const char* format, std::time
     return folder + std::string(name, length);
 }
 
-int CreateLogFile(const std::string& path)
+int CreateLogFile(const std::string& path, LogFileSystem& files)
 {
     if (path.empty())
         return ENOENT;
-    // No O_TRUNC: a second Start or End of Lap in the same minute must not empty the log.
-    UniqueFd fd(::open(path.c_str(), O_WRONLY | O_CREAT | O_CLOEXEC, 0644));
-    if (!fd.Valid())
-        return errno;
-    return Close(fd);
+    return files.Create(path);
 }
 
 int GpsLogs::AppendGpsLog(std::string_view record)
@@ -109,13 +100,13 @@ int GpsLogs::AppendRawLog(std::string_view record)
 std::size_t GpsLogs::GpsBacklog() const
 {
     std::lock_guard lock(mutex_);
-    return gps_.lengths.size();
+    return gps_.records;
 }
 
 std::size_t GpsLogs::RawBacklog() const
 {
     std::lock_guard lock(mutex_);
-    return raw_.lengths.size();
+    return raw_.records;
 }
 
 std::size_t GpsLogs::Dropped() const
@@ -127,29 +118,91 @@ std::size_t GpsLogs::Dropped() const
 int GpsLogs::Append(Log& log, const std::string& path, std::string bytes)
 {
     std::lock_guard lock(mutex_);
-    // The backlog and the new record go out in one write, in order.
-    log.pending.append(bytes);
-    log.lengths.push_back(bytes.size());
+    if (!path.empty()) {
+        // Records from before Start named the logs were meant for the first ones.
+        for (Batch& batch : log.batches) {
+            if (batch.path.empty())
+                batch.path = path;
+        }
+    }
+    if (log.batches.empty() || log.batches.back().path != path)
+        log.batches.push_back(Batch{path, {}, 0, {}});
+    Batch& newest = log.batches.back();
+    newest.bytes.append(bytes);
+    newest.lengths.push_back(bytes.size());
+    ++log.records;
 
-    int err = AppendAll(path, log.pending.data() + log.head, log.pending.size() - log.head);
-    if (err == 0) {
-        log.pending.clear();
-        log.head = 0;
-        log.lengths.clear();
-        return 0;
+    int result = path.empty() ? kNoLogYet : 0;
+    std::size_t budget = kWriteBudget;
+    // A file that failed waits for the next append, with its later records behind it; other
+    // files (an earlier lap's) still get theirs.
+    std::vector<std::string> failed;
+    for (std::size_t i = 0; i < log.batches.size() && budget > 0;) {
+        Batch& batch = log.batches[i];
+        if (batch.path.empty()
+            || std::find(failed.begin(), failed.end(), batch.path) != failed.end()) {
+            ++i;
+            continue;
+        }
+        int err = WriteOldest(log, batch, budget);
+        if (err != 0) {
+            failed.push_back(batch.path);
+            result = err;
+        }
+        if (batch.lengths.empty())
+            log.batches.erase(log.batches.begin() + static_cast<std::ptrdiff_t>(i));
+        else
+            ++i;
     }
+    DropOverLimit(log);
+    return result;
+}
 
-    // The newest records are the ones the operator most likely still needs; drop the oldest.
-    while (log.lengths.size() > kBacklogLimit) {
-        log.head += log.lengths.front();
-        log.lengths.pop_front();
-        ++dropped_;
+// Writes the batch's oldest whole records within the budget, at least one; those that reach the
+// file leave the batch.
+int GpsLogs::WriteOldest(Log& log, Batch& batch, std::size_t& budget)
+{
+    std::size_t count = 0;
+    std::size_t size = 0;
+    for (std::size_t length : batch.lengths) {
+        if (count > 0 && size + length > budget)
+            break;
+        size += length;
+        ++count;
     }
-    if (log.head > log.pending.size() / 2) {
-        log.pending.erase(0, log.head);
-        log.head = 0;
+    budget -= std::min(budget, size);
+
+    std::size_t kept = 0;
+    int err = AppendWholeRecords(files_, batch.path, std::string_view(batch.bytes).substr(batch.head, size),
+                                 batch.lengths, kept);
+    while (kept > 0) {
+        kept -= batch.lengths.front();
+        batch.head += batch.lengths.front();
+        batch.lengths.pop_front();
+        --log.records;
     }
+    if (batch.lengths.empty()) {
+        batch.bytes.clear();
+        batch.head = 0;
+    }
+    Compact(batch.bytes, batch.head);
     return err;
+}
+
+// The newest records are the ones the operator most likely still needs; drop the oldest.
+void GpsLogs::DropOverLimit(Log& log)
+{
+    while (log.records > kBacklogLimit) {
+        Batch& oldest = log.batches.front();
+        oldest.head += oldest.lengths.front();
+        oldest.lengths.pop_front();
+        --log.records;
+        ++dropped_;
+        if (oldest.lengths.empty())
+            log.batches.pop_front();
+    }
+    if (!log.batches.empty())
+        Compact(log.batches.front().bytes, log.batches.front().head);
 }
 
 } // namespace ostrim

@@ -4,6 +4,7 @@
 // every fix and other programs can read them during a run.
 
 #include "app/RunState.h"
+#include "gps/LogFileSystem.h"
 
 #include <cstddef>
 #include <ctime>
@@ -23,13 +24,15 @@ std::string MakeLogPath(const std::string& folder, const char* format, std::time
 
 // Creates a missing file and leaves an existing one as it is (its records stay).
 // 0 on success, else the errno of the failure.
-int CreateLogFile(const std::string& path);
+int CreateLogFile(const std::string& path, LogFileSystem& files = PosixLogFileSystem());
 
 // Appends records to the files that `paths` names at the moment of each append.
 //
 // A record that cannot be written (disk full, folder gone or read-only) is kept in a bounded
-// backlog and written, in order, before the next record of the same log; a vanished file is
-// created again. A failed write never leaves half a record in the file.
+// backlog for the file it was meant for (a lap that ends during an outage keeps its own records)
+// and written, in order, before the next record of that file; a vanished file is created again.
+// When only part of the backlog fits, the whole records that fit are written and kept. A failed
+// write never leaves half a record in the file.
 //
 // Thread rule: appends run on the GPS reader thread; the paths may be replaced from any thread.
 class GpsLogs {
@@ -37,15 +40,27 @@ public:
     // Records kept while a log cannot be written: at 20 fixes a second, over 80 minutes.
     static constexpr std::size_t kBacklogLimit = 100000;
 
+    // Bytes of held records one append writes at most. A fix appends to both logs, so a disk
+    // that comes back with a long backlog costs each fix at most 64 KiB of writing ahead of the
+    // trigger engine, a fraction of a millisecond into the page cache, where the whole backlog
+    // at once (14 MB for both logs at the limit) takes tens of milliseconds. A full backlog
+    // drains in about 220 fixes.
+    static constexpr std::size_t kWriteBudget = 32 * 1024;
+
     // What an append returns while no log is named yet (fixes between the port opening and the
     // logs' creation at Start): the record waits for the first log; nothing has failed.
     static constexpr int kNoLogYet = -1;
 
-    explicit GpsLogs(LogPaths& paths) : paths_(paths) {}
+    explicit GpsLogs(LogPaths& paths, LogFileSystem& files = PosixLogFileSystem())
+        : paths_(paths), files_(files)
+    {
+    }
 
-    // The record ends in "\n", which is written as CR LF. 0 on success, kNoLogYet, or the errno.
+    // The record ends in "\n", which is written as CR LF. 0 when every write made succeeded
+    // (held records past the write budget simply wait for the next append), kNoLogYet, or the
+    // errno of a failed write.
     int AppendGpsLog(std::string_view record);
-    // The sentence exactly as received. 0 on success, kNoLogYet, or the errno.
+    // The sentence exactly as received. Results as for AppendGpsLog.
     int AppendRawLog(std::string_view record);
 
     std::size_t GpsBacklog() const;
@@ -55,16 +70,25 @@ public:
     std::size_t Dropped() const;
 
 private:
-    // Records not yet on disk, joined in arrival order so the backlog goes out in one write;
-    // `head` skips records dropped from the front.
-    struct Log {
-        std::string pending;
+    // Records not yet on disk for one file, joined in arrival order so they go out in one write;
+    // `head` skips records already written or dropped from the front.
+    struct Batch {
+        std::string path;
+        std::string bytes;
         std::size_t head = 0;
         std::deque<std::size_t> lengths; // one entry per record kept
     };
+    // One batch per stretch of records meant for the same file, oldest first.
+    struct Log {
+        std::deque<Batch> batches;
+        std::size_t records = 0;
+    };
     int Append(Log& log, const std::string& path, std::string bytes);
+    int WriteOldest(Log& log, Batch& batch, std::size_t& budget);
+    void DropOverLimit(Log& log);
 
     LogPaths& paths_;
+    LogFileSystem& files_;
     mutable std::mutex mutex_;
     Log gps_;
     Log raw_;

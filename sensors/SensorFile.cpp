@@ -259,8 +259,10 @@ double ParseDecimal(std::string_view text)
     bool negative = false;
     if (i < text.size() && (text[i] == '+' || text[i] == '-'))
         negative = text[i++] == '-';
-    // from_chars takes a '-' of its own; a second sign is no number.
-    if (i == text.size() || text[i] == '+' || text[i] == '-')
+    // from_chars would also read "inf" and "nan", and a '-' of its own after the sign.
+    bool numberStarts = i < text.size()
+        && (IsDigit(text[i]) || (text[i] == '.' && i + 1 < text.size() && IsDigit(text[i + 1])));
+    if (!numberStarts)
         return 0.0;
 
     const char* first = text.data() + i;

@@ -60,9 +60,10 @@ private:
     std::uint32_t value_ = 0;
 };
 
-// A decimal number from the start of the text: leading white space, an optional sign, then what
-// std::from_chars reads (also "inf" and "nan"). 0.0 when the text does not begin with a number;
-// a number too large for a double gives an infinity, one too small 0.
+// A decimal number from the start of the text: leading white space, an optional sign, digits with
+// a fraction and exponent. 0.0 when the text does not begin with a digit (or a point and a
+// digit), so "inf" and "nan" give 0.0; a number too large for a double gives an infinity, one
+// too small 0.
 double ParseDecimal(std::string_view text);
 
 struct SensorEntry {

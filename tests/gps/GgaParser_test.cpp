@@ -14,6 +14,7 @@
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <filesystem>
 #include <random>
 #include <sstream>
 #include <sys/wait.h>
@@ -337,7 +338,7 @@ TEST(ParseGga, FixBeforeLogsAreNamed_NoFailureTextAndRecordKeptForTheFirstLog)
     EXPECT_EQ(rig.RawLog(), kExample + std::string(kExample));
 }
 
-TEST(ParseGga, LogWriteFails_StatusSaysSoAndRecoveryIsAnnounced)
+TEST(ParseGga, LogWriteFails_StatusSaysSoOnceAndRecoveryIsAnnounced)
 {
     ScopedTimeZone zone("UTC0");
     Rig rig;
@@ -351,21 +352,26 @@ TEST(ParseGga, LogWriteFails_StatusSaysSoAndRecoveryIsAnnounced)
     EXPECT_EQ(rig.RawLog(), kExample);
     EXPECT_EQ(rig.engine.Count(), 1u); // triggering goes on regardless
 
+    // While the outage lasts the other texts stand.
+    rig.fields.SetText(Field::Status, "Node 3 success");
+    rig.Feed(kExample);
+    EXPECT_EQ(rig.fields.Status(), "Node 3 success");
+
     rig.state.logPaths.SetRaw(rig.dir / "file/raw.txt");
     rig.Feed(kExample);
-    EXPECT_EQ(rig.fields.Status(),
-              "GPS log write failed: Not a directory; Raw log write failed: Not a directory");
+    EXPECT_EQ(rig.fields.Status(), "Raw log write failed: Not a directory");
 
-    rig.state.logPaths.SetGps(rig.dir / "gps.txt");
-    rig.state.logPaths.SetRaw(rig.dir / "raw.txt");
+    std::filesystem::remove(rig.dir / "file");
+    std::filesystem::create_directory(rig.dir / "file");
     rig.Feed(second);
     EXPECT_EQ(rig.fields.Status(), "GPS log writing again; Raw log writing again");
     // The records held back come first, in order.
-    EXPECT_EQ(rig.GpsLog(),
-              "Dunrel 80k truck,12/07/2026,12,35,19.00,48.117300,N,11.516667,E,545.4M\r\n"
-              "Dunrel 80k truck,12/07/2026,12,35,19.00,48.117300,N,11.516667,E,545.4M\r\n"
-              "Dunrel 80k truck,12/07/2026,12,35,21.00,48.117317,N,11.516683,E,545.5M\r\n");
-    EXPECT_EQ(rig.RawLog(), kExample + std::string(kExample) + second);
+    const std::string record =
+        "Dunrel 80k truck,12/07/2026,12,35,19.00,48.117300,N,11.516667,E,545.4M\r\n";
+    EXPECT_EQ(test::ReadFile(rig.dir / "file/gps.txt"),
+              record + record + record
+                  + "Dunrel 80k truck,12/07/2026,12,35,21.00,48.117317,N,11.516683,E,545.5M\r\n");
+    EXPECT_EQ(test::ReadFile(rig.dir / "file/raw.txt"), kExample + second);
 
     rig.fields.SetText(Field::Status, "quiet");
     rig.Feed(second);

@@ -1,5 +1,6 @@
 #include "gps/LogFiles.h"
 
+#include "tests/support/MemoryLogFiles.h"
 #include "tests/support/ScopedTimeZone.h"
 #include "tests/support/ScratchFolder.h"
 
@@ -218,7 +219,12 @@ TEST(GpsLogs, UnwritablePath_RecordsHeldAndWrittenInOrderOnRecovery)
              fs::create_directory(dir / "missing");
              return dir / "missing/gps.txt";
          }},
-        {"path under a file", dir / "file/gps.txt", ENOTDIR, [&] { return dir / "gps.txt"; }},
+        {"path under a file", dir / "file/gps.txt", ENOTDIR,
+         [&] {
+             fs::remove(dir / "file");
+             fs::create_directory(dir / "file");
+             return dir / "file/gps.txt";
+         }},
         {"no path yet", "", GpsLogs::kNoLogYet, [&] { return dir / "late.txt"; }},
     };
     for (const auto& c : cases) {
@@ -341,13 +347,106 @@ TEST(GpsLogs, LongOutage_BacklogBoundedOldestDropped)
     EXPECT_EQ(logs.GpsBacklog(), GpsLogs::kBacklogLimit);
     EXPECT_EQ(logs.Dropped(), 2u);
 
-    paths.SetGps(dir / "gps.txt");
-    ASSERT_EQ(logs.AppendGpsLog(Numbered(total + 1)), 0);
+    fs::remove(dir / "file");
+    fs::create_directory(dir / "file");
+    // The backlog goes out over the next fixes, a bounded part each time.
+    int last = total;
+    while (logs.GpsBacklog() > 0 && last < 2 * total)
+        ASSERT_EQ(logs.AppendGpsLog(Numbered(++last)), 0);
     std::string expected;
-    for (int i = 3; i <= total + 1; ++i)
+    for (int i = 3; i <= last; ++i)
         expected += "record " + std::to_string(i) + "\r\n";
-    EXPECT_TRUE(ReadFile(dir / "gps.txt") == expected) << "records missing or out of order";
+    EXPECT_TRUE(ReadFile(dir / "file/gps.txt") == expected) << "records missing or out of order";
     EXPECT_EQ(logs.GpsBacklog(), 0u);
+}
+
+// A record of `width` bytes, line end included, numbered so order shows.
+std::string Padded(int n, std::size_t width)
+{
+    std::string number = std::to_string(n);
+    return number + std::string(width - number.size() - 1, '.') + "\n";
+}
+
+// End of Lap during an outage: a held record belongs to the lap it was recorded in.
+TEST(GpsLogs, LapEndsDuringOutage_HeldRecordsGoToTheirOwnLap)
+{
+    test::MemoryLogFiles files;
+    LogPaths paths;
+    paths.SetGps("lap1.txt");
+    GpsLogs logs(paths, files);
+    files.SetRoom(0);
+    EXPECT_EQ(logs.AppendGpsLog(Numbered(1)), ENOSPC);
+    EXPECT_EQ(logs.AppendGpsLog(Numbered(2)), ENOSPC);
+
+    paths.SetGps("lap2.txt");
+    files.SetRoom(test::MemoryLogFiles::kUnlimited);
+    EXPECT_EQ(logs.AppendGpsLog(Numbered(3)), 0);
+    EXPECT_EQ(files.Contents("lap1.txt"), "record 1\r\nrecord 2\r\n");
+    EXPECT_EQ(files.Contents("lap2.txt"), "record 3\r\n");
+    EXPECT_EQ(logs.GpsBacklog(), 0u);
+}
+
+TEST(GpsLogs, RoomForPartOfTheBacklog_WholeRecordsThatFitKeptAndTheRestHeld)
+{
+    test::MemoryLogFiles files;
+    LogPaths paths;
+    paths.SetRaw("raw.txt");
+    GpsLogs logs(paths, files);
+    files.SetRoom(0);
+    for (int i = 1; i < 60; ++i)
+        ASSERT_EQ(logs.AppendRawLog(Padded(i, 10)), ENOSPC);
+
+    files.SetRoom(28 * 10 + 5); // 28 records and half of the 29th
+    EXPECT_EQ(logs.AppendRawLog(Padded(60, 10)), ENOSPC);
+    std::string expected;
+    for (int i = 1; i <= 28; ++i)
+        expected += Padded(i, 10);
+    EXPECT_EQ(files.Contents("raw.txt"), expected);
+    EXPECT_EQ(logs.RawBacklog(), 32u);
+
+    files.SetRoom(test::MemoryLogFiles::kUnlimited);
+    EXPECT_EQ(logs.AppendRawLog(Padded(61, 10)), 0);
+    for (int i = 29; i <= 61; ++i)
+        expected += Padded(i, 10);
+    EXPECT_EQ(files.Contents("raw.txt"), expected);
+    EXPECT_EQ(logs.RawBacklog(), 0u);
+}
+
+// A disk that comes back with a long backlog must not hold up the trigger engine behind the
+// logs: each fix writes at most 64 KiB of held records, and the rest follows in order.
+TEST(GpsLogs, LongBacklogOnRecovery_AtMost64KiBAFixAndAllWrittenInOrder)
+{
+    test::MemoryLogFiles files;
+    LogPaths paths;
+    paths.SetGps("gps.txt");
+    paths.SetRaw("raw.txt");
+    GpsLogs logs(paths, files);
+    files.SetRoom(0);
+    int fixes = 0;
+    auto fix = [&] {
+        ++fixes;
+        int gps = logs.AppendGpsLog(Padded(fixes, 99)); // 100 bytes with its CR
+        int raw = logs.AppendRawLog(Padded(fixes, 100));
+        return gps != 0 ? gps : raw;
+    };
+    while (fixes < 2000)
+        ASSERT_EQ(fix(), ENOSPC);
+    files.TakeBytesOffered();
+
+    files.SetRoom(test::MemoryLogFiles::kUnlimited);
+    while ((logs.GpsBacklog() > 0 || logs.RawBacklog() > 0) && fixes < 4000) {
+        ASSERT_EQ(fix(), 0);
+        ASSERT_LE(files.TakeBytesOffered(), 64u * 1024) << "fix " << fixes;
+    }
+    std::string gps;
+    std::string raw;
+    for (int i = 1; i <= fixes; ++i) {
+        std::string record = Padded(i, 99);
+        gps += record.insert(record.size() - 1, "\r");
+        raw += Padded(i, 100);
+    }
+    EXPECT_TRUE(files.Contents("gps.txt") == gps) << "GPS records missing or out of order";
+    EXPECT_TRUE(files.Contents("raw.txt") == raw) << "raw records missing or out of order";
 }
 
 // End of Lap replaces the path on the GUI thread while the reader thread appends.

@@ -101,11 +101,14 @@ TEST(ParseDecimal, Cases_ReadFromStartOfField)
         {"+-5", 0.0},
         {"--5", 0.0},
         {"0x1A", 0.0},
-        {"inf", inf},
+        // Words are no numbers, though from_chars reads them.
+        {"inf", 0.0},
+        {"-INFINITY", 0.0},
+        {"nan", 0.0},
+        {"+nan(1)", 0.0},
     };
     for (const auto& c : cases)
         EXPECT_EQ(ParseDecimal(c.text), c.value) << '"' << c.text << '"';
-    EXPECT_TRUE(std::isnan(ParseDecimal("nan")));
 }
 
 TEST(ParseDecimal, CommaDecimalLocale_StillReadsPoint)
