@@ -84,8 +84,11 @@ private:
 
 class Session::PingCheck : public BaseStationCheck {
 public:
-    Result Check(const std::string& port) override
+    // The list entry's text, mapped as the node commands map it: a check of another device
+    // than the one they open would switch triggering off for nothing.
+    Result Check(const std::string& listText) override
     {
+        const std::string port = PortNameFromListText(listText);
         BaseStationPortHandle handle = OpenBaseStationPort(port.c_str());
         if (handle == nullptr)
             return kOpenFailed;
