@@ -54,7 +54,10 @@ RunControl::StartOutcome RunControl::OnStart(const std::string& gpsPort, const s
     }
 
     // A reader of an earlier Start still holds the port: go on with it rather than fail on our
-    // own exclusive open and leave the operator stuck.
+    // own exclusive open and leave the operator stuck; but only while it reads the port now
+    // selected, else the run would log the wrong receiver.
+    if (gps_.Running() && gpsPort != readerPort_)
+        gps_.Stop();
     if (!gps_.Running()) {
         int error = 0;
         if (gpsPort.empty()) {
@@ -65,6 +68,7 @@ RunControl::StartOutcome RunControl::OnStart(const std::string& gpsPort, const s
             fields_.ShowMessage(GpsPortErrorText(error));
             return StartOutcome::GpsPortFailed;
         }
+        readerPort_ = gpsPort;
     }
 
     const std::string folder = fields_.GetText(Field::Folder);

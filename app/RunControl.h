@@ -21,6 +21,8 @@ public:
     virtual int Open(const std::string& path, int& error) = 0;
     // A reader of an earlier Start is still running.
     virtual bool Running() const = 0;
+    // Ends the reader and releases its port; nothing more comes from it.
+    virtual void Stop() = 0;
 };
 
 // Start's base-station check: open the port, ping, close.
@@ -62,6 +64,7 @@ private:
     GpsReceiverLink& gps_;
     BaseStationCheck& baseStation_;
     Clock clock_;
+    std::string readerPort_; // the port the running reader opened
 };
 
 } // namespace ostrim

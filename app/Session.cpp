@@ -38,6 +38,7 @@ public:
 
     int Open(const std::string& path, int& error) override
     {
+        Stop(); // a reader ended here is not a receiver lost
         monitor_ = std::make_unique<PortMonitor>();
         monitor_->SetCallback(&ReaderLink::Notify, this);
         stopping_.store(false);
@@ -53,7 +54,7 @@ public:
 
     bool Running() const override { return monitor_ && monitor_->Running(); }
 
-    void Stop()
+    void Stop() override
     {
         stopping_.store(true);
         if (monitor_)

@@ -27,6 +27,7 @@ public:
         return openError == 0 ? 0 : 8;
     }
     bool Running() const override { return running; }
+    void Stop() override { running = false; }
 
     int openError = 0;
     int opens = 0;
@@ -133,6 +134,17 @@ TEST_F(RunControlTest, Start_FolderMissing_FailsOnGpsLogThenReusesTheRunningRead
     EXPECT_EQ(Start(), RunControl::StartOutcome::Running);
     EXPECT_EQ(gps.opens, 1);
     EXPECT_TRUE(fs::exists(state.logPaths.Raw()));
+}
+
+TEST_F(RunControlTest, Start_AgainWithAnotherGpsPortAfterFailedStart_ReadsTheNewPort)
+{
+    fields.SetText(Field::Folder, dir.Path().string() + "/no-such-folder");
+    EXPECT_EQ(Start(), RunControl::StartOutcome::LogFailed);
+
+    fields.SetText(Field::Folder, dir.Path().string());
+    EXPECT_EQ(control.OnStart("/dev/other-gps", "/dev/base"), RunControl::StartOutcome::Running);
+    EXPECT_EQ(gps.opens, 2);
+    EXPECT_EQ(gps.openedPath, "/dev/other-gps");
 }
 
 TEST_F(RunControlTest, Start_BaseStationCheck_TextsAndTriggering)
