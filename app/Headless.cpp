@@ -5,18 +5,34 @@
 #include "platform/posix/Signals.h"
 
 #include <atomic>
+#include <cerrno>
 #include <filesystem>
 
 namespace ostrim {
+
+void PrintingFields::Emit(Stream& stream, const std::string& text, bool flush)
+{
+    if (stream.gone)
+        return;
+    errno = 0;
+    bool failed = std::fputs(text.c_str(), stream.file) == EOF;
+    if (flush)
+        failed = std::fflush(stream.file) == EOF || failed;
+    if (!failed)
+        return;
+    // Nobody reads any more (a closed pipe): stop trying. Other errors may pass (a full disk
+    // behind a redirection), so the next line tries again.
+    if (errno == EPIPE)
+        stream.gone = true;
+    std::clearerr(stream.file);
+}
 
 void PrintingFields::SetText(Field field, const std::string& text)
 {
     std::lock_guard lock(mutex_);
     texts_[field] = text;
-    if (field == Field::Status) {
-        std::fprintf(out_, "%s\n", text.c_str());
-        std::fflush(out_);
-    }
+    if (field == Field::Status)
+        Emit(out_, text + "\n", true);
 }
 
 std::string PrintingFields::GetText(Field field) const
@@ -35,15 +51,19 @@ void PrintingFields::ShowMessage(const std::string& text)
         if (c == '\n')
             indented += "  ";
     }
-    std::fprintf(err_, "ostrim: %s\n", indented.c_str());
-    std::fflush(err_);
+    Emit(err_, "ostrim: " + indented + "\n", true);
 }
 
 void PrintingFields::Print(const std::string& line)
 {
     std::lock_guard lock(mutex_);
-    std::fprintf(out_, "%s\n", line.c_str());
-    std::fflush(out_);
+    Emit(out_, line + "\n", true);
+}
+
+void PrintingFields::Write(const std::string& text)
+{
+    std::lock_guard lock(mutex_);
+    Emit(out_, text, false);
 }
 
 namespace {
@@ -79,7 +99,8 @@ int RunHeadless(const CommandLine& line)
     ThreadTimerService timers;
     std::atomic<bool> disconnected{false};
     Session session(fields, timers,
-                    Session::Hooks{[port = line.basePort] { return port; }, {},
+                    Session::Hooks{[port = line.basePort] { return port; },
+                                   [&fields](const std::string& text) { fields.Write(text); },
                                    [&disconnected] { disconnected = true; }});
     timers.SetHandler([&session](int id) { session.Engine().OnTimer(id); });
 

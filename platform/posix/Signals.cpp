@@ -52,4 +52,9 @@ int WaitForTerminationSignalFor(std::chrono::milliseconds timeout)
     }
 }
 
+void IgnoreBrokenPipe()
+{
+    std::signal(SIGPIPE, SIG_IGN);
+}
+
 } // namespace ostrim

@@ -13,4 +13,8 @@ int WaitForTerminationSignal();
 // As above, but gives up after `timeout` and returns 0.
 int WaitForTerminationSignalFor(std::chrono::milliseconds timeout);
 
+// A reader of standard output that goes away must not end the program: writes to it fail
+// with EPIPE instead.
+void IgnoreBrokenPipe();
+
 } // namespace ostrim
