@@ -6,6 +6,7 @@
 
 #include <atomic>
 #include <cerrno>
+#include <csignal>
 #include <filesystem>
 
 namespace ostrim {
@@ -68,19 +69,50 @@ void PrintingFields::Write(const std::string& text)
 
 namespace {
 
-// Runs until a signal. Nobody is there to press Start again when the receiver comes back (a USB
+using namespace std::chrono_literals;
+
+// Often enough that a base station plugged in late is used within seconds; rarely enough that
+// its exclusive open seldom meets a node switch of the reader thread.
+constexpr auto kRecheckEvery = 3s;
+
+// Runs until SIGINT or SIGTERM, acting on the operator's signals on this thread as the dialog
+// acts on its buttons. Nobody is there to press Start again when the receiver comes back (a USB
 // adapter unplugged and plugged in again), so the run starts again by itself once its device
-// is back: new logs, a new base-station check, as Start does.
-void WaitRunning(Session& session, const CommandLine& line, std::atomic<bool>& disconnected)
+// is back: new logs, a new base-station check, as Start does. Nor is anybody there to switch
+// triggering on again after a failed check, so the check is repeated until the base station
+// answers.
+void WaitRunning(Session& session, PrintingFields& fields, const CommandLine& line,
+                 std::atomic<bool>& disconnected)
 {
-    using namespace std::chrono_literals;
-    while (WaitForTerminationSignalFor(1s) == 0) {
+    RunControl& control = session.Control();
+    auto nextRecheck = std::chrono::steady_clock::now() + kRecheckEvery;
+    for (;;) {
+        switch (WaitForRunSignalFor(1s)) {
+        case SIGINT:
+        case SIGTERM:
+            return;
+        case SIGUSR1:
+            control.OnTriggerOnOff();
+            break;
+        case SIGUSR2:
+            // The dialog shows nothing on success; here the new name is all there is to see.
+            if (control.OnEndOfLap())
+                fields.SetText(Field::Status, "End of Lap: " + session.State().logPaths.Gps());
+            break;
+        default:
+            break;
+        }
         std::error_code ignored;
-        if (!disconnected || !std::filesystem::exists(line.gpsPort, ignored))
-            continue;
-        disconnected = false;
-        if (session.Control().OnStart(line.gpsPort, line.basePort) != RunControl::StartOutcome::Running)
-            disconnected = true; // try again at the next second
+        if (disconnected && std::filesystem::exists(line.gpsPort, ignored)) {
+            disconnected = false;
+            if (control.OnStart(line.gpsPort, line.basePort) != RunControl::StartOutcome::Running)
+                disconnected = true; // try again at the next second
+        }
+        const auto now = std::chrono::steady_clock::now();
+        if (control.TriggeringHeldByCheck() && now >= nextRecheck) {
+            control.RecheckBaseStation(line.basePort);
+            nextRecheck = now + kRecheckEvery;
+        }
     }
 }
 
@@ -88,7 +120,7 @@ void WaitRunning(Session& session, const CommandLine& line, std::atomic<bool>& d
 
 int RunHeadless(const CommandLine& line)
 {
-    BlockTerminationSignals(); // before any thread starts, so only the wait below sees them
+    BlockRunSignals(); // before any thread starts, so only the wait below sees them
 
     PrintingFields fields(stdout, stderr);
     fields.SetText(Field::VehicleType, line.vehicleType.value_or(kDefaultVehicleType));
@@ -120,7 +152,7 @@ int RunHeadless(const CommandLine& line)
         result = 3;
         break;
     case RunControl::StartOutcome::Running:
-        WaitRunning(session, line, disconnected);
+        WaitRunning(session, fields, line, disconnected);
         break;
     }
     timers.Stop();

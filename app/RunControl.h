@@ -50,13 +50,24 @@ public:
     void OnTriggerOnOff();
     void OnLoop();
     void OnBackAndForth();
-    void OnEndOfLap();
+    // True when the new GPS log was created.
+    bool OnEndOfLap();
+
+    // For a run that nobody watches, who cannot press Trigger On/Off after a failed
+    // base-station check. True while the failed check of the last Start holds off triggering
+    // that was on; Trigger On/Off ends the hold, as the operator has decided.
+    bool TriggeringHeldByCheck() const { return heldByCheck_; }
+    // Start's base-station check once more, while the hold lasts: when the base station
+    // answers, triggering comes back on ("Trigger on"); otherwise the status line changes only
+    // when the reason does.
+    void RecheckBaseStation(const std::string& basePort);
 
     // The message shown when the GPS port does not open, with the system's reason.
     static std::string GpsPortErrorText(int error);
 
 private:
     void LoadSensorsOnce();
+    void ShowCheckFailure(BaseStationCheck::Result check);
 
     RunState& state_;
     SensorTable& table_;
@@ -65,6 +76,8 @@ private:
     BaseStationCheck& baseStation_;
     Clock clock_;
     std::string readerPort_; // the port the running reader opened
+    bool heldByCheck_ = false;
+    BaseStationCheck::Result lastCheck_ = BaseStationCheck::kOk;
 };
 
 } // namespace ostrim

@@ -182,6 +182,55 @@ TEST_F(RunControlTest, Start_BaseStationCheck_TextsAndTriggering)
     }
 }
 
+// A run nobody watches gets triggering back when the base station answers again; the status
+// line changes only with the reason, and a restart or the operator's own choice decides it.
+TEST_F(RunControlTest, BaseStationCheckFailed_RecheckedUntilItAnswers)
+{
+    base.result = BaseStationCheck::kOpenFailed;
+    ASSERT_EQ(Start(), RunControl::StartOutcome::Running);
+    EXPECT_EQ(state.triggerEnabled.load(), 0);
+    ASSERT_TRUE(control.TriggeringHeldByCheck());
+
+    fields.ClearHistory();
+    const std::pair<BaseStationCheck::Result, std::vector<std::string>> rechecks[] = {
+        {BaseStationCheck::kOpenFailed, {}},
+        {BaseStationCheck::kPingFailed, {"Base station failed to ping"}},
+        {BaseStationCheck::kPingFailed, {"Base station failed to ping"}},
+        {BaseStationCheck::kOk, {"Base station failed to ping", "Trigger on"}},
+    };
+    for (const auto& [result, history] : rechecks) {
+        base.result = result;
+        control.RecheckBaseStation("/dev/base");
+        EXPECT_EQ(fields.StatusHistory(), history) << result;
+    }
+    EXPECT_EQ(state.triggerEnabled.load(), 1);
+    EXPECT_FALSE(control.TriggeringHeldByCheck());
+
+    // The receiver comes back before the base station: the restart holds triggering again,
+    // and gives it back once the base station answers.
+    gps.running = false;
+    base.result = BaseStationCheck::kOpenFailed;
+    ASSERT_EQ(Start(), RunControl::StartOutcome::Running);
+    EXPECT_EQ(state.triggerEnabled.load(), 0);
+    ASSERT_TRUE(control.TriggeringHeldByCheck());
+    gps.running = false;
+    base.result = BaseStationCheck::kOk;
+    ASSERT_EQ(Start(), RunControl::StartOutcome::Running);
+    EXPECT_EQ(state.triggerEnabled.load(), 1) << "a restart keeps triggering as it was";
+
+    // Switched off by the operator: neither a restart nor a recheck switches it on.
+    control.OnTriggerOnOff();
+    gps.running = false;
+    base.result = BaseStationCheck::kOpenFailed;
+    ASSERT_EQ(Start(), RunControl::StartOutcome::Running);
+    EXPECT_FALSE(control.TriggeringHeldByCheck());
+    base.result = BaseStationCheck::kOk;
+    const int checks = base.checks;
+    control.RecheckBaseStation("/dev/base");
+    EXPECT_EQ(base.checks, checks);
+    EXPECT_EQ(state.triggerEnabled.load(), 0);
+}
+
 TEST_F(RunControlTest, Start_SensorFileWithoutSensors_SaysTriggerOffAndDoesNotRereadLater)
 {
     fields.SetText(Field::SensorFile, WriteSensors("empty.txt", "lat lon cell\n\n45.26 93.70 7 4070BF7B\n"));

@@ -294,6 +294,26 @@ TEST(Headless, ReaderOfOutputGone_LoggingAndSwitchingGoOn)
     EXPECT_EQ(run.ostrim.Wait(10s), 0) << run.ostrim.Errors();
 }
 
+TEST(Headless, UserSignals_TriggerOnOffAndEndOfLap_EachPrintsItsLine)
+{
+    SKIP_WITHOUT_PROGRAM();
+    HeadlessRun run;
+    ASSERT_TRUE(run.Start());
+    const std::pair<int, std::string> presses[] = {
+        {SIGUSR1, "Trigger off"}, {SIGUSR1, "Trigger on"}, {SIGUSR2, "End of Lap: "}};
+    for (const auto& [signal, says] : presses) {
+        run.ostrim.Signal(signal);
+        std::optional<OutputLine> line = run.ostrim.ReadLine(10s);
+        ASSERT_TRUE(line) << says << ": " << run.ostrim.Errors();
+        EXPECT_EQ(line->text.substr(0, says.size()), says);
+        if (signal == SIGUSR2) {
+            EXPECT_TRUE(std::filesystem::exists(line->text.substr(says.size()))) << line->text;
+        }
+    }
+    run.ostrim.Signal(SIGTERM);
+    EXPECT_EQ(run.ostrim.Wait(10s), 0) << run.ostrim.Errors();
+}
+
 // The summary lines the headless demo ends with, as numbers.
 struct DemoSummary {
     long fixesSent = -1;
