@@ -17,7 +17,11 @@ std::string UsageText()
          [--mode loop|back-and-forth] [--vehicle-type TEXT] [--trigger on|off]
 
 Headless mode does what pressing Start in the dialog does with these values, prints each
-status text as one line on standard output, and runs until SIGINT or SIGTERM.
+status text as one line on standard output, and runs until SIGINT or SIGTERM. A base station
+that fails the check at Start is checked again every few seconds, and triggering comes on
+when it answers. Signals stand in for the dialog's buttons:
+  kill -USR1 PID         Trigger On/Off ("Trigger on" or "Trigger off")
+  kill -USR2 PID         End of Lap: a new GPS log ("End of Lap: " and its name)
 
 Options:
   --headless             run without a window

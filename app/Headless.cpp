@@ -5,18 +5,35 @@
 #include "platform/posix/Signals.h"
 
 #include <atomic>
+#include <cerrno>
+#include <csignal>
 #include <filesystem>
 
 namespace ostrim {
+
+void PrintingFields::Emit(Stream& stream, const std::string& text, bool flush)
+{
+    if (stream.gone)
+        return;
+    errno = 0;
+    bool failed = std::fputs(text.c_str(), stream.file) == EOF;
+    if (flush)
+        failed = std::fflush(stream.file) == EOF || failed;
+    if (!failed)
+        return;
+    // Nobody reads any more (a closed pipe): stop trying. Other errors may pass (a full disk
+    // behind a redirection), so the next line tries again.
+    if (errno == EPIPE)
+        stream.gone = true;
+    std::clearerr(stream.file);
+}
 
 void PrintingFields::SetText(Field field, const std::string& text)
 {
     std::lock_guard lock(mutex_);
     texts_[field] = text;
-    if (field == Field::Status) {
-        std::fprintf(out_, "%s\n", text.c_str());
-        std::fflush(out_);
-    }
+    if (field == Field::Status)
+        Emit(out_, text + "\n", true);
 }
 
 std::string PrintingFields::GetText(Field field) const
@@ -35,32 +52,67 @@ void PrintingFields::ShowMessage(const std::string& text)
         if (c == '\n')
             indented += "  ";
     }
-    std::fprintf(err_, "ostrim: %s\n", indented.c_str());
-    std::fflush(err_);
+    Emit(err_, "ostrim: " + indented + "\n", true);
 }
 
 void PrintingFields::Print(const std::string& line)
 {
     std::lock_guard lock(mutex_);
-    std::fprintf(out_, "%s\n", line.c_str());
-    std::fflush(out_);
+    Emit(out_, line + "\n", true);
+}
+
+void PrintingFields::Write(const std::string& text)
+{
+    std::lock_guard lock(mutex_);
+    Emit(out_, text, false);
 }
 
 namespace {
 
-// Runs until a signal. Nobody is there to press Start again when the receiver comes back (a USB
+using namespace std::chrono_literals;
+
+// Often enough that a base station plugged in late is used within seconds; rarely enough that
+// its exclusive open seldom meets a node switch of the reader thread.
+constexpr auto kRecheckEvery = 3s;
+
+// Runs until SIGINT or SIGTERM, acting on the operator's signals on this thread as the dialog
+// acts on its buttons. Nobody is there to press Start again when the receiver comes back (a USB
 // adapter unplugged and plugged in again), so the run starts again by itself once its device
-// is back: new logs, a new base-station check, as Start does.
-void WaitRunning(Session& session, const CommandLine& line, std::atomic<bool>& disconnected)
+// is back: new logs, a new base-station check, as Start does. Nor is anybody there to switch
+// triggering on again after a failed check, so the check is repeated until the base station
+// answers.
+void WaitRunning(Session& session, PrintingFields& fields, const CommandLine& line,
+                 std::atomic<bool>& disconnected)
 {
-    using namespace std::chrono_literals;
-    while (WaitForTerminationSignalFor(1s) == 0) {
+    RunControl& control = session.Control();
+    auto nextRecheck = std::chrono::steady_clock::now() + kRecheckEvery;
+    for (;;) {
+        switch (WaitForRunSignalFor(1s)) {
+        case SIGINT:
+        case SIGTERM:
+            return;
+        case SIGUSR1:
+            control.OnTriggerOnOff();
+            break;
+        case SIGUSR2:
+            // The dialog shows nothing on success; here the new name is all there is to see.
+            if (control.OnEndOfLap())
+                fields.SetText(Field::Status, "End of Lap: " + session.State().logPaths.Gps());
+            break;
+        default:
+            break;
+        }
         std::error_code ignored;
-        if (!disconnected || !std::filesystem::exists(line.gpsPort, ignored))
-            continue;
-        disconnected = false;
-        if (session.Control().OnStart(line.gpsPort, line.basePort) != RunControl::StartOutcome::Running)
-            disconnected = true; // try again at the next second
+        if (disconnected && std::filesystem::exists(line.gpsPort, ignored)) {
+            disconnected = false;
+            if (control.OnStart(line.gpsPort, line.basePort) != RunControl::StartOutcome::Running)
+                disconnected = true; // try again at the next second
+        }
+        const auto now = std::chrono::steady_clock::now();
+        if (control.TriggeringHeldByCheck() && now >= nextRecheck) {
+            control.RecheckBaseStation(line.basePort);
+            nextRecheck = now + kRecheckEvery;
+        }
     }
 }
 
@@ -68,7 +120,7 @@ void WaitRunning(Session& session, const CommandLine& line, std::atomic<bool>& d
 
 int RunHeadless(const CommandLine& line)
 {
-    BlockTerminationSignals(); // before any thread starts, so only the wait below sees them
+    BlockRunSignals(); // before any thread starts, so only the wait below sees them
 
     PrintingFields fields(stdout, stderr);
     fields.SetText(Field::VehicleType, line.vehicleType.value_or(kDefaultVehicleType));
@@ -79,7 +131,8 @@ int RunHeadless(const CommandLine& line)
     ThreadTimerService timers;
     std::atomic<bool> disconnected{false};
     Session session(fields, timers,
-                    Session::Hooks{[port = line.basePort] { return port; }, {},
+                    Session::Hooks{[port = line.basePort] { return port; },
+                                   [&fields](const std::string& text) { fields.Write(text); },
                                    [&disconnected] { disconnected = true; }});
     timers.SetHandler([&session](int id) { session.Engine().OnTimer(id); });
 
@@ -99,7 +152,7 @@ int RunHeadless(const CommandLine& line)
         result = 3;
         break;
     case RunControl::StartOutcome::Running:
-        WaitRunning(session, line, disconnected);
+        WaitRunning(session, fields, line, disconnected);
         break;
     }
     timers.Stop();

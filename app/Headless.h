@@ -12,20 +12,30 @@
 
 namespace ostrim {
 
-// Thread rule: any thread may call these; lines are written whole, in call order.
+// Thread rule: any thread may call these; lines are written whole, in call order. When the
+// reader of a stream goes away (EPIPE), nothing more is written to that stream; the run goes on.
 class PrintingFields : public DialogFields {
 public:
-    PrintingFields(std::FILE* out, std::FILE* err) : out_(out), err_(err) {}
+    PrintingFields(std::FILE* out, std::FILE* err) : out_{out}, err_{err} {}
 
     void SetText(Field field, const std::string& text) override;
     std::string GetText(Field field) const override;
     void ShowMessage(const std::string& text) override;
     // A line of the program's own (not a field), e.g. the demo's progress.
     void Print(const std::string& line);
+    // Text as it is, its line feed included, unflushed: the distance trace, which comes for
+    // every sensor at every fix.
+    void Write(const std::string& text);
 
 private:
-    std::FILE* out_;
-    std::FILE* err_;
+    struct Stream {
+        std::FILE* file;
+        bool gone = false;
+    };
+    void Emit(Stream& stream, const std::string& text, bool flush);
+
+    Stream out_;
+    Stream err_;
     mutable std::mutex mutex_;
     std::map<Field, std::string> texts_;
 };
@@ -33,7 +43,8 @@ private:
 inline constexpr char kDefaultVehicleType[] = "Dunrel 80k truck";
 inline constexpr char kDefaultNodeId[] = "4070BF7B";
 
-// Runs until SIGINT or SIGTERM. 0 after a signal; non-zero when the run could not start.
+// Runs until SIGINT or SIGTERM; SIGUSR1 is Trigger On/Off, SIGUSR2 End of Lap. 0 after a
+// signal; non-zero when the run could not start.
 int RunHeadless(const CommandLine& line);
 
 } // namespace ostrim

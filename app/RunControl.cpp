@@ -54,7 +54,10 @@ RunControl::StartOutcome RunControl::OnStart(const std::string& gpsPort, const s
     }
 
     // A reader of an earlier Start still holds the port: go on with it rather than fail on our
-    // own exclusive open and leave the operator stuck.
+    // own exclusive open and leave the operator stuck; but only while it reads the port now
+    // selected, else the run would log the wrong receiver.
+    if (gps_.Running() && gpsPort != readerPort_)
+        gps_.Stop();
     if (!gps_.Running()) {
         int error = 0;
         if (gpsPort.empty()) {
@@ -65,6 +68,7 @@ RunControl::StartOutcome RunControl::OnStart(const std::string& gpsPort, const s
             fields_.ShowMessage(GpsPortErrorText(error));
             return StartOutcome::GpsPortFailed;
         }
+        readerPort_ = gpsPort;
     }
 
     const std::string folder = fields_.GetText(Field::Folder);
@@ -80,14 +84,18 @@ RunControl::StartOutcome RunControl::OnStart(const std::string& gpsPort, const s
         return StartOutcome::LogFailed;
     }
 
+    // Triggering held off by an earlier failed check counts as on: a restart keeps it as it was.
+    const bool wanted = state_.triggerEnabled.load() != 0 || heldByCheck_;
     const BaseStationCheck::Result check =
         basePort.empty() ? BaseStationCheck::kOpenFailed : baseStation_.Check(basePort);
-    if (check == BaseStationCheck::kOpenFailed) {
-        fields_.SetText(Field::Status, "Base station failed to open");
+    if (check != BaseStationCheck::kOk) {
+        ShowCheckFailure(check);
         state_.triggerEnabled.store(0);
-    } else if (check == BaseStationCheck::kPingFailed) {
-        fields_.SetText(Field::Status, "Base station failed to ping");
-        state_.triggerEnabled.store(0);
+        heldByCheck_ = wanted && !basePort.empty();
+    } else if (heldByCheck_) {
+        heldByCheck_ = false;
+        state_.triggerEnabled.store(1);
+        fields_.SetText(Field::Status, "Trigger on");
     }
 
     // Only a passed check may be covered: the operator must see why triggering is off.
@@ -96,8 +104,31 @@ RunControl::StartOutcome RunControl::OnStart(const std::string& gpsPort, const s
     return StartOutcome::Running;
 }
 
+void RunControl::ShowCheckFailure(BaseStationCheck::Result check)
+{
+    lastCheck_ = check;
+    fields_.SetText(Field::Status, check == BaseStationCheck::kOpenFailed
+                                       ? "Base station failed to open"
+                                       : "Base station failed to ping");
+}
+
+void RunControl::RecheckBaseStation(const std::string& basePort)
+{
+    if (!heldByCheck_)
+        return;
+    const BaseStationCheck::Result check = baseStation_.Check(basePort);
+    if (check == BaseStationCheck::kOk) {
+        heldByCheck_ = false;
+        state_.triggerEnabled.store(1);
+        fields_.SetText(Field::Status, "Trigger on");
+    } else if (check != lastCheck_) {
+        ShowCheckFailure(check);
+    }
+}
+
 void RunControl::OnTriggerOnOff()
 {
+    heldByCheck_ = false;
     if (state_.triggerEnabled.load() != 0) {
         state_.triggerEnabled.store(0);
         state_.nextIndex.store(-1);
@@ -121,12 +152,15 @@ void RunControl::OnBackAndForth()
     state_.nextIndex.store(-1);
 }
 
-void RunControl::OnEndOfLap()
+bool RunControl::OnEndOfLap()
 {
     const std::string path = MakeLogPath(fields_.GetText(Field::Folder), kGpsLogFormat, clock_());
     state_.logPaths.SetGps(path);
-    if (CreateLogFile(path) != 0)
+    if (CreateLogFile(path) != 0) {
         fields_.SetText(Field::Status, "Failed to create log file");
+        return false;
+    }
+    return true;
 }
 
 } // namespace ostrim

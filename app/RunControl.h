@@ -21,6 +21,8 @@ public:
     virtual int Open(const std::string& path, int& error) = 0;
     // A reader of an earlier Start is still running.
     virtual bool Running() const = 0;
+    // Ends the reader and releases its port; nothing more comes from it.
+    virtual void Stop() = 0;
 };
 
 // Start's base-station check: open the port, ping, close.
@@ -48,13 +50,24 @@ public:
     void OnTriggerOnOff();
     void OnLoop();
     void OnBackAndForth();
-    void OnEndOfLap();
+    // True when the new GPS log was created.
+    bool OnEndOfLap();
+
+    // For a run that nobody watches, who cannot press Trigger On/Off after a failed
+    // base-station check. True while the failed check of the last Start holds off triggering
+    // that was on; Trigger On/Off ends the hold, as the operator has decided.
+    bool TriggeringHeldByCheck() const { return heldByCheck_; }
+    // Start's base-station check once more, while the hold lasts: when the base station
+    // answers, triggering comes back on ("Trigger on"); otherwise the status line changes only
+    // when the reason does.
+    void RecheckBaseStation(const std::string& basePort);
 
     // The message shown when the GPS port does not open, with the system's reason.
     static std::string GpsPortErrorText(int error);
 
 private:
     void LoadSensorsOnce();
+    void ShowCheckFailure(BaseStationCheck::Result check);
 
     RunState& state_;
     SensorTable& table_;
@@ -62,6 +75,9 @@ private:
     GpsReceiverLink& gps_;
     BaseStationCheck& baseStation_;
     Clock clock_;
+    std::string readerPort_; // the port the running reader opened
+    bool heldByCheck_ = false;
+    BaseStationCheck::Result lastCheck_ = BaseStationCheck::kOk;
 };
 
 } // namespace ostrim

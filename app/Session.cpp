@@ -38,6 +38,7 @@ public:
 
     int Open(const std::string& path, int& error) override
     {
+        Stop(); // a reader ended here is not a receiver lost
         monitor_ = std::make_unique<PortMonitor>();
         monitor_->SetCallback(&ReaderLink::Notify, this);
         stopping_.store(false);
@@ -53,7 +54,7 @@ public:
 
     bool Running() const override { return monitor_ && monitor_->Running(); }
 
-    void Stop()
+    void Stop() override
     {
         stopping_.store(true);
         if (monitor_)
@@ -84,8 +85,11 @@ private:
 
 class Session::PingCheck : public BaseStationCheck {
 public:
-    Result Check(const std::string& port) override
+    // The list entry's text, mapped as the node commands map it: a check of another device
+    // than the one they open would switch triggering off for nothing.
+    Result Check(const std::string& listText) override
     {
+        const std::string port = PortNameFromListText(listText);
         BaseStationPortHandle handle = OpenBaseStationPort(port.c_str());
         if (handle == nullptr)
             return kOpenFailed;

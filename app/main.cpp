@@ -4,6 +4,7 @@
 #include "app/Demo.h"
 #include "app/Headless.h"
 #include "app/qt/RunDialog.h"
+#include "platform/posix/Signals.h"
 
 #include <cstdio>
 #include <optional>
@@ -29,6 +30,8 @@ ostrim::DialogOptions DialogOptionsOf(const ostrim::CommandLine& line)
 
 int main(int argc, char** argv)
 {
+    // Standard output may be a pipe whose reader leaves (`| head`); the run must go on.
+    ostrim::IgnoreBrokenPipe();
     std::string error;
     std::optional<ostrim::CommandLine> line =
         ostrim::ParseCommandLine(std::vector<std::string>(argv + 1, argv + argc), error);

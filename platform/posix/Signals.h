@@ -1,5 +1,7 @@
 #pragma once
-// Termination signals for a front end without an event loop.
+// Signals for a front end without an event loop: they are blocked in every thread and taken
+// synchronously by the one thread that waits for them, so no handler ever runs and the
+// waiting thread acts on them as on any other event.
 
 #include <chrono>
 
@@ -12,5 +14,15 @@ void BlockTerminationSignals();
 int WaitForTerminationSignal();
 // As above, but gives up after `timeout` and returns 0.
 int WaitForTerminationSignalFor(std::chrono::milliseconds timeout);
+
+// As BlockTerminationSignals, and SIGUSR1 and SIGUSR2 as well: the operator's controls of a
+// run without a screen.
+void BlockRunSignals();
+// Waits up to `timeout` for SIGINT, SIGTERM, SIGUSR1 or SIGUSR2: the signal number, or 0.
+int WaitForRunSignalFor(std::chrono::milliseconds timeout);
+
+// A reader of standard output that goes away must not end the program: writes to it fail
+// with EPIPE instead.
+void IgnoreBrokenPipe();
 
 } // namespace ostrim

@@ -48,6 +48,7 @@ public:
         return 0;
     }
     bool Running() const override { return true; }
+    void Stop() override {}
 };
 
 class OkCheck : public BaseStationCheck {

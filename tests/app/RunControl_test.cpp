@@ -27,6 +27,7 @@ public:
         return openError == 0 ? 0 : 8;
     }
     bool Running() const override { return running; }
+    void Stop() override { running = false; }
 
     int openError = 0;
     int opens = 0;
@@ -135,6 +136,17 @@ TEST_F(RunControlTest, Start_FolderMissing_FailsOnGpsLogThenReusesTheRunningRead
     EXPECT_TRUE(fs::exists(state.logPaths.Raw()));
 }
 
+TEST_F(RunControlTest, Start_AgainWithAnotherGpsPortAfterFailedStart_ReadsTheNewPort)
+{
+    fields.SetText(Field::Folder, dir.Path().string() + "/no-such-folder");
+    EXPECT_EQ(Start(), RunControl::StartOutcome::LogFailed);
+
+    fields.SetText(Field::Folder, dir.Path().string());
+    EXPECT_EQ(control.OnStart("/dev/other-gps", "/dev/base"), RunControl::StartOutcome::Running);
+    EXPECT_EQ(gps.opens, 2);
+    EXPECT_EQ(gps.openedPath, "/dev/other-gps");
+}
+
 TEST_F(RunControlTest, Start_BaseStationCheck_TextsAndTriggering)
 {
     struct Case {
@@ -168,6 +180,55 @@ TEST_F(RunControlTest, Start_BaseStationCheck_TextsAndTriggering)
         EXPECT_EQ(s.triggerEnabled.load(), c.triggerEnabled) << c.name;
         EXPECT_EQ(b.checks, c.basePort.empty() ? 0 : 1) << c.name;
     }
+}
+
+// A run nobody watches gets triggering back when the base station answers again; the status
+// line changes only with the reason, and a restart or the operator's own choice decides it.
+TEST_F(RunControlTest, BaseStationCheckFailed_RecheckedUntilItAnswers)
+{
+    base.result = BaseStationCheck::kOpenFailed;
+    ASSERT_EQ(Start(), RunControl::StartOutcome::Running);
+    EXPECT_EQ(state.triggerEnabled.load(), 0);
+    ASSERT_TRUE(control.TriggeringHeldByCheck());
+
+    fields.ClearHistory();
+    const std::pair<BaseStationCheck::Result, std::vector<std::string>> rechecks[] = {
+        {BaseStationCheck::kOpenFailed, {}},
+        {BaseStationCheck::kPingFailed, {"Base station failed to ping"}},
+        {BaseStationCheck::kPingFailed, {"Base station failed to ping"}},
+        {BaseStationCheck::kOk, {"Base station failed to ping", "Trigger on"}},
+    };
+    for (const auto& [result, history] : rechecks) {
+        base.result = result;
+        control.RecheckBaseStation("/dev/base");
+        EXPECT_EQ(fields.StatusHistory(), history) << result;
+    }
+    EXPECT_EQ(state.triggerEnabled.load(), 1);
+    EXPECT_FALSE(control.TriggeringHeldByCheck());
+
+    // The receiver comes back before the base station: the restart holds triggering again,
+    // and gives it back once the base station answers.
+    gps.running = false;
+    base.result = BaseStationCheck::kOpenFailed;
+    ASSERT_EQ(Start(), RunControl::StartOutcome::Running);
+    EXPECT_EQ(state.triggerEnabled.load(), 0);
+    ASSERT_TRUE(control.TriggeringHeldByCheck());
+    gps.running = false;
+    base.result = BaseStationCheck::kOk;
+    ASSERT_EQ(Start(), RunControl::StartOutcome::Running);
+    EXPECT_EQ(state.triggerEnabled.load(), 1) << "a restart keeps triggering as it was";
+
+    // Switched off by the operator: neither a restart nor a recheck switches it on.
+    control.OnTriggerOnOff();
+    gps.running = false;
+    base.result = BaseStationCheck::kOpenFailed;
+    ASSERT_EQ(Start(), RunControl::StartOutcome::Running);
+    EXPECT_FALSE(control.TriggeringHeldByCheck());
+    base.result = BaseStationCheck::kOk;
+    const int checks = base.checks;
+    control.RecheckBaseStation("/dev/base");
+    EXPECT_EQ(base.checks, checks);
+    EXPECT_EQ(state.triggerEnabled.load(), 0);
 }
 
 TEST_F(RunControlTest, Start_SensorFileWithoutSensors_SaysTriggerOffAndDoesNotRereadLater)

@@ -3,6 +3,7 @@
 // link, as /dev/serial/by-id names a USB adapter that comes back under the same name.
 
 #include "tests/support/ChildProcess.h"
+#include "tests/support/DriveScript.h"
 #include "tests/support/ScratchFolder.h"
 #include "tools/sim/BaseStationSim.h"
 #include "tools/sim/GpsReceiverSim.h"
@@ -84,6 +85,41 @@ TEST(HeadlessReconnect, ReceiverUnpluggedAndBack_RunGoesOnByItself)
     while (RawLogLines(dir.Path()) < before + 5 && std::chrono::steady_clock::now() < deadline)
         std::this_thread::sleep_for(100ms);
     EXPECT_GE(RawLogLines(dir.Path()), before + 5) << "fixes after the receiver came back are logged";
+
+    ostrim.Signal(SIGTERM);
+    EXPECT_EQ(ostrim.Wait(10s), 0) << ostrim.Errors();
+}
+
+// A service started before the base station's adapter appears (or a receiver back before the
+// base station on the same hub): the check fails, and nobody is there to switch triggering on.
+TEST(HeadlessReconnect, BaseStationAppearsAfterStart_TriggeringComesOnByItself)
+{
+    if (kOstrim == nullptr)
+        GTEST_SKIP() << "the ostrim program is not built (OSTRIM_BUILD_GUI=OFF)";
+    test::ScratchFolder dir;
+    const std::string link = dir / "base-station";
+    test::WriteFile(dir / "sensors.txt", test::DriveScript::SensorFileText());
+    const test::DriveScript drive({{test::kAway, 5}, {0, 5}});
+    ASSERT_TRUE(drive.WriteCapture(dir / "drive.nmea"));
+
+    sim::GpsReceiverSim gps;
+    std::string error;
+    ASSERT_TRUE(gps.Start(&error)) << error;
+    test::ChildProcess ostrim;
+    ASSERT_TRUE(ostrim.Start({kOstrim, "--headless", "--gps-port", gps.DevicePath(), "--base-port", link,
+                              "--sensor-file", dir / "sensors.txt", "--folder", dir.Path().string()}));
+    ASSERT_TRUE(WaitForLine(ostrim, "Base station failed to open")) << ostrim.Errors();
+
+    sim::BaseStationSim base;
+    ASSERT_TRUE(base.Start(&error)) << error;
+    fs::create_symlink(base.DevicePath(), link);
+    ASSERT_TRUE(WaitForLine(ostrim, "Trigger on")) << ostrim.Errors();
+
+    ASSERT_TRUE(gps.PlayFile(dir / "drive.nmea", test::DriveScript::kRate, &error)) << error;
+    const auto deadline = std::chrono::steady_clock::now() + 10s;
+    while (base.Commands().size() < 2 && std::chrono::steady_clock::now() < deadline)
+        std::this_thread::sleep_for(50ms);
+    EXPECT_EQ(base.Commands().size(), 2u) << "the node switched on and off";
 
     ostrim.Signal(SIGTERM);
     EXPECT_EQ(ostrim.Wait(10s), 0) << ostrim.Errors();

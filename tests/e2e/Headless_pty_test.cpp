@@ -237,6 +237,83 @@ TEST(Headless, RefusedStart_SaysWhyOnStandardErrorAndExitsNonZero)
     EXPECT_EQ(test::FindLog(logs, "-Raw-GPS-Data.txt"), "");
 }
 
+// A run whose logs exist, against the simulated receiver and base station.
+struct HeadlessRun {
+    test::ScratchFolder folder;
+    std::string logs = folder / "logs";
+    sim::GpsReceiverSim gps;
+    sim::BaseStationSim base;
+    test::ChildProcess ostrim;
+
+    ::testing::AssertionResult Start()
+    {
+        std::filesystem::create_directory(logs);
+        test::WriteFile(folder / "sensors.txt", test::DriveScript::SensorFileText());
+        std::string error;
+        if (!gps.Start(&error) || !base.Start(&error))
+            return ::testing::AssertionFailure() << error;
+        if (!ostrim.Start({kOstrim, "--headless", "--gps-port", gps.DevicePath(), "--base-port",
+                           base.DevicePath(), "--sensor-file", folder / "sensors.txt", "--folder", logs}))
+            return ::testing::AssertionFailure() << "cannot start " << kOstrim;
+        std::vector<OutputLine> lines =
+            ostrim.ReadLinesUntil([](const std::string& line) { return line == "Trigger on"; }, 10s);
+        if (lines.empty() || lines.back().text != "Trigger on")
+            return ::testing::AssertionFailure() << "not started: " << ostrim.Errors();
+        for (auto end = std::chrono::steady_clock::now() + 10s; RawLog().empty();) {
+            if (std::chrono::steady_clock::now() >= end)
+                return ::testing::AssertionFailure() << "no logs: " << ostrim.Errors();
+            std::this_thread::sleep_for(10ms);
+        }
+        return ::testing::AssertionSuccess();
+    }
+    std::string RawLog() { return test::FindLog(logs, "-Raw-GPS-Data.txt"); }
+};
+
+// `ostrim --headless ... | head -1`: the reader of standard output leaves after one line.
+TEST(Headless, ReaderOfOutputGone_LoggingAndSwitchingGoOn)
+{
+    SKIP_WITHOUT_PROGRAM();
+    HeadlessRun run;
+    ASSERT_TRUE(run.Start());
+    run.ostrim.CloseOutput();
+
+    // Every fix prints its distances, and each firing its status line, into the closed pipe.
+    const test::DriveScript drive(
+        {{test::kAway, 10}, {0, 5}, {test::kAway, 10}, {1, 5}, {test::kAway, 10}});
+    ASSERT_TRUE(drive.WriteCapture(run.folder / "drive.nmea"));
+    std::string error;
+    ASSERT_TRUE(run.gps.PlayFile(run.folder / "drive.nmea", test::DriveScript::kRate, &error)) << error;
+    const auto logged = [&] { return test::CountLines(test::ReadFile(run.RawLog())); };
+    for (auto end = std::chrono::steady_clock::now() + 20s;
+         !(run.gps.Finished() && logged() >= drive.Fixes()) && std::chrono::steady_clock::now() < end;)
+        std::this_thread::sleep_for(50ms);
+    EXPECT_EQ(logged(), drive.Fixes());
+    EXPECT_EQ(run.base.Commands().size(), 4u) << "both sensors switched on and off";
+
+    run.ostrim.Signal(SIGTERM);
+    EXPECT_EQ(run.ostrim.Wait(10s), 0) << run.ostrim.Errors();
+}
+
+TEST(Headless, UserSignals_TriggerOnOffAndEndOfLap_EachPrintsItsLine)
+{
+    SKIP_WITHOUT_PROGRAM();
+    HeadlessRun run;
+    ASSERT_TRUE(run.Start());
+    const std::pair<int, std::string> presses[] = {
+        {SIGUSR1, "Trigger off"}, {SIGUSR1, "Trigger on"}, {SIGUSR2, "End of Lap: "}};
+    for (const auto& [signal, says] : presses) {
+        run.ostrim.Signal(signal);
+        std::optional<OutputLine> line = run.ostrim.ReadLine(10s);
+        ASSERT_TRUE(line) << says << ": " << run.ostrim.Errors();
+        EXPECT_EQ(line->text.substr(0, says.size()), says);
+        if (signal == SIGUSR2) {
+            EXPECT_TRUE(std::filesystem::exists(line->text.substr(says.size()))) << line->text;
+        }
+    }
+    run.ostrim.Signal(SIGTERM);
+    EXPECT_EQ(run.ostrim.Wait(10s), 0) << run.ostrim.Errors();
+}
+
 // The summary lines the headless demo ends with, as numbers.
 struct DemoSummary {
     long fixesSent = -1;

@@ -161,5 +161,40 @@ TEST(BaseStationFaults, NotAnsweringThePingAtStart_TriggeringOffUntilTheOperator
     EXPECT_EQ(Seen(rig.Base()), OnOff(1));
 }
 
+// A base-station entry given as a bare number ("--base-port 1") names the same device for
+// Start's check as for Ping and the node commands. A file "1" in the working folder, an
+// answering base station behind it, would pass a check that took the text as a path, while
+// every node command opened the numbered port.
+TEST(BaseStationFaults, PortGivenAsNumber_StartChecksTheDeviceTheNodeCommandsUse)
+{
+    test::ScratchFolder dir;
+    sim::BaseStationSim base;
+    sim::GpsReceiverSim gps;
+    std::string error;
+    ASSERT_TRUE(base.Start(&error)) << error;
+    ASSERT_TRUE(gps.Start(&error)) << error;
+    std::filesystem::create_symlink(base.DevicePath(), dir / "1");
+    const std::filesystem::path before = std::filesystem::current_path();
+    std::filesystem::current_path(dir.Path());
+    struct Back {
+        std::filesystem::path to;
+        ~Back() { std::filesystem::current_path(to); }
+    } back{before};
+
+    test::FakeDialogFields fields;
+    fields.SetText(Field::Folder, dir.Path().string());
+    ThreadTimerService timers;
+    Session session(fields, timers,
+                    Session::Hooks{[] { return std::string("1"); }, [](const std::string&) {}, {}});
+    // No sensor file: triggering stays on, and only the check can switch it off.
+    ASSERT_EQ(session.Control().OnStart(gps.DevicePath(), "1"), RunControl::StartOutcome::Running);
+    const bool checkPassed = session.State().triggerEnabled.load() != 0;
+
+    session.BaseStation().OnPing();
+    const bool pingPassed = fields.Status() == "Successfully pinged base station";
+    EXPECT_EQ(checkPassed, pingPassed) << "Start's check and Ping opened different devices";
+    session.Stop();
+}
+
 } // namespace
 } // namespace ostrim

@@ -80,13 +80,18 @@ public:
         posix_spawn_file_actions_init(&actions);
         posix_spawn_file_actions_adddup2(&actions, outPipe[1], STDOUT_FILENO);
         posix_spawn_file_actions_adddup2(&actions, errPipe[1], STDERR_FILENO);
-        // The child starts with the default signal mask, whatever the test's threads block.
+        // The child starts with the default signal mask, whatever the test's threads block,
+        // and with SIGPIPE's default action, as a shell gives it.
         posix_spawnattr_t attributes;
         posix_spawnattr_init(&attributes);
         sigset_t none;
         sigemptyset(&none);
         posix_spawnattr_setsigmask(&attributes, &none);
-        posix_spawnattr_setflags(&attributes, POSIX_SPAWN_SETSIGMASK);
+        sigset_t defaults;
+        sigemptyset(&defaults);
+        sigaddset(&defaults, SIGPIPE);
+        posix_spawnattr_setsigdefault(&attributes, &defaults);
+        posix_spawnattr_setflags(&attributes, POSIX_SPAWN_SETSIGMASK | POSIX_SPAWN_SETSIGDEF);
         int spawned = ::posix_spawn(&pid_, argv[0], &actions, &attributes, argv.data(), envp.data());
         posix_spawnattr_destroy(&attributes);
         posix_spawn_file_actions_destroy(&actions);
@@ -132,6 +137,14 @@ public:
             if (stop(line->text))
                 return lines;
         }
+    }
+
+    // Stops reading standard output, as `| head -1` does after its line: the child's next
+    // writes there fail.
+    void CloseOutput()
+    {
+        CloseFd(out_);
+        partial_.clear();
     }
 
     void Signal(int signal)
