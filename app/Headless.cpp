@@ -1,6 +1,7 @@
 #include "app/Headless.h"
 
 #include "app/Session.h"
+#include "app/SilenceWatch.h"
 #include "app/ThreadTimerService.h"
 #include "platform/posix/Signals.h"
 
@@ -51,10 +52,17 @@ namespace {
 // Runs until a signal. Nobody is there to press Start again when the receiver comes back (a USB
 // adapter unplugged and plugged in again), so the run starts again by itself once its device
 // is back: new logs, a new base-station check, as Start does.
-void WaitRunning(Session& session, const CommandLine& line, std::atomic<bool>& disconnected)
+void WaitRunning(Session& session, DialogFields& fields, const CommandLine& line,
+                 std::atomic<bool>& disconnected)
 {
     using namespace std::chrono_literals;
+    SilenceWatch silence;
+    silence.Arm(line.gpsPort, SilenceWatch::Clock::now(), session.Input().Accepted());
     while (WaitForTerminationSignalFor(1s) == 0) {
+        const std::string silent =
+            silence.Check(SilenceWatch::Clock::now(), session.Input().Accepted());
+        if (!silent.empty())
+            fields.SetText(Field::Status, silent);
         std::error_code ignored;
         if (!disconnected || !std::filesystem::exists(line.gpsPort, ignored))
             continue;
@@ -99,7 +107,7 @@ int RunHeadless(const CommandLine& line)
         result = 3;
         break;
     case RunControl::StartOutcome::Running:
-        WaitRunning(session, line, disconnected);
+        WaitRunning(session, fields, line, disconnected);
         break;
     }
     timers.Stop();
