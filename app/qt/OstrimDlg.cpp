@@ -175,8 +175,9 @@ std::vector<SerialPortEntry> COstrimDlg::ListPorts(const std::string& selected) 
     if (portOptions_.listMachinePorts)
         ports = ListSerialPorts(portOptions_.portRoots);
     auto add = [&ports](const SerialPortEntry& entry) {
-        bool listed = std::any_of(ports.begin(), ports.end(),
-                                  [&](const SerialPortEntry& e) { return e.device == entry.device; });
+        bool listed = std::any_of(ports.begin(), ports.end(), [&](const SerialPortEntry& e) {
+            return e.device == entry.device;
+        });
         if (!listed && !entry.device.empty())
             ports.push_back(entry);
     };
