@@ -9,7 +9,10 @@ namespace ostrim {
 std::string UsageText()
 {
     return R"(Usage:
-  ostrim                 open the dialog
+  ostrim [--gps-port PATH] [--base-port PATH] [--sensor-file PATH] [--folder DIR]
+         [--vehicle-type TEXT]
+                         open the dialog, these values filled in: a named port is listed
+                         (also when absent from the machine) and selected
   ostrim --demo [--headless] [--laps N] [--folder DIR] [--screenshot FILE]
                          rehearse a run against a simulated receiver and base station
                          (headless, printing what happens, where there is no display)

@@ -1,6 +1,7 @@
 #include "app/Headless.h"
 
 #include "app/Session.h"
+#include "app/SilenceWatch.h"
 #include "app/ThreadTimerService.h"
 #include "platform/posix/Signals.h"
 
@@ -86,6 +87,8 @@ void WaitRunning(Session& session, PrintingFields& fields, const CommandLine& li
 {
     RunControl& control = session.Control();
     auto nextRecheck = std::chrono::steady_clock::now() + kRecheckEvery;
+    SilenceWatch silence;
+    silence.Arm(line.gpsPort, SilenceWatch::Clock::now(), session.Input().Accepted());
     for (;;) {
         switch (WaitForRunSignalFor(1s)) {
         case SIGINT:
@@ -102,6 +105,10 @@ void WaitRunning(Session& session, PrintingFields& fields, const CommandLine& li
         default:
             break;
         }
+        const std::string silent =
+            silence.Check(SilenceWatch::Clock::now(), session.Input().Accepted());
+        if (!silent.empty())
+            fields.SetText(Field::Status, silent);
         std::error_code ignored;
         if (disconnected && std::filesystem::exists(line.gpsPort, ignored)) {
             disconnected = false;

@@ -2,7 +2,9 @@
 
 #include "gps/LogFiles.h"
 #include "sensors/SensorFile.h"
+#include "text/Ascii.h"
 
+#include <algorithm>
 #include <cerrno>
 #include <cstring>
 
@@ -41,8 +43,20 @@ void RunControl::LoadSensorsOnce()
     // The whole text of the box: cutting it would read another file than the operator typed.
     if (state_.sensorsLoaded.load() == 0) {
         LoadSensorFile(fields_.GetText(Field::SensorFile), table_, state_, fields_);
-        state_.sensorsLoaded.store(1);
+        // A load that found no sensor (a misspelt name, an empty file) is tried again at the
+        // next Start or Trigger on, so a corrected Sensor File box works without a restart.
+        state_.sensorsLoaded.store(table_.count.load() > 0 ? 1 : 0);
     }
+}
+
+bool RunControl::RefuseEmptyFolder(const std::string& folder)
+{
+    // An empty folder would put the logs at the file-system root.
+    if (std::any_of(folder.begin(), folder.end(), [](char c) { return !IsSpace(c); }))
+        return false;
+    fields_.SetText(Field::Status, "No log folder given: the Folder box is empty");
+    fields_.SetText(Field::Status, "Failed to create log file");
+    return true;
 }
 
 RunControl::StartOutcome RunControl::OnStart(const std::string& gpsPort, const std::string& basePort)
@@ -72,6 +86,8 @@ RunControl::StartOutcome RunControl::OnStart(const std::string& gpsPort, const s
     }
 
     const std::string folder = fields_.GetText(Field::Folder);
+    if (RefuseEmptyFolder(folder))
+        return StartOutcome::LogFailed;
     const std::time_t now = clock_();
     state_.logPaths.SetGps(MakeLogPath(folder, kGpsLogFormat, now));
     state_.logPaths.SetRaw(MakeLogPath(folder, kRawLogFormat, now));
@@ -154,7 +170,10 @@ void RunControl::OnBackAndForth()
 
 bool RunControl::OnEndOfLap()
 {
-    const std::string path = MakeLogPath(fields_.GetText(Field::Folder), kGpsLogFormat, clock_());
+    const std::string folder = fields_.GetText(Field::Folder);
+    if (RefuseEmptyFolder(folder))
+        return false; // the records go on into the lap's file
+    const std::string path = MakeLogPath(folder, kGpsLogFormat, clock_());
     state_.logPaths.SetGps(path);
     if (CreateLogFile(path) != 0) {
         fields_.SetText(Field::Status, "Failed to create log file");

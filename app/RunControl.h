@@ -68,6 +68,8 @@ public:
 private:
     void LoadSensorsOnce();
     void ShowCheckFailure(BaseStationCheck::Result check);
+    // True, with the status texts set, when the Folder box holds nothing to put the logs in.
+    bool RefuseEmptyFolder(const std::string& folder);
 
     RunState& state_;
     SensorTable& table_;

@@ -268,7 +268,7 @@ int GpsInput::ParseGga(std::string_view sentence)
     fields_.SetText(Field::LongitudeHemisphere, std::string(field(6)));
     fix.longitudeHemisphere = field(6).front();
 
-    // Fields 7 to 9 (fix quality, satellites, dilution) are not looked at.
+    // Fields 7 to 9 (fix quality, satellites, dilution) are not needed for the record.
     if (field(10).empty())
         return reject("No height in GGA string");
     if (field(11).empty())
@@ -282,8 +282,9 @@ int GpsInput::ParseGga(std::string_view sentence)
     int rawErr = logs_.AppendRawLog(sentence);
     ReportLogResults(gpsErr, rawErr);
 
-    if (state_.triggerEnabled.load() != 0)
+    if (noPosition_.MayTrigger(field(7)) && state_.triggerEnabled.load() != 0)
         engine_.TriggerOnPosition(fix.latitude, fix.longitude);
+    accepted_.fetch_add(1, std::memory_order_relaxed);
     return 0;
 }
 

@@ -6,9 +6,12 @@
 
 #include "app/DialogFields.h"
 #include "app/RunState.h"
+#include "gps/FixQuality.h"
 #include "gps/LogFiles.h"
 #include "trigger/TriggerInterfaces.h"
 
+#include <atomic>
+#include <cstdint>
 #include <ctime>
 #include <functional>
 #include <string>
@@ -55,6 +58,8 @@ public:
 
     // Lines dropped whole for running past kMaxSentence characters before their line feed.
     std::size_t DroppedLines() const { return droppedLines_; }
+    // Sentences accepted so far; any thread may read it.
+    std::uint64_t Accepted() const { return accepted_.load(std::memory_order_relaxed); }
 
     static constexpr std::size_t kMaxSentence = 255;
 
@@ -66,11 +71,13 @@ private:
     GpsLogs& logs_;
     PositionConsumer& engine_;
     Clock clock_;
+    NoPositionGate noPosition_{fields_};
     std::string sentence_;
     bool overlong_ = false;
     std::size_t droppedLines_ = 0;
     int gpsLogFailing_ = 0; // the errno the status line last gave for the log, or 0
     int rawLogFailing_ = 0;
+    std::atomic<std::uint64_t> accepted_{0};
 };
 
 } // namespace ostrim

@@ -60,6 +60,47 @@ bool TooLarge(std::string_view text)
     return magnitude + exponent > 0;
 }
 
+// Enough of a node id field to recognise it in a warning.
+constexpr std::size_t kNodeNoteLimit = 24;
+
+std::string LineLabel(long long line)
+{
+    return "line " + std::to_string(line);
+}
+
+std::string SkippedLineText(long long line, int fields)
+{
+    std::string count = fields > 4    ? std::string("more than 4 fields")
+                        : fields == 1 ? std::string("1 field")
+                                      : std::to_string(fields) + " fields";
+    return LineLabel(line) + ": skipped: " + count + ", a sensor line has 4 separated by spaces";
+}
+
+// Whether "%X" kept only the last eight of the field's digits.
+bool MoreThanEightDigits(std::string_view text)
+{
+    std::size_t i = 0;
+    if (i < text.size() && (text[i] == '+' || text[i] == '-'))
+        ++i;
+    if (i + 1 < text.size() && text[i] == '0' && (text[i + 1] == 'x' || text[i + 1] == 'X'))
+        i += 2;
+    while (i < text.size() && text[i] == '0')
+        ++i;
+    std::size_t digits = 0;
+    for (; i < text.size() && HexDigit(text[i]) >= 0; ++i)
+        ++digits;
+    return digits > 8;
+}
+
+std::string NodeIdText(long long line, const std::string& field, std::uint32_t value)
+{
+    std::string shown = field.size() > kNodeNoteLimit ? field.substr(0, kNodeNoteLimit) + "..."
+                                                      : field;
+    char hex[16];
+    std::snprintf(hex, sizeof hex, "%08X", static_cast<unsigned>(value));
+    return LineLabel(line) + ": node id " + shown + " read as " + hex;
+}
+
 long PosixRead(int fd, void* buffer, std::size_t size)
 {
     return ::read(fd, buffer, size);
@@ -82,6 +123,7 @@ bool FolderExists(const std::string& path)
 struct ReadOutcome {
     FileErrorCause cause = FileErrorCause::None;
     std::vector<SensorEntry> entries;
+    std::vector<std::string> warnings;
 };
 
 ReadOutcome ReadSensorFile(const std::string& path, ReadFunction read)
@@ -123,6 +165,7 @@ ReadOutcome ReadSensorFile(const std::string& path, ReadFunction read)
     }
     parser.Finish();
     outcome.entries = parser.Entries();
+    outcome.warnings = parser.Warnings();
     return outcome;
 }
 
@@ -317,6 +360,13 @@ void SensorFileParser::Finish()
 
 void SensorFileParser::Char(char c)
 {
+    if (emptyLine_ != 0) {
+        // Likely a gap left between groups of sensors: everything below it is lost.
+        Warn(LineLabel(line_) + ": not read: the empty line " + std::to_string(emptyLine_) +
+             " ends the sensor list");
+        done_ = true;
+        return;
+    }
     lineEmpty_ = false;
     if (c == ' ') {
         inField_ = false;
@@ -337,7 +387,10 @@ void SensorFileParser::Char(char c)
             longitudeText_.push_back(c);
         break;
     case 4:
-        nodeId_.Feed(c);
+        if (nodeText_.size() <= kNodeNoteLimit)
+            nodeText_.push_back(c);
+        if (!nodeId_.Feed(c))
+            nodeStopped_ = true;
         break;
     default: // field 3 is ignored; a fifth field makes the line invalid
         break;
@@ -347,24 +400,44 @@ void SensorFileParser::Char(char c)
 void SensorFileParser::EndLine()
 {
     if (lineEmpty_) {
-        done_ = true;
+        // The list ends here; reading goes on only to tell of text that follows.
+        if (emptyLine_ == 0)
+            emptyLine_ = line_;
+        ++line_;
         return;
     }
-    if (fields_ == 4) {
+    if (fields_ != 4) {
+        Warn(SkippedLineText(line_, fields_));
+    } else if (entries_.size() == static_cast<std::size_t>(SensorTable::kCapacity)) {
+        Warn(LineLabel(line_) + ": not read: the table holds " +
+             std::to_string(SensorTable::kCapacity) + " sensors");
+        done_ = true;
+    } else {
         SensorEntry entry;
         entry.latitude = ParseDecimal(latitudeText_);
         entry.longitude = ParseDecimal(longitudeText_);
         entry.nodeId = nodeId_.Converted() ? nodeId_.Value() : 0;
         entries_.push_back(entry);
-        if (entries_.size() == static_cast<std::size_t>(SensorTable::kCapacity))
-            done_ = true;
+        if (nodeStopped_ || MoreThanEightDigits(nodeText_))
+            Warn(NodeIdText(line_, nodeText_, entry.nodeId));
     }
+    ++line_;
     lineEmpty_ = true;
     inField_ = false;
     fields_ = 0;
     latitudeText_.clear();
     longitudeText_.clear();
     nodeId_ = Hex32Scanner();
+    nodeText_.clear();
+    nodeStopped_ = false;
+}
+
+void SensorFileParser::Warn(const std::string& text)
+{
+    if (warnings_.size() < kMaxWarnings)
+        warnings_.push_back(text);
+    else if (warnings_.size() == kMaxWarnings)
+        warnings_.push_back("more lines not read as written are not listed");
 }
 
 std::vector<SensorEntry> ParseSensorText(std::string_view text)
@@ -406,6 +479,7 @@ SensorLoadResult LoadSensorFile(const std::string& path, SensorTable& table, Run
         table.count.store(i + 1, std::memory_order_release);
     }
     result.count = count;
+    result.warnings = std::move(outcome.warnings);
 
     char text[32];
     std::snprintf(text, sizeof text, "%d sensors", count);
@@ -414,7 +488,21 @@ SensorLoadResult LoadSensorFile(const std::string& path, SensorTable& table, Run
         state.triggerEnabled.store(0);
         fields.SetText(Field::Status, "Trigger off");
     }
+    if (!result.warnings.empty())
+        fields.ShowMessage(SensorWarningsText(path, result));
     return result;
+}
+
+std::string SensorWarningsText(const std::string& path, const SensorLoadResult& result)
+{
+    if (result.warnings.empty())
+        return {};
+    std::string text = "Sensor file " + path + ": " + std::to_string(result.count) +
+                       (result.count == 1 ? " sensor" : " sensors") +
+                       " loaded. These lines were not read as written:";
+    for (const std::string& warning : result.warnings)
+        text += "\n" + warning;
+    return text;
 }
 
 } // namespace ostrim

@@ -74,7 +74,12 @@ struct SensorEntry {
 
 // Parses sensor text given in pieces of any size, up to the first empty line. A line ends at
 // '\n'; a '\r' right before it goes with it. At most SensorTable::kCapacity entries are kept;
-// after that (or after the empty line) Done() is true and further text is ignored.
+// once a valid line finds the table full (or a line of text follows the empty line) Done() is
+// true and further text is ignored.
+//
+// Warnings() tells, by line number, what was not read as written: a skipped line, a node id
+// that stops at a character that is no hex digit ("line 3: node id 403BA38G read as 0403BA38"),
+// a sensor beyond the table's capacity, text after the empty line that ends the list.
 // Memory stays bounded whatever the line length: a number field keeps only its first
 // kNumberTextLimit characters, far more than any double needs, and the node id is scanned as it
 // streams past.
@@ -87,12 +92,20 @@ public:
     void Finish();
     bool Done() const { return done_; }
     const std::vector<SensorEntry>& Entries() const { return entries_; }
+    const std::vector<std::string>& Warnings() const { return warnings_; }
+
+    // Beyond it one last warning says that more were not listed.
+    static constexpr std::size_t kMaxWarnings = 50;
 
 private:
     void Char(char c);
     void EndLine();
+    void Warn(const std::string& text);
 
     std::vector<SensorEntry> entries_;
+    std::vector<std::string> warnings_;
+    long long line_ = 1;       // number of the line being read
+    long long emptyLine_ = 0;  // the empty line that ended the list, 0 before it
     bool done_ = false;
     bool pendingCr_ = false;
     // The line being read.
@@ -102,6 +115,8 @@ private:
     std::string latitudeText_;
     std::string longitudeText_;
     Hex32Scanner nodeId_;
+    std::string nodeText_; // the node id field as written, cut for the warning
+    bool nodeStopped_ = false;
 };
 
 // Parses the lines of a sensor file up to its first empty line; at most SensorTable::kCapacity
@@ -112,10 +127,15 @@ struct SensorLoadResult {
     FileErrorCause cause = FileErrorCause::None;
     std::string message; // the message box text, empty when the file was read
     int count = 0;       // the table's count after the call
+    std::vector<std::string> warnings; // SensorFileParser::Warnings of the file read
 };
 
+// The message that lists a load's warnings for the operator, empty when there are none.
+std::string SensorWarningsText(const std::string& path, const SensorLoadResult& result);
+
 // Reads the file into the table and sets the status texts; on an empty table switches
-// triggering off. A file that cannot be read shows its message (DialogFields::ShowMessage), then
+// triggering off; then one message (DialogFields::ShowMessage) lists the lines not read as
+// written (SensorWarningsText). A file that cannot be read shows its message, then
 // "Unable to read Sensor file", and leaves the table as it was; so does a read that fails part
 // way, since the table is filled only after the whole file was read.
 //

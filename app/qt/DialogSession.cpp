@@ -24,9 +24,11 @@ DialogSession::DialogSession(COstrimDlg& dialog, Extras extras)
     Session& run = *session_;
     RunControl& control = run.Control();
     DialogHooks buttons;
-    buttons.start = [&control, after = std::move(extras.afterStart)](
+    buttons.start = [this, &control, after = std::move(extras.afterStart)](
                         const std::string& gpsPort, const std::string& basePort) {
         RunControl::StartOutcome outcome = control.OnStart(gpsPort, basePort);
+        if (outcome != RunControl::StartOutcome::GpsPortFailed)
+            silence_.Arm(gpsPort, SilenceWatch::Clock::now(), session_->Input().Accepted());
         if (after)
             after();
         return outcome;
@@ -41,10 +43,25 @@ DialogSession::DialogSession(COstrimDlg& dialog, Extras extras)
     buttons.testNode = [&run] { run.BaseStation().OnTestNode(); };
     buttons.stopGps = [&run] { run.Stop(); };
     dialog.SetHooks(std::move(buttons));
+
+    silenceTimer_.setInterval(std::chrono::seconds(1));
+    QObject::connect(&silenceTimer_, &QTimer::timeout, &silenceTimer_, [this] { CheckSilence(); });
+    silenceTimer_.start();
+}
+
+void DialogSession::CheckSilence()
+{
+    const std::string text =
+        silence_.Check(SilenceWatch::Clock::now(), session_->Input().Accepted());
+    if (text.empty())
+        return;
+    dialog_.Fields().SetText(Field::Status, text);
+    dialog_.Control(kIdStart)->setEnabled(true);
 }
 
 DialogSession::~DialogSession()
 {
+    silenceTimer_.stop();
     dialog_.SetHooks({});
     session_->Stop();
 }

@@ -4,8 +4,11 @@
 // dialog against the simulator without RunDialog's application object.
 
 #include "app/Session.h"
+#include "app/SilenceWatch.h"
 #include "app/qt/OstrimDlg.h"
 #include "app/qt/QtTimerService.h"
+
+#include <QTimer>
 
 #include <functional>
 #include <memory>
@@ -31,10 +34,18 @@ public:
     Session& Run() { return *session_; }
     QtTimerService& Timers() { return timers_; }
 
+    // The GPS port has been silent for SilenceWatch::kLimit since its last sentence.
+    bool GpsSilent() const { return silence_.Silent(); }
+
 private:
+    // Once a second: a silent GPS port is told and Start enabled, so another port can be picked.
+    void CheckSilence();
+
     COstrimDlg& dialog_;
     QtTimerService timers_;
     std::unique_ptr<Session> session_;
+    SilenceWatch silence_;
+    QTimer silenceTimer_;
 };
 
 } // namespace ostrim

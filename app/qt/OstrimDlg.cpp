@@ -5,18 +5,24 @@
 #include "app/qt/DialogTemplate.h"
 #include "app/qt/DialogUnits.h"
 #include "app/qt/OstrimApp.h"
+#include "app/qt/PortListBox.h"
 
 #include <QAbstractItemView>
 #include <QAction>
 #include <QButtonGroup>
+#include <QCloseEvent>
 #include <QComboBox>
 #include <QFileDialog>
 #include <QFileInfo>
 #include <QFontMetrics>
+#include <QKeyEvent>
+#include <QKeySequence>
 #include <QLabel>
 #include <QLineEdit>
+#include <QMessageBox>
 #include <QPushButton>
 #include <QRadioButton>
+#include <QSignalBlocker>
 
 #include <algorithm>
 #include <cstdio>
@@ -39,6 +45,14 @@ QString DefaultSensorFilePicker(QWidget* parent, const QString& startFolder)
                                         QString::fromLatin1(kSensorFileFilter));
 }
 
+bool DefaultConfirmEnd(QWidget* parent)
+{
+    return QMessageBox::question(parent, QStringLiteral("Ostrim"),
+                                 QString::fromLatin1(kConfirmEndText),
+                                 QMessageBox::Yes | QMessageBox::No,
+                                 QMessageBox::No) == QMessageBox::Yes;
+}
+
 QString ObjectNameOf(const ControlTemplate& control)
 {
     if (control.id != kNoId)
@@ -53,6 +67,7 @@ COstrimDlg::COstrimDlg(const DialogOptions& options, QWidget* parent)
                           Qt::WindowSystemMenuHint | Qt::WindowCloseButtonHint)
     , folder_(options.folder.empty() ? DefaultFolder() : options.folder)
     , pickers_{DefaultFolderPicker, DefaultSensorFilePicker}
+    , confirmEnd_(DefaultConfirmEnd)
     , fields_(std::make_unique<QtDialogFields>(this))
 {
     setWindowTitle(QStringLiteral("Ostrim"));
@@ -81,9 +96,12 @@ COstrimDlg::COstrimDlg(const DialogOptions& options, QWidget* parent)
     ConnectHandlers();
 
     // X11 window managers offer no way to add to their window menu: the About box is on the
-    // dialog's context menu (right click on the dialog's background, a label or a button).
+    // dialog's context menu (right click on the dialog's background, a label or a button) and
+    // on F1.
     auto* about = new QAction(QStringLiteral("&About Ostrim..."), this);
     about->setObjectName(QStringLiteral("aboutAction"));
+    about->setShortcut(QKeySequence(Qt::Key_F1));
+    about->setShortcutContext(Qt::WindowShortcut);
     connect(about, &QAction::triggered, this, &COstrimDlg::ShowAbout);
     addAction(about);
     setContextMenuPolicy(Qt::ActionsContextMenu);
@@ -119,7 +137,7 @@ void COstrimDlg::CreateControls()
             widget = new QLineEdit(this);
             break;
         case ControlKind::PortList:
-            widget = new QComboBox(this);
+            widget = new PortListBox(this);
             break;
         case ControlKind::Label: {
             auto* label = new QLabel(text, this);
@@ -151,50 +169,83 @@ void COstrimDlg::CreateControls()
     }
 }
 
-void COstrimDlg::FillPortLists(const DialogOptions& options)
+std::vector<SerialPortEntry> COstrimDlg::ListPorts(const std::string& selected) const
 {
-    if (options.listMachinePorts)
-        ports_ = ListSerialPorts(options.portRoots);
-    auto add = [this](const SerialPortEntry& entry) {
-        bool listed = std::any_of(ports_.begin(), ports_.end(),
-                                  [&](const SerialPortEntry& e) { return e.device == entry.device; });
+    std::vector<SerialPortEntry> ports;
+    if (portOptions_.listMachinePorts)
+        ports = ListSerialPorts(portOptions_.portRoots);
+    auto add = [&ports](const SerialPortEntry& entry) {
+        bool listed = std::any_of(ports.begin(), ports.end(), [&](const SerialPortEntry& e) {
+            return e.device == entry.device;
+        });
         if (!listed && !entry.device.empty())
-            ports_.push_back(entry);
+            ports.push_back(entry);
     };
-    for (const SerialPortEntry& entry : options.extraPorts)
+    for (const SerialPortEntry& entry : portOptions_.extraPorts)
         add(entry);
-    add({options.gpsPort, {}});
-    add({options.basePort, {}});
-    std::sort(ports_.begin(), ports_.end(), [](const SerialPortEntry& a, const SerialPortEntry& b) {
+    add({portOptions_.gpsPort, {}});
+    add({portOptions_.basePort, {}});
+    add({selected, {}});
+    std::sort(ports.begin(), ports.end(), [](const SerialPortEntry& a, const SerialPortEntry& b) {
         return NaturalLess(a.device, b.device);
     });
+    return ports;
+}
 
+int COstrimDlg::IndexOfPort(const std::string& device) const
+{
+    for (std::size_t i = 0; i < ports_.size(); ++i) {
+        if (!device.empty() && ports_[i].device == device)
+            return static_cast<int>(i);
+    }
+    return -1;
+}
+
+void COstrimDlg::AddPortItems(QComboBox* list)
+{
+    int widest = 0;
+    QFontMetrics metrics(list->font());
+    for (const SerialPortEntry& entry : ports_) {
+        QString label = QString::fromStdString(entry.Label());
+        list->addItem(label, QString::fromStdString(entry.device));
+        widest = std::max(widest, metrics.horizontalAdvance(label));
+    }
+    // The box is as narrow as the layout says; the open list shows whole stable names.
+    list->view()->setMinimumWidth(widest + 4 * metrics.averageCharWidth());
+}
+
+void COstrimDlg::FillPortLists(const DialogOptions& options)
+{
+    portOptions_ = options;
+    ports_ = ListPorts({});
     ListedPreselection rule = PreselectListedPorts(static_cast<int>(ports_.size()));
-    auto indexOf = [this](const std::string& device, std::optional<int> otherwise) {
-        for (std::size_t i = 0; i < ports_.size(); ++i) {
-            if (!device.empty() && ports_[i].device == device)
-                return static_cast<int>(i);
-        }
-        return otherwise.value_or(-1);
-    };
-
-    auto fill = [this](QComboBox* list, int selected) {
-        int widest = 0;
-        QFontMetrics metrics(list->font());
-        for (const SerialPortEntry& entry : ports_) {
-            QString label = QString::fromStdString(entry.Label());
-            list->addItem(label, QString::fromStdString(entry.device));
-            widest = std::max(widest, metrics.horizontalAdvance(label));
-        }
-        // The box is as narrow as the layout says; the open list shows whole stable names.
-        list->view()->setMinimumWidth(widest + 4 * metrics.averageCharWidth());
+    auto fill = [this](int id, int selected) {
+        auto* list = static_cast<PortListBox*>(Control(id));
+        AddPortItems(list);
         list->setCurrentIndex(selected);
         list->setToolTip(list->currentText());
         connect(list, &QComboBox::currentTextChanged, list, &QWidget::setToolTip);
+        list->SetBeforeOpen([this, list] { RefillPortList(list); });
     };
-    fill(static_cast<QComboBox*>(Control(kIdGpsPort)), indexOf(options.gpsPort, rule.gps));
-    fill(static_cast<QComboBox*>(Control(kIdBaseStationPort)),
-         indexOf(options.basePort, rule.base));
+    auto pick = [this](const std::string& device, std::optional<int> otherwise) {
+        int index = IndexOfPort(device);
+        return index >= 0 ? index : otherwise.value_or(-1);
+    };
+    fill(kIdGpsPort, pick(options.gpsPort, rule.gps));
+    fill(kIdBaseStationPort, pick(options.basePort, rule.base));
+}
+
+void COstrimDlg::RefillPortList(QComboBox* list)
+{
+    // The selected device stays listed even when it has gone, so the selection never moves
+    // by itself; the fields see no change.
+    const std::string selected = list->currentData().toString().toStdString();
+    ports_ = ListPorts(selected);
+    QSignalBlocker quiet(list);
+    list->clear();
+    AddPortItems(list);
+    list->setCurrentIndex(IndexOfPort(selected));
+    list->setToolTip(list->currentText());
 }
 
 void COstrimDlg::BindFields()
@@ -216,7 +267,7 @@ void COstrimDlg::ConnectHandlers()
         connect(button(id), &QAbstractButton::clicked, this, handler);
     };
     on(kIdStart, [this] { OnStart(); });
-    on(kIdCancel, [this] { reject(); });
+    on(kIdCancel, [this] { OnCancel(); });
     on(kIdFolderBrowse, [this] { OnBrowseFolder(); });
     on(kIdSensorBrowse, [this] { OnBrowseSensorFile(); });
     on(kIdTriggerOnOff, [this] { Call(hooks_.triggerOnOff); });
@@ -241,12 +292,46 @@ void COstrimDlg::OnStart()
         return;
     RunControl::StartOutcome outcome = hooks_.start(fields_->SelectedPort(PortField::Gps),
                                                     fields_->SelectedPort(PortField::BaseStation));
+    if (outcome == RunControl::StartOutcome::GpsPortFailed)
+        return;
+    runActive_ = true; // the reader runs, also when the logs failed
     if (outcome != RunControl::StartOutcome::Running)
         return;
-    // Left alone, the focus would pass on to Cancel, where the next Enter ends the run.
-    if (Control(kIdStart)->hasFocus())
+    // Left alone, the focus would pass on to Cancel, where the next Enter or Space would end
+    // the run.
+    QWidget* focus = focusWidget();
+    if (focus == nullptr || focus == Control(kIdStart) || focus == Control(kIdCancel))
         Control(kIdStatus)->setFocus();
     Control(kIdStart)->setEnabled(false);
+}
+
+void COstrimDlg::OnCancel()
+{
+    if (MayEnd())
+        reject();
+}
+
+bool COstrimDlg::MayEnd()
+{
+    return !runActive_ || !confirmEnd_ || confirmEnd_(this);
+}
+
+void COstrimDlg::keyPressEvent(QKeyEvent* event)
+{
+    if (runActive_ && event->key() == Qt::Key_Escape && event->modifiers() == Qt::NoModifier) {
+        event->accept();
+        return;
+    }
+    QDialog::keyPressEvent(event);
+}
+
+void COstrimDlg::closeEvent(QCloseEvent* event)
+{
+    if (isVisible() && !MayEnd()) {
+        event->ignore();
+        return;
+    }
+    QDialog::closeEvent(event);
 }
 
 void COstrimDlg::OnBrowseFolder()

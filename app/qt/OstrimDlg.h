@@ -45,6 +45,11 @@ struct DialogPickers {
     std::function<QString(QWidget* parent, const QString& startFolder)> sensorFile;
 };
 
+// Asked before Cancel or the close box ends an active run; true ends it. Tests replace it.
+using EndConfirmation = std::function<bool(QWidget* parent)>;
+
+inline constexpr char kConfirmEndText[] = "End the run? Logging and node switching stop.";
+
 class COstrimDlg : public QDialog {
     Q_OBJECT
 
@@ -55,33 +60,53 @@ public:
     QtDialogFields& Fields() { return *fields_; }
     void SetHooks(DialogHooks hooks) { hooks_ = std::move(hooks); }
     void SetPickers(DialogPickers pickers) { pickers_ = std::move(pickers); }
+    void SetEndConfirmation(EndConfirmation confirm) { confirmEnd_ = std::move(confirm); }
 
     // The control with this id, or null.
     QWidget* Control(int id) const;
 
-    // The entries of the port lists, in list order (both lists hold the same entries).
+    // The entries of the list filled last, in list order (both lists hold the same entries
+    // until one is opened and filled again).
     std::vector<SerialPortEntry> PortEntries() const { return ports_; }
 
 public slots:
-    // Cancel, Escape and the close box: stop the reader first, then close.
+    // Ends the dialog without asking: stops the reader first, then closes. Cancel, Escape and
+    // the close box come here, through the guards below while a run is active.
     void reject() override;
     void ShowAbout();
+
+protected:
+    // While a run is active Escape does nothing (pressed once too often to close a port list,
+    // it would end the run) and the close box asks first.
+    void keyPressEvent(QKeyEvent* event) override;
+    void closeEvent(QCloseEvent* event) override;
 
 private:
     void CreateControls();
     void FillPortLists(const DialogOptions& options);
+    // The machine's ports now, with the ports named by the options and `selected` added.
+    std::vector<SerialPortEntry> ListPorts(const std::string& selected) const;
+    int IndexOfPort(const std::string& device) const;
+    void AddPortItems(QComboBox* list);
+    void RefillPortList(QComboBox* list);
     void ConnectHandlers();
     void BindFields();
 
     void OnStart();
+    void OnCancel();
+    // True when no run is active or the operator agrees to end it.
+    bool MayEnd();
     void OnBrowseFolder();
     void OnBrowseSensorFile();
     void Call(const std::function<void()>& hook);
 
     std::string folder_; // the folder the LVR and Mainline files are in
-    std::vector<SerialPortEntry> ports_;
+    bool runActive_ = false; // Start has opened the GPS port
+    DialogOptions portOptions_; // where the port lists look, and the ports always listed
+    std::vector<SerialPortEntry> ports_; // as the list filled last holds them
     DialogHooks hooks_;
     DialogPickers pickers_;
+    EndConfirmation confirmEnd_;
     std::unique_ptr<QtDialogFields> fields_;
     std::map<int, QWidget*> controls_; // children of the dialog
 };

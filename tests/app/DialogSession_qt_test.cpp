@@ -74,5 +74,34 @@ TEST(DialogSession, ReceiverUnpluggedDuringRun_SaysSoAndLetsStartAgain)
     EXPECT_TRUE(messages.empty());
 }
 
+TEST(DialogSession, GpsPortSilentForFiveSeconds_SaysSoAndLetsStartAgain)
+{
+    test::ScratchFolder folder;
+    PseudoTerminal receiver;
+    ASSERT_EQ(receiver.Open(), 0);
+    DialogOptions options;
+    options.listMachinePorts = false;
+    options.folder = folder.Path().string();
+    options.gpsPort = receiver.SlavePath();
+    COstrimDlg dialog(options);
+    dialog.Fields().SetMessagePresenter([](const QString&) {});
+    QWidget* start = dialog.Control(kIdStart);
+    auto status = [&] { return static_cast<QLineEdit*>(dialog.Control(kIdStatus))->text(); };
+    DialogSession session(dialog);
+    static_cast<QAbstractButton*>(start)->click();
+    ASSERT_FALSE(start->isEnabled());
+    ASSERT_TRUE(test::WriteToMaster(
+        receiver, Sentence("GPGGA,012758.00,5214.4000,N,00651.1551,E,1,08,0.9,100.0,M,46.9,M,,")));
+    EXPECT_EVENTUALLY_EQ(static_cast<QLineEdit*>(dialog.Control(kIdTime))->text(),
+                         QStringLiteral("01:27:58"));
+    EXPECT_FALSE(session.GpsSilent());
+
+    const QString told = QString::fromStdString(SilenceWatch::Text(receiver.SlavePath()));
+    EXPECT_EQ(test::Eventually(status, told, std::chrono::seconds(8)), told);
+    EXPECT_TRUE(start->isEnabled());
+    EXPECT_TRUE(session.GpsSilent());
+    dialog.reject();
+}
+
 } // namespace
 } // namespace ostrim

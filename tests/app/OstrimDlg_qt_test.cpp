@@ -18,10 +18,13 @@
 #include <QTimer>
 
 #include "tests/support/QtWait.h"
+#include "tests/support/ScratchFolder.h"
 
 #include <gtest/gtest.h>
 
 #include <cmath>
+#include <filesystem>
+#include <fstream>
 #include <string>
 #include <vector>
 
@@ -310,6 +313,46 @@ TEST(OstrimDlg, EscapeCancelAndCloseBox_StopReaderThenClose)
     }
 }
 
+TEST(OstrimDlg, RunActive_EscapeIgnoredCancelAndCloseBoxAskFirst)
+{
+    enum class How { Escape, Cancel, CloseBox };
+    struct Case {
+        How how;
+        bool answer;
+        int questions;
+        bool closed;
+    };
+    const Case cases[] = {
+        {How::Escape, true, 0, false},  {How::Cancel, false, 1, false},
+        {How::Cancel, true, 1, true},   {How::CloseBox, false, 1, false},
+        {How::CloseBox, true, 1, true},
+    };
+    for (const Case& c : cases) {
+        COstrimDlg dialog(TestOptions());
+        Calls calls;
+        dialog.SetHooks(RecordingHooks(calls, dialog));
+        int questions = 0;
+        dialog.SetEndConfirmation([&](QWidget*) {
+            ++questions;
+            return c.answer;
+        });
+        dialog.show();
+        ASSERT_TRUE(QTest::qWaitForWindowActive(&dialog));
+        Button(dialog, 2)->setFocus();
+        Button(dialog, 1)->click();
+        EXPECT_NE(QApplication::focusWidget(), Button(dialog, 2)) << "focus left on Cancel";
+        switch (c.how) {
+        case How::Escape: QTest::keyClick(QApplication::focusWidget(), Qt::Key_Escape); break;
+        case How::Cancel: Button(dialog, 2)->click(); break;
+        case How::CloseBox: dialog.close(); break;
+        }
+        const int row = static_cast<int>(&c - cases);
+        EXPECT_EQ(questions, c.questions) << row;
+        EXPECT_EQ(dialog.isVisible(), !c.closed) << row;
+        EXPECT_EQ(calls.hooks.back(), c.closed ? "stopGps" : "start") << row;
+    }
+}
+
 TEST(OstrimDlg, Buttons_CallTheirHooks)
 {
     struct Case {
@@ -421,6 +464,35 @@ TEST(OstrimDlg, NamedPorts_WinOverTheRuleAndAreListedIfMissing)
     EXPECT_EQ(dialog.Fields().SelectedPort(PortField::BaseStation), "/dev/pts/7");
 }
 
+TEST(OstrimDlg, PortListOpened_RefilledKeepingSelectionAndNamedPorts)
+{
+    test::ScratchFolder dir;
+    const std::filesystem::path dev = dir.Path() / "dev";
+    std::filesystem::create_directories(dev);
+    std::ofstream(dev / "ttyUSB0").put('\0');
+    DialogOptions options = TestOptions();
+    options.extraPorts.clear();
+    options.listMachinePorts = true;
+    options.portRoots = {dev.string(), (dir.Path() / "sys").string()};
+    options.basePort = "/dev/named-on-the-command-line";
+    COstrimDlg dialog(options);
+    QComboBox* gps = List(dialog, 1012);
+    const QString usb = QString::fromStdString((dev / "ttyUSB0").string());
+    const QString acm = QString::fromStdString((dev / "ttyACM0").string());
+    gps->setCurrentIndex(gps->findData(usb));
+
+    // The receiver is unplugged and comes back under another name.
+    std::filesystem::remove(dev / "ttyUSB0");
+    std::ofstream(dev / "ttyACM0").put('\0');
+    gps->showPopup();
+    gps->hidePopup();
+    EXPECT_GE(gps->findData(acm), 0) << "the new device is listed";
+    EXPECT_GE(gps->findData(QStringLiteral("/dev/named-on-the-command-line")), 0);
+    EXPECT_EQ(gps->count(), 3);
+    EXPECT_EQ(gps->currentData().toString(), usb) << "the selection stays";
+    EXPECT_EQ(dialog.Fields().SelectedPort(PortField::Gps), usb.toStdString());
+}
+
 TEST(OstrimDlg, NoPorts_StartGetsEmptyPortTexts)
 {
     DialogOptions options = TestOptions();
@@ -508,6 +580,22 @@ TEST(OstrimDlg, ContextMenu_OffersAboutBox)
     EXPECT_EQ(title, "About Ostrim");
     EXPECT_EQ(version, QStringLiteral("Ostrim Version ") + QLatin1String(kVersion));
     EXPECT_TRUE(hasIcon);
+}
+
+TEST(OstrimDlg, F1_OpensAboutBox)
+{
+    COstrimDlg dialog(TestOptions());
+    dialog.show();
+    ASSERT_TRUE(QTest::qWaitForWindowActive(&dialog));
+    QString title;
+    QTimer::singleShot(0, [&] {
+        if (auto* box = qobject_cast<CAboutDlg*>(QApplication::activeModalWidget())) {
+            title = box->windowTitle();
+            box->reject();
+        }
+    });
+    QTest::keyClick(Edit(dialog, 1024), Qt::Key_F1);
+    EXPECT_EQ(title, "About Ostrim");
 }
 
 TEST(OstrimDlg, AboutBox_HasItsDialogUnitLayout)

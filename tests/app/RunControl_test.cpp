@@ -231,7 +231,7 @@ TEST_F(RunControlTest, BaseStationCheckFailed_RecheckedUntilItAnswers)
     EXPECT_EQ(state.triggerEnabled.load(), 0);
 }
 
-TEST_F(RunControlTest, Start_SensorFileWithoutSensors_SaysTriggerOffAndDoesNotRereadLater)
+TEST_F(RunControlTest, Start_SensorFileWithoutSensors_SaysTriggerOffAndRereadsAtTriggerOn)
 {
     fields.SetText(Field::SensorFile, WriteSensors("empty.txt", "lat lon cell\n\n45.26 93.70 7 4070BF7B\n"));
     EXPECT_EQ(Start(), RunControl::StartOutcome::Running);
@@ -241,8 +241,8 @@ TEST_F(RunControlTest, Start_SensorFileWithoutSensors_SaysTriggerOffAndDoesNotRe
     fields.SetText(Field::SensorFile, WriteSensors("full.txt", "45.26 93.70 7 4070BF7B\n"));
     control.OnTriggerOnOff();
     EXPECT_EQ(state.triggerEnabled.load(), 1);
-    EXPECT_EQ(fields.Status(), "Trigger on");
-    EXPECT_EQ(table.count.load(), 0);
+    EXPECT_EQ(fields.Status(), "1 sensors");
+    EXPECT_EQ(table.count.load(), 1);
 }
 
 TEST_F(RunControlTest, Start_UnreadableSensorFile_MessageThenStartsStatus)
@@ -255,7 +255,42 @@ TEST_F(RunControlTest, Start_UnreadableSensorFile_MessageThenStartsStatus)
     ASSERT_GE(history.size(), 2u);
     EXPECT_EQ(history[0], "Unable to read Sensor file");
     EXPECT_EQ(history[1], "Trigger on");
-    EXPECT_EQ(state.sensorsLoaded.load(), 1);
+    EXPECT_EQ(state.sensorsLoaded.load(), 0);
+}
+
+TEST_F(RunControlTest, UnreadableSensorFile_CorrectedFileLoadsAtNextTriggerOn)
+{
+    fields.SetText(Field::SensorFile, dir.Path().string() + "/misspelt.txt");
+    EXPECT_EQ(Start(), RunControl::StartOutcome::Running);
+    ASSERT_EQ(table.count.load(), 0);
+
+    fields.SetText(Field::SensorFile, WriteSensors("right.txt", "45.26 93.70 7 4070BF7B\n"));
+    control.OnTriggerOnOff(); // off: the missing file left triggering on
+    control.OnTriggerOnOff();
+    EXPECT_EQ(table.count.load(), 1);
+    EXPECT_EQ(state.triggerEnabled.load(), 1);
+    EXPECT_EQ(fields.Status(), "1 sensors");
+}
+
+TEST_F(RunControlTest, EmptyFolder_StartAndEndOfLapRefusedNothingAtRoot)
+{
+    ASSERT_EQ(Start(), RunControl::StartOutcome::Running);
+    const std::string lap = state.logPaths.Gps();
+    for (const char* folder : {"", "  "}) {
+        fields.SetText(Field::Folder, folder);
+        fields.ClearHistory();
+        control.OnEndOfLap();
+        EXPECT_EQ(state.logPaths.Gps(), lap) << '"' << folder << '"';
+        EXPECT_EQ(fields.StatusHistory(),
+                  (std::vector<std::string>{"No log folder given: the Folder box is empty",
+                                            "Failed to create log file"}));
+    }
+    RunState fresh;
+    RunControl rc{fresh, table, fields, gps, base, [] { return kStartTime; }};
+    fields.SetText(Field::Folder, "");
+    EXPECT_EQ(rc.OnStart("/dev/gps", "/dev/base"), RunControl::StartOutcome::LogFailed);
+    EXPECT_EQ(fields.Status(), "Failed to create log file");
+    EXPECT_TRUE(fresh.logPaths.Gps().empty());
 }
 
 TEST_F(RunControlTest, SensorFilePath_LongerThan79Characters_IsReadWhole)

@@ -1,6 +1,7 @@
 // The program as shipped, run headless as a child process against the simulated receiver and
 // base station: what it prints, what the base station receives, what the logs hold, how it ends.
 
+#include "platform/posix/PseudoTerminal.h"
 #include "tests/support/ChildProcess.h"
 #include "tests/support/DriveScript.h"
 #include "tests/support/ScopedTimeZone.h"
@@ -312,6 +313,29 @@ TEST(Headless, UserSignals_TriggerOnOffAndEndOfLap_EachPrintsItsLine)
     }
     run.ostrim.Signal(SIGTERM);
     EXPECT_EQ(run.ostrim.Wait(10s), 0) << run.ostrim.Errors();
+}
+
+TEST(Headless, SensorWarningsOnStandardErrorAndSilentGpsPortTold)
+{
+    SKIP_WITHOUT_PROGRAM();
+    test::ScratchFolder folder;
+    test::WriteFile(folder / "sensors.txt",
+                    "52.2400360 6.8515274 S1 4070BF7B\n52.2401 6.8516 S2 403BA38G\n");
+    PseudoTerminal receiver; // open, and silent
+    ASSERT_EQ(receiver.Open(), 0);
+    test::ChildProcess ostrim;
+    ASSERT_TRUE(ostrim.Start({kOstrim, "--headless", "--gps-port", receiver.SlavePath(),
+                              "--sensor-file", folder / "sensors.txt", "--folder",
+                              folder.Path().string()}));
+    const std::string told =
+        "No data from the GPS receiver on " + receiver.SlavePath() + " for 5 s";
+    std::vector<OutputLine> lines = ostrim.ReadLinesUntil(
+        [&](const std::string& text) { return text == told; }, 10s);
+    EXPECT_NE(Find(lines, told), -1);
+    EXPECT_NE(ostrim.Errors().find("line 2: node id 403BA38G read as 0403BA38"), std::string::npos)
+        << ostrim.Errors();
+    ostrim.Signal(SIGTERM);
+    EXPECT_EQ(ostrim.Wait(10s), 0);
 }
 
 // The summary lines the headless demo ends with, as numbers.

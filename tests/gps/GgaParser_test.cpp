@@ -245,6 +245,27 @@ TEST(ParseGga, TriggeringOff_ShownAndLoggedButEngineNotCalled)
     EXPECT_EQ(rig.engine.Count(), 1u);
 }
 
+TEST(ParseGga, QualityZero_LoggedButNeverTriggersAndSaidOnce)
+{
+    Rig rig;
+    auto fix = [](const char* quality) {
+        return std::string("$GPGGA,123519.00,4807.038,N,01131.000,E,") + quality +
+               ",08,0.9,545.4,M,46.9,M,,\r\n";
+    };
+    rig.Feed(fix("1"));
+    rig.Feed(fix("0"));
+    rig.Feed(fix("0"));
+    rig.Feed(fix("00"));
+    EXPECT_EQ(rig.engine.Count(), 1u);
+    rig.Feed(fix("2"));
+    rig.Feed(fix("")); // no word from the receiver: as before
+    EXPECT_EQ(rig.engine.Count(), 3u);
+    const std::string log = rig.GpsLog();
+    EXPECT_EQ(std::count(log.begin(), log.end(), '\n'), 6);
+    EXPECT_EQ(rig.fields.StatusHistory(),
+              (std::vector<std::string>{kNoPositionText, kPositionAgainText}));
+}
+
 TEST(ParseGga, VehicleTypeWithCommas_WrittenUnchanged)
 {
     ScopedTimeZone zone("UTC0");

@@ -225,6 +225,40 @@ TEST(ParseSensorText, MoreThanCapacity_KeepsFirst24)
         EXPECT_EQ(got[i].nodeId, static_cast<std::uint32_t>(i + 1)) << i;
 }
 
+TEST(SensorFileParser, LinesNotReadAsWritten_WarnedByLineNumber)
+{
+    std::string full;
+    for (int i = 0; i < 24; ++i)
+        full += std::string(kLineA) + "\n";
+    const struct {
+        const char* name;
+        std::string text;
+        std::vector<std::string> warnings;
+    } cases[] = {
+        {"Clean", Lines({kLineA, kLineB, "", "", ""}), {}},
+        {"NodeIdStopsAtNonHex", Lines({kLineA, "1 2 3 403BA38G"}),
+         {"line 2: node id 403BA38G read as 0403BA38"}},
+        {"NodeIdNoHexAtAll", Lines({"lat lon cell node"}), {"line 1: node id node read as 00000000"}},
+        {"NodeIdNineDigits", Lines({"1 2 3 14070BF7B"}),
+         {"line 1: node id 14070BF7B read as 4070BF7B"}},
+        {"LeadingZerosAndPrefixKept", Lines({"1 2 3 0x004070BF7B"}), {}},
+        {"SkippedLines", Lines({"45.26,93.70,7,4070BF7B", kLineA, "a b c", std::string(kLineA) + " x"}),
+         {"line 1: skipped: 1 field, a sensor line has 4 separated by spaces",
+          "line 3: skipped: 3 fields, a sensor line has 4 separated by spaces",
+          "line 4: skipped: more than 4 fields, a sensor line has 4 separated by spaces"}},
+        {"TextAfterEmptyLine", Lines({kLineA, "", "", kLineB}),
+         {"line 4: not read: the empty line 2 ends the sensor list"}},
+        {"TwentyFifthSensor", full + Lines({kLineB, kLineB}),
+         {"line 25: not read: the table holds 24 sensors"}},
+    };
+    for (const auto& c : cases) {
+        SensorFileParser parser;
+        parser.Feed(c.text);
+        parser.Finish();
+        EXPECT_EQ(parser.Warnings(), c.warnings) << c.name;
+    }
+}
+
 TEST(ParseSensorText, ThousandLines_ValidOnesInOrder)
 {
     std::string text;
@@ -400,7 +434,11 @@ TEST_F(LoadSensorFileTest, TwoSensors_FillsTableAndCounts)
     EXPECT_EQ(table.nodeId[1], kB.nodeId);
     EXPECT_EQ(table.triggered[0].load(), 0); // re-armed by the load
     EXPECT_EQ(fields.StatusHistory(), std::vector<std::string>{"2 sensors"});
-    EXPECT_TRUE(fields.Messages().empty());
+    EXPECT_EQ(fields.Messages(),
+              std::vector<std::string>{"Sensor file " + path +
+                                       ": 2 sensors loaded. These lines were not read as written:"
+                                       "\nline 2: skipped: 2 fields, a sensor line has 4 "
+                                       "separated by spaces"});
     EXPECT_EQ(state.triggerEnabled.load(), 1);
 }
 
@@ -430,7 +468,7 @@ TEST_F(LoadSensorFileTest, StatusTexts_ByContent)
         EXPECT_EQ(display.StatusHistory(), c.statuses) << c.name;
         EXPECT_EQ(run.triggerEnabled.load(), c.triggerEnabled) << c.name;
         EXPECT_EQ(fresh.count.load(), result.count) << c.name;
-        EXPECT_TRUE(display.Messages().empty()) << c.name;
+        EXPECT_EQ(display.Messages().empty(), result.warnings.empty()) << c.name;
     }
 }
 
