@@ -117,6 +117,27 @@ bool IsSupportedBaudRate(int baudRate)
     return SpeedOf(baudRate, &unused);
 }
 
+int WaitForEmptyOutput(const std::function<int(int* queued)>& queuedBytes, const Deadline& limit,
+                       int stopFd)
+{
+    // A byte takes 0.26 ms at 38400 baud: one look a millisecond costs the line next to nothing.
+    constexpr std::chrono::milliseconds kLook{1};
+    for (;;) {
+        int queued = 0;
+        if (int err = queuedBytes(&queued))
+            return err;
+        if (queued <= 0)
+            return 0;
+        if (limit.Expired())
+            return ETIMEDOUT;
+        PollEntry stop{.fd = stopFd, .wantRead = true};
+        if (int err = PollUntil({&stop, 1}, Deadline::Earlier(limit, Deadline::After(kLook))))
+            return err;
+        if (stop.Ready())
+            return ECANCELED;
+    }
+}
+
 SerialDevice::~SerialDevice()
 {
     Close();
@@ -267,22 +288,9 @@ int SerialDevice::Drain(const Deadline& limit, int stopFd)
 {
     if (!fd_)
         return EBADF;
-    // A byte takes 0.26 ms at 38400 baud: one look a millisecond costs the line next to nothing.
-    constexpr std::chrono::milliseconds kLook{1};
-    for (;;) {
-        int queued = 0;
-        if (int err = Ioctl(fd_.Get(), TIOCOUTQ, &queued))
-            return err;
-        if (queued <= 0)
-            return 0;
-        if (limit.Expired())
-            return ETIMEDOUT;
-        PollEntry stop{.fd = stopFd, .wantRead = true};
-        if (int err = PollUntil({&stop, 1}, Deadline::Earlier(limit, Deadline::After(kLook))))
-            return err;
-        if (stop.Ready())
-            return ECANCELED;
-    }
+    const int fd = fd_.Get();
+    return WaitForEmptyOutput([fd](int* queued) { return Ioctl(fd, TIOCOUTQ, queued); }, limit,
+                              stopFd);
 }
 
 int SerialDevice::DiscardInput()

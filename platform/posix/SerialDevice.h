@@ -24,6 +24,7 @@
 #include <chrono>
 #include <cstddef>
 #include <cstdint>
+#include <functional>
 #include <string>
 
 namespace ostrim {
@@ -60,6 +61,11 @@ bool IsNoModemLines(int error);
 
 // True when the baud rate has a termios speed here.
 bool IsSupportedBaudRate(int baudRate);
+
+// SerialDevice::Drain's wait, given how to ask for the bytes queued (0 or errno): a
+// pseudo-terminal keeps no queue, so only this way is a queue that never empties seen in a test.
+int WaitForEmptyOutput(const std::function<int(int* queued)>& queuedBytes, const Deadline& limit,
+                       int stopFd);
 
 class SerialDevice {
 public:
