@@ -105,6 +105,10 @@ void BaseStationCommands::Stop()
 
 int BaseStationCommands::SwitchNode(std::uint32_t nodeId)
 {
+    // The program is ending: a node not switched on needs no off, and each switch would add
+    // its own short waits to the stop (one fix may find several sensors due).
+    if (stop_.IsRaised())
+        return 0;
     OpenPort port(PortNameFromListText(selectedPort_ ? selectedPort_() : std::string()),
                   stop_.Fd());
     if (!port) {

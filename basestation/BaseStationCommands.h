@@ -34,9 +34,10 @@ public:
     void OnPing();
     void OnTestNode();
 
-    // For the end of the program, from any thread: an exchange in progress, and every later
-    // one, stops waiting for a device that takes no bytes (see OpenBaseStationPort), so the
-    // thread that runs it can be joined at once. A working device still gets its frames.
+    // For the end of the program, from any thread: an exchange in progress stops waiting for a
+    // device that takes no bytes (see OpenBaseStationPort), so the thread that runs it can be
+    // joined at once; a working device still gets its frames. Later switches send nothing and
+    // return 0; pings go on with short waits.
     void Stop();
 
 private:

@@ -276,6 +276,17 @@ TEST_F(BaseStationCommandsTest, SwitchNode_BaseStationTakingNoBytes_FailsWithinT
     EXPECT_EQ(fields.Status(), "Node 1081130875 failed");
 }
 
+// One fix may find several sensors due; each switch after the stop would add to it.
+TEST_F(BaseStationCommandsTest, SwitchNode_AfterStop_SendsNothing)
+{
+    Select();
+    BaseStationCommands commands = Commands();
+    commands.Stop();
+    EXPECT_EQ(commands.SwitchNode(0x4070BF7B), 0);
+    EXPECT_TRUE(ReadFromMaster(pty, 1, 150ms).empty());
+    EXPECT_EQ(fields.Status(), "");
+}
+
 TEST_F(BaseStationCommandsTest, OnTestNode_SwitchesTheNodeOfTheBox)
 {
     const std::pair<const char*, const char*> cases[] = {
