@@ -7,6 +7,7 @@
 
 #include <fcntl.h>
 #include <linux/serial.h>
+#include <poll.h>
 #include <sys/file.h>
 #include <sys/ioctl.h>
 #include <termios.h>
@@ -120,8 +121,9 @@ bool IsSupportedBaudRate(int baudRate)
 int WaitForEmptyOutput(const std::function<int(int* queued)>& queuedBytes, const Deadline& limit,
                        int stopFd)
 {
-    // A byte takes 0.26 ms at 38400 baud: one look a millisecond costs the line next to nothing.
-    constexpr std::chrono::milliseconds kLook{1};
+    // One look each byte time at 38400 baud (0.26 ms), so the next byte follows the last one on
+    // the line about as closely as after tcdrain(); poll()'s milliseconds would space them 1 ms.
+    constexpr timespec kLook{.tv_sec = 0, .tv_nsec = 250'000};
     for (;;) {
         int queued = 0;
         if (int err = queuedBytes(&queued))
@@ -130,10 +132,11 @@ int WaitForEmptyOutput(const std::function<int(int* queued)>& queuedBytes, const
             return 0;
         if (limit.Expired())
             return ETIMEDOUT;
-        PollEntry stop{.fd = stopFd, .wantRead = true};
-        if (int err = PollUntil({&stop, 1}, Deadline::Earlier(limit, Deadline::After(kLook))))
-            return err;
-        if (stop.Ready())
+        pollfd stop{.fd = stopFd, .events = POLLIN, .revents = 0};
+        int n = ::ppoll(&stop, stopFd >= 0 ? 1 : 0, &kLook, nullptr);
+        if (n < 0 && errno != EINTR)
+            return errno;
+        if (n > 0)
             return ECANCELED;
     }
 }

@@ -107,7 +107,7 @@ public:
     // readable; *written says how much went before.
     int Write(const std::uint8_t* bytes, std::size_t count, std::chrono::milliseconds stall,
               std::size_t* written, const Deadline& limit = Deadline::Never(), int stopFd = -1);
-    // Waits until the driver's output queue is empty, looking every millisecond: tcdrain() has
+    // Waits until the driver's output queue is empty, looking every 0.25 ms: tcdrain() has
     // no time-out, and a USB adapter whose transfer never completes would hold it for ever.
     // 0 once empty; ETIMEDOUT at `limit`, ECANCELED once `stopFd` is readable, bytes still
     // queued. A pseudo-terminal keeps no queue of its own, so on one this returns at once.
