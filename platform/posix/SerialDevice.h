@@ -116,7 +116,9 @@ public:
     // on a pseudo-terminal that would also drop bytes the other side has not read yet.
     int DiscardInput();
     // Discards output not yet sent, for a device that has stopped taking it: closing a port
-    // with output queued waits for it to leave (up to the driver's closing_wait, 30 s).
+    // with output queued waits for it to leave (up to the driver's closing_wait, 30 s). Bytes a
+    // USB serial driver has already put in a transfer stay counted, and the close waits for
+    // them all the same; only `setserial closing_wait none` (root) lifts that.
     int DiscardOutput();
 
     // Clears TIOCEXCL, releases the lock and closes. 0 (also when nothing was open) or errno.
