@@ -118,6 +118,7 @@ Session::~Session()
 
 void Session::Stop()
 {
+    baseStation_.Stop(); // a switch stuck on the base station would hold the reader's join
     reader_->Stop();
 }
 

@@ -3,6 +3,7 @@
 
 #include "app/DialogFields.h"
 #include "basestation/BaseStationPort.h"
+#include "platform/posix/EventFd.h"
 #include "trigger/TriggerInterfaces.h"
 
 #include <cstdint>
@@ -13,7 +14,8 @@ namespace ostrim {
 
 // 0 answered 0x01; 1 no answer within the read time-out; -1 a call failed; 2 another byte.
 int PingBaseStation(BaseStationPortHandle handle);
-// The 17-byte frame, one byte a write. 0, 1 or -1 (the first failing write's result).
+// The 17-byte frame, one byte a write. 0, 1 or -1 (the first failing write's result). A frame
+// still unfinished after 500 ms (a device that takes each byte only just in time) gives 1.
 int SendNodeCommand(BaseStationPortHandle handle, std::uint32_t nodeId, int on);
 
 // The Test Node rule: "%X" of the text, 0x403BA38B when nothing converts.
@@ -27,13 +29,21 @@ public:
     // `selectedPort` gives the device path of the selected base-station port, empty for none.
     BaseStationCommands(DialogFields& fields, std::function<std::string()> selectedPort);
 
+    // A switch with a base station that takes no bytes reads "Node %d failed" within 2.5 s.
     int SwitchNode(std::uint32_t nodeId) override;
     void OnPing();
     void OnTestNode();
 
+    // For the end of the program, from any thread: an exchange in progress stops waiting for a
+    // device that takes no bytes (see OpenBaseStationPort), so the thread that runs it can be
+    // joined at once; a working device still gets its frames. Later switches send nothing and
+    // return 0; pings go on with short waits.
+    void Stop();
+
 private:
     DialogFields& fields_;
     std::function<std::string()> selectedPort_;
+    EventFd stop_;
 };
 
 } // namespace ostrim

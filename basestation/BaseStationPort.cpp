@@ -1,5 +1,7 @@
 #include "basestation/BaseStationPort.h"
 
+#include "platform/posix/Deadline.h"
+#include "platform/posix/Poll.h"
 #include "platform/posix/SerialDevice.h"
 
 #include <cerrno>
@@ -10,6 +12,7 @@ namespace ostrim {
 
 struct BaseStationHandle {
     SerialDevice device;
+    int stopFd = -1;
 };
 
 namespace {
@@ -23,13 +26,63 @@ constexpr SerialSettings kLine{.baudRate = 38400, .byteSize = 8, .parity = Parit
 constexpr milliseconds kInterByte{30};
 constexpr milliseconds kPerByte{100};
 constexpr milliseconds kConstant{500};
-// With no flow control a working line always takes our bytes; a device that takes none for
-// this long is stuck, and the write reports a short transfer instead of hanging its thread.
-constexpr milliseconds kWriteStall{2000};
+// With no flow control a working line takes a byte at once, and our queue never holds more than
+// one byte of ours; a device that takes nothing for this long is stuck, and the write reports a
+// short transfer instead of holding its thread. A switch at worst: the open's purge, two frames
+// of 500 ms and one call each, the pulse and the close, 0.3 + 0.8 + 0.1 + 0.8 + 0.3 = 2.3 s,
+// inside the 2.5 s it may take.
+constexpr milliseconds kCallLimit{300};
+// The waits of a call once the stop is raised: a working device takes the next byte within it.
+constexpr milliseconds kStopping{20};
 // Keeps the read's total time-out from overflowing for absurd counts (about 11 days).
 constexpr std::size_t kMaxTimedCount = 10'000'000;
 
 thread_local int lastOpenError = 0;
+
+bool Raised(int eventFd)
+{
+    PollEntry event{.fd = eventFd, .wantRead = true};
+    return eventFd >= 0 && PollUntil({&event, 1}, Deadline::After(milliseconds{0})) == 0 &&
+           event.Ready();
+}
+
+// How long the waits of one call may last, and the event that cuts them short.
+struct CallWaits {
+    explicit CallWaits(const BaseStationHandle& handle)
+        : limit(Deadline::After(kCallLimit)), stopFd(handle.stopFd)
+    {
+        if (Raised(stopFd))
+            Stopped();
+    }
+    // The stop came during a wait: what is left of the call gets the stopping time at most.
+    void Stopped()
+    {
+        limit = Deadline::Earlier(limit, Deadline::After(kStopping));
+        stopFd = -1;
+    }
+
+    Deadline limit;
+    int stopFd;
+};
+
+// 0, ETIMEDOUT when output is still queued at the call's limit, or errno.
+int DrainOutput(BaseStationHandle& handle, CallWaits& waits)
+{
+    int err = handle.device.Drain(waits.limit, waits.stopFd);
+    if (err == ECANCELED) {
+        waits.Stopped();
+        err = handle.device.Drain(waits.limit);
+    }
+    return err;
+}
+
+// Output is drained, not discarded: discarding could drop frame bytes still on their way.
+int Purge(BaseStationHandle& handle, CallWaits& waits)
+{
+    int drained = DrainOutput(handle, waits);
+    int discarded = handle.device.DiscardInput();
+    return drained != 0 ? drained : discarded;
+}
 
 } // namespace
 
@@ -47,13 +100,14 @@ std::string PortNameFromListText(const std::string& text)
     return number ? MakeComPortName(std::stoi(text)) : text;
 }
 
-BaseStationPortHandle OpenBaseStationPort(const char* name)
+BaseStationPortHandle OpenBaseStationPort(const char* name, int stopFd)
 {
     if (name == nullptr) {
         lastOpenError = EINVAL;
         return nullptr;
     }
     auto handle = std::make_unique<BaseStationHandle>();
+    handle->stopFd = stopFd;
     int err = handle->device.Open(name);
     if (err == 0)
         err = handle->device.Configure(kLine);
@@ -75,6 +129,9 @@ int CloseBaseStationPort(BaseStationPortHandle handle)
 {
     if (handle == nullptr)
         return -1;
+    CallWaits waits(*handle);
+    if (DrainOutput(*handle, waits) == ETIMEDOUT)
+        handle->device.DiscardOutput();
     int err = handle->device.Close();
     delete handle;
     return err == 0 ? 0 : -1;
@@ -84,19 +141,27 @@ int PurgeBaseStationPort(BaseStationPortHandle handle)
 {
     if (handle == nullptr)
         return -1;
-    // Output is drained, not discarded: discarding could drop frame bytes still on their way.
-    if (handle->device.Drain() != 0)
-        return -1;
-    return handle->device.DiscardInput() == 0 ? 0 : -1;
+    CallWaits waits(*handle);
+    return Purge(*handle, waits) == 0 ? 0 : -1;
 }
 
 int WriteBaseStationPort(BaseStationPortHandle handle, const std::uint8_t* bytes, std::size_t count)
 {
     if (handle == nullptr || (bytes == nullptr && count > 0))
         return -1;
-    PurgeBaseStationPort(handle); // a failing purge shows up in the write that follows
+    CallWaits waits(*handle);
+    // Any other failing purge shows up in the write that follows.
+    if (Purge(*handle, waits) == ETIMEDOUT)
+        return 1;
     std::size_t written = 0;
-    if (handle->device.Write(bytes, count, kWriteStall, &written) != 0)
+    int err = handle->device.Write(bytes, count, kCallLimit, &written, waits.limit, waits.stopFd);
+    if (err == ECANCELED) {
+        waits.Stopped();
+        std::size_t more = 0;
+        err = handle->device.Write(bytes + written, count - written, kStopping, &more, waits.limit);
+        written += more;
+    }
+    if (err != 0)
         return -1;
     return written == count ? 0 : 1;
 }

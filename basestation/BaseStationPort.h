@@ -26,12 +26,21 @@ std::string MakeComPortName(int portNumber);
 std::string PortNameFromListText(const std::string& text);
 
 // Opens the device exclusively at 38400 baud 8N1, raw; null when it cannot be opened or set up.
-BaseStationPortHandle OpenBaseStationPort(const char* name);
+// `stopFd` (an EventFd's descriptor, -1 for none) cuts the waits of writes, purges and the close
+// short while it is raised, so the program can end during an exchange with a stuck device: each
+// of them then waits only as long as a working device needs for a byte (20 ms), so the frame in
+// hand, an off frame above all, still goes out when the device takes it.
+BaseStationPortHandle OpenBaseStationPort(const char* name, int stopFd = -1);
 // errno of the last failed open on this thread, for the operator's message.
 int LastBaseStationOpenError();
+// Lets output still queued leave first (within 300 ms; what is left then is discarded, or the
+// close itself would wait for it).
 int CloseBaseStationPort(BaseStationPortHandle handle);
 int PurgeBaseStationPort(BaseStationPortHandle handle);
-// Lets earlier output drain, discards pending input, then writes.
+// Lets earlier output drain, discards pending input, then writes. The drain and the write
+// together wait at most 300 ms: a working line takes a byte in well under one, so a device that
+// takes nothing for that long is stuck. Earlier output that has not left by then gives 1 with
+// nothing written, as these bytes would only queue behind it.
 int WriteBaseStationPort(BaseStationPortHandle handle, const std::uint8_t* bytes, std::size_t count);
 // Returns when all `count` bytes are there; or 30 ms after a byte with no next one; or after
 // 100 ms x count + 500 ms in all.

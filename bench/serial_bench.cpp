@@ -1,6 +1,8 @@
 // Serial-path timings over pseudo-terminals (not a test; prints figures):
 //  1. SwitchNode against its floor, with the simulated base station on the other side.
-//  2. Latency from a line feed written on the GPS port to the monitor's callback seeing it.
+//  2. SwitchNode with a base station that takes no bytes: the time to "Node %d failed", and the
+//     time from a stop during the switch to its return.
+//  3. Latency from a line feed written on the GPS port to the monitor's callback seeing it.
 //
 // Usage: serial_bench [switch-runs (50)] [sentences (500)]
 
@@ -9,10 +11,13 @@
 #include "platform/posix/PseudoTerminal.h"
 #include "tools/sim/BaseStationSim.h"
 
+#include <fcntl.h>
 #include <time.h>
+#include <unistd.h>
 
 #include <algorithm>
 #include <atomic>
+#include <cerrno>
 #include <chrono>
 #include <cstdio>
 #include <cstdlib>
@@ -80,6 +85,71 @@ int SwitchNodeRuns(int runs)
     PrintStats("SwitchNode (pseudo-terminal)", ms, "ms");
     std::printf("  frames seen by the base station: %zu of %d, bad %d\n",
                 station.Commands().size(), 2 * runs, station.BadFrames());
+    return 0;
+}
+
+// A device that takes no bytes: the tty's queue towards it full, and nobody reading it.
+bool FillUntilStuck(const ostrim::PseudoTerminal& pty)
+{
+    int fd = ::open(pty.SlavePath().c_str(), O_WRONLY | O_NONBLOCK | O_NOCTTY | O_CLOEXEC);
+    if (fd < 0)
+        return false;
+    const std::string block(4096, 'x');
+    for (int quiet = 0; quiet < 2;) {
+        if (::write(fd, block.data(), block.size()) > 0) {
+            quiet = 0;
+        } else if (errno == EAGAIN) {
+            ++quiet;
+            std::this_thread::sleep_for(50ms);
+        } else {
+            ::close(fd);
+            return false;
+        }
+    }
+    ::close(fd);
+    return true;
+}
+
+int StuckBaseStationRuns(int runs)
+{
+    ostrim::PseudoTerminal pty;
+    if (pty.Open() != 0 || !FillUntilStuck(pty)) {
+        std::fprintf(stderr, "cannot make a stuck device\n");
+        return 1;
+    }
+    const std::string path = pty.SlavePath();
+    NullFields fields;
+    std::vector<double> failedMs;
+    for (int i = 0; i < runs; ++i) {
+        ostrim::BaseStationCommands commands(fields, [&path] { return path; });
+        auto start = Clock::now();
+        commands.SwitchNode(0x4070BF7B);
+        failedMs.push_back(std::chrono::duration<double, std::milli>(Clock::now() - start).count());
+        if (fields.last != "Node 1081130875 failed") {
+            std::fprintf(stderr, "run %d: %s\n", i, fields.last.c_str());
+            return 1;
+        }
+    }
+    PrintStats("SwitchNode, stuck: to Node failed", failedMs, "ms");
+
+    // Stops spread over the whole switch: the on frame's wait, the pulse, the off frame's wait.
+    std::vector<double> stopMs;
+    const double switchMs = failedMs[failedMs.size() / 2];
+    for (int i = 0; i < runs; ++i) {
+        ostrim::BaseStationCommands commands(fields, [&path] { return path; });
+        std::atomic<bool> done{false};
+        std::thread sw([&] {
+            commands.SwitchNode(0x4070BF7B);
+            done.store(true);
+        });
+        std::this_thread::sleep_for(std::chrono::duration<double, std::milli>(
+            switchMs * (i % 10) / 10.0));
+        auto stopped = Clock::now();
+        commands.Stop();
+        sw.join();
+        stopMs.push_back(std::chrono::duration<double, std::milli>(Clock::now() - stopped).count());
+    }
+    PrintStats("SwitchNode, stuck: stop to return", stopMs, "ms");
     return 0;
 }
 
@@ -160,6 +230,8 @@ int main(int argc, char** argv)
         return 2;
     }
     if (int r = SwitchNodeRuns(runs))
+        return r;
+    if (int r = StuckBaseStationRuns(std::min(runs, 20)))
         return r;
     return LineFeedLatency(sentences);
 }

@@ -1,5 +1,6 @@
 #include "platform/posix/EventFd.h"
 
+#include <poll.h>
 #include <sys/eventfd.h>
 #include <unistd.h>
 
@@ -36,6 +37,12 @@ void EventFd::Clear() const
     std::uint64_t value = 0;
     while (::read(fd_.Get(), &value, sizeof value) < 0 && errno == EINTR) {
     }
+}
+
+bool EventFd::IsRaised() const
+{
+    pollfd event{.fd = fd_.Get(), .events = POLLIN, .revents = 0};
+    return fd_.Valid() && ::poll(&event, 1, 0) == 1 && (event.revents & POLLIN) != 0;
 }
 
 } // namespace ostrim

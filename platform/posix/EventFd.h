@@ -17,6 +17,8 @@ public:
     // Safe from any thread, including signal handlers.
     void Raise() const;
     void Clear() const;
+    // Whether it is raised now, without waiting or clearing it.
+    bool IsRaised() const;
 
 private:
     UniqueFd fd_;

@@ -29,15 +29,15 @@ int ReadNow(int fd, std::uint8_t* buffer, std::size_t size, std::size_t* got)
 }
 
 int WriteAll(int fd, const std::uint8_t* bytes, std::size_t count, std::chrono::milliseconds stall,
-             std::size_t* written)
+             std::size_t* written, const Deadline& limit, int stopFd)
 {
     *written = 0;
-    Deadline stuck = Deadline::After(stall);
+    Deadline stuck = Deadline::Earlier(Deadline::After(stall), limit);
     while (*written < count) {
         ssize_t n = ::write(fd, bytes + *written, count - *written);
         if (n > 0) {
             *written += static_cast<std::size_t>(n);
-            stuck = Deadline::After(stall);
+            stuck = Deadline::Earlier(Deadline::After(stall), limit);
             continue;
         }
         if (n < 0 && errno == EINTR)
@@ -46,13 +46,16 @@ int WriteAll(int fd, const std::uint8_t* bytes, std::size_t count, std::chrono::
             return errno;
         if (stuck.Expired())
             break;
-        PollEntry entry{.fd = fd, .wantWrite = true};
-        if (int err = PollUntil({&entry, 1}, stuck))
+        PollEntry waits[2] = {{.fd = fd, .wantWrite = true}, {.fd = stopFd, .wantRead = true}};
+        if (int err = PollUntil(waits, stuck))
             return err;
-        if (!entry.Ready())
-            break; // nothing taken for `stall`
+        const PollEntry& entry = waits[0];
         if (entry.error || (entry.hangup && !entry.writable))
             return EIO;
+        if (waits[1].Ready() && !entry.writable)
+            return ECANCELED;
+        if (!entry.Ready())
+            break; // nothing taken for `stall`
     }
     return 0;
 }

@@ -7,6 +7,7 @@
 
 #include <fcntl.h>
 #include <linux/serial.h>
+#include <poll.h>
 #include <sys/file.h>
 #include <sys/ioctl.h>
 #include <termios.h>
@@ -115,6 +116,29 @@ bool IsSupportedBaudRate(int baudRate)
 {
     speed_t unused;
     return SpeedOf(baudRate, &unused);
+}
+
+int WaitForEmptyOutput(const std::function<int(int* queued)>& queuedBytes, const Deadline& limit,
+                       int stopFd)
+{
+    // One look each byte time at 38400 baud (0.26 ms), so the next byte follows the last one on
+    // the line about as closely as after tcdrain(); poll()'s milliseconds would space them 1 ms.
+    constexpr timespec kLook{.tv_sec = 0, .tv_nsec = 250'000};
+    for (;;) {
+        int queued = 0;
+        if (int err = queuedBytes(&queued))
+            return err;
+        if (queued <= 0)
+            return 0;
+        if (limit.Expired())
+            return ETIMEDOUT;
+        pollfd stop{.fd = stopFd, .events = POLLIN, .revents = 0};
+        int n = ::ppoll(&stop, stopFd >= 0 ? 1 : 0, &kLook, nullptr);
+        if (n < 0 && errno != EINTR)
+            return errno;
+        if (n > 0)
+            return ECANCELED;
+    }
 }
 
 SerialDevice::~SerialDevice()
@@ -256,21 +280,20 @@ int SerialDevice::Read(std::uint8_t* buffer, std::size_t count, ReadTimeouts tim
 }
 
 int SerialDevice::Write(const std::uint8_t* bytes, std::size_t count,
-                        std::chrono::milliseconds stall, std::size_t* written)
+                        std::chrono::milliseconds stall, std::size_t* written,
+                        const Deadline& limit, int stopFd)
 {
     *written = 0;
-    return fd_ ? WriteAll(fd_.Get(), bytes, count, stall, written) : EBADF;
+    return fd_ ? WriteAll(fd_.Get(), bytes, count, stall, written, limit, stopFd) : EBADF;
 }
 
-int SerialDevice::Drain()
+int SerialDevice::Drain(const Deadline& limit, int stopFd)
 {
     if (!fd_)
         return EBADF;
-    while (::tcdrain(fd_.Get()) < 0) {
-        if (errno != EINTR)
-            return errno;
-    }
-    return 0;
+    const int fd = fd_.Get();
+    return WaitForEmptyOutput([fd](int* queued) { return Ioctl(fd, TIOCOUTQ, queued); }, limit,
+                              stopFd);
 }
 
 int SerialDevice::DiscardInput()
@@ -278,6 +301,13 @@ int SerialDevice::DiscardInput()
     if (!fd_)
         return EBADF;
     return ::tcflush(fd_.Get(), TCIFLUSH) < 0 ? errno : 0;
+}
+
+int SerialDevice::DiscardOutput()
+{
+    if (!fd_)
+        return EBADF;
+    return ::tcflush(fd_.Get(), TCOFLUSH) < 0 ? errno : 0;
 }
 
 int SerialDevice::Close()

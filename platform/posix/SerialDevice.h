@@ -18,11 +18,13 @@
 // The descriptor stays non-blocking: every wait is a poll() against a monotonic deadline, so a
 // read or write never blocks past its time-out and a stop event can be polled beside the port.
 
+#include "platform/posix/Deadline.h"
 #include "platform/posix/UniqueFd.h"
 
 #include <chrono>
 #include <cstddef>
 #include <cstdint>
+#include <functional>
 #include <string>
 
 namespace ostrim {
@@ -60,6 +62,11 @@ bool IsNoModemLines(int error);
 // True when the baud rate has a termios speed here.
 bool IsSupportedBaudRate(int baudRate);
 
+// SerialDevice::Drain's wait, given how to ask for the bytes queued (0 or errno): a
+// pseudo-terminal keeps no queue, so only this way is a queue that never empties seen in a test.
+int WaitForEmptyOutput(const std::function<int(int* queued)>& queuedBytes, const Deadline& limit,
+                       int stopFd);
+
 class SerialDevice {
 public:
     SerialDevice() = default;
@@ -94,15 +101,25 @@ public:
     // Waits for `count` bytes within the time-outs; *got says how many came.
     int Read(std::uint8_t* buffer, std::size_t count, ReadTimeouts timeouts, std::size_t* got);
     // Writes all bytes, over as many partial writes as it takes. Gives up, with a short count,
-    // when the device takes nothing for `stall`; with flow control off a working line never
-    // stalls, so only a stuck device (or a pseudo-terminal nobody reads) is cut off.
+    // when the device takes nothing for `stall`, and at `limit` in any case; with flow control
+    // off a working line never stalls, so only a stuck device (or a pseudo-terminal nobody
+    // reads) is cut off. A wait ends with ECANCELED once `stopFd` (an event, -1 for none) is
+    // readable; *written says how much went before.
     int Write(const std::uint8_t* bytes, std::size_t count, std::chrono::milliseconds stall,
-              std::size_t* written);
-    // Waits until everything written has left (tcdrain).
-    int Drain();
-    // Discards received bytes that were not read. Output is never discarded: on a
-    // pseudo-terminal that would also drop bytes the other side has not read yet.
+              std::size_t* written, const Deadline& limit = Deadline::Never(), int stopFd = -1);
+    // Waits until the driver's output queue is empty, looking every 0.25 ms: tcdrain() has
+    // no time-out, and a USB adapter whose transfer never completes would hold it for ever.
+    // 0 once empty; ETIMEDOUT at `limit`, ECANCELED once `stopFd` is readable, bytes still
+    // queued. A pseudo-terminal keeps no queue of its own, so on one this returns at once.
+    int Drain(const Deadline& limit = Deadline::Never(), int stopFd = -1);
+    // Discards received bytes that were not read. Output is discarded only by DiscardOutput:
+    // on a pseudo-terminal that would also drop bytes the other side has not read yet.
     int DiscardInput();
+    // Discards output not yet sent, for a device that has stopped taking it: closing a port
+    // with output queued waits for it to leave (up to the driver's closing_wait, 30 s). Bytes a
+    // USB serial driver has already put in a transfer stay counted, and the close waits for
+    // them all the same; only `setserial closing_wait none` (root) lifts that.
+    int DiscardOutput();
 
     // Clears TIOCEXCL, releases the lock and closes. 0 (also when nothing was open) or errno.
     int Close();

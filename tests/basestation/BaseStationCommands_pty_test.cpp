@@ -264,6 +264,29 @@ TEST_F(BaseStationCommandsTest, SwitchNode_UnpluggedDuringThePulse_ReportsFailur
     EXPECT_EQ(fields.Status(), "Node -1 failed");
 }
 
+TEST_F(BaseStationCommandsTest, SwitchNode_BaseStationTakingNoBytes_FailsWithinTwoAndAHalfSeconds)
+{
+    test::StuckDevice stuck;
+    ASSERT_TRUE(stuck.Make());
+    selected = stuck.Path();
+    BaseStationCommands commands = Commands();
+    auto start = Clock::now();
+    EXPECT_EQ(commands.SwitchNode(0x4070BF7B), 1);
+    EXPECT_LE(Clock::now() - start, 2500ms);
+    EXPECT_EQ(fields.Status(), "Node 1081130875 failed");
+}
+
+// One fix may find several sensors due; each switch after the stop would add to it.
+TEST_F(BaseStationCommandsTest, SwitchNode_AfterStop_SendsNothing)
+{
+    Select();
+    BaseStationCommands commands = Commands();
+    commands.Stop();
+    EXPECT_EQ(commands.SwitchNode(0x4070BF7B), 0);
+    EXPECT_TRUE(ReadFromMaster(pty, 1, 150ms).empty());
+    EXPECT_EQ(fields.Status(), "");
+}
+
 TEST_F(BaseStationCommandsTest, OnTestNode_SwitchesTheNodeOfTheBox)
 {
     const std::pair<const char*, const char*> cases[] = {

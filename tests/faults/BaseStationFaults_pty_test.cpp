@@ -2,14 +2,8 @@
 // answering the ping at Start. The status line says so, the GPS logs go on without a gap, and a
 // base station that is back is used again at the next firing.
 
-#include "platform/posix/PseudoTerminal.h"
-#include "platform/posix/UniqueFd.h"
+#include "tests/support/PtyTestSupport.h"
 #include "tests/support/SessionRig.h"
-
-#include <fcntl.h>
-#include <cerrno>
-#include <cstring>
-#include <unistd.h>
 
 #include <gtest/gtest.h>
 
@@ -20,6 +14,7 @@ using namespace std::chrono_literals;
 using test::LogsHoldExactly;
 using test::Road;
 using test::SessionRig;
+using test::StuckDevice;
 
 // Sensors at 20 m and 40 m along the road; at 0.7 m a fix the vehicle is in range of the first
 // from fix 16 to 28 and of the second from fix 44 to 57.
@@ -87,40 +82,6 @@ TEST(BaseStationFaults, UnpluggedWhileANodeIsDue_FailedToOpenShownLoggingGoesOnU
     EXPECT_TRUE(rig.StatusSeen(NodeText(1, "success")));
 }
 
-// A device that has stopped taking bytes (a hung USB adapter): its queue towards the device is
-// full and nobody reads it.
-class StuckDevice {
-public:
-    ::testing::AssertionResult Make()
-    {
-        if (int err = pty_.Open())
-            return ::testing::AssertionFailure() << "openpty: " << std::strerror(err);
-        UniqueFd writer(
-            ::open(pty_.SlavePath().c_str(), O_WRONLY | O_NONBLOCK | O_NOCTTY | O_CLOEXEC));
-        if (!writer.Valid())
-            return ::testing::AssertionFailure() << "open: " << std::strerror(errno);
-        // The kernel moves written bytes on towards the master's queue in the background, so
-        // the tty takes more after a pause; full is when it still takes nothing after one.
-        const std::string block(4096, 'x');
-        for (int quiet = 0; quiet < 2;) {
-            ssize_t n = ::write(writer.Get(), block.data(), block.size());
-            if (n > 0) {
-                quiet = 0;
-                continue;
-            }
-            if (errno != EAGAIN)
-                return ::testing::AssertionFailure() << "filling: " << std::strerror(errno);
-            ++quiet;
-            std::this_thread::sleep_for(50ms);
-        }
-        return ::testing::AssertionSuccess();
-    }
-    const std::string& Path() const { return pty_.SlavePath(); }
-
-private:
-    PseudoTerminal pty_;
-};
-
 TEST(BaseStationFaults, TakingNoBytesWhileANodeIsDue_NodeFailedShownNoSentenceLostUsedAgainWhenBack)
 {
     SessionRig rig(kTwoSensors);
@@ -140,6 +101,27 @@ TEST(BaseStationFaults, TakingNoBytesWhileANodeIsDue_NodeFailedShownNoSentenceLo
     });
     EXPECT_EQ(Seen(rig.Base()), OnOff(1));
     EXPECT_TRUE(rig.StatusSeen(NodeText(1, "success")));
+}
+
+TEST(BaseStationFaults, TakingNoBytes_StopWhileASwitchWaits_ReturnsWithinASecond)
+{
+    SessionRig rig(kTwoSensors);
+    ASSERT_TRUE(rig.PlugBaseStation());
+    ASSERT_EQ(rig.Start(), RunControl::StartOutcome::Running);
+    StuckDevice stuck;
+    ASSERT_TRUE(stuck.Make());
+    ASSERT_TRUE(rig.PointBasePortAt(stuck.Path()));
+
+    // The first sensor is due at fix 16, logged just before the reader goes to switch it.
+    rig.Play(Road::Sentences(0, 20, 0.7), 50);
+    ASSERT_TRUE(rig.LogsReach(17, 10s));
+    std::this_thread::sleep_for(150ms);
+    ASSERT_FALSE(rig.StatusSeen(NodeText(0, "failed"))) << "the switch must still be waiting";
+
+    const auto start = std::chrono::steady_clock::now();
+    rig.StopRun();
+    EXPECT_LT(std::chrono::steady_clock::now() - start, 1s);
+    EXPECT_TRUE(rig.StatusSeen(NodeText(0, "failed")));
 }
 
 TEST(BaseStationFaults, NotAnsweringThePingAtStart_TriggeringOffUntilTheOperatorTurnsItOn)

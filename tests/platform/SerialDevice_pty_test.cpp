@@ -1,6 +1,7 @@
 #include "platform/posix/SerialDevice.h"
 
 #include "platform/posix/Deadline.h"
+#include "platform/posix/EventFd.h"
 #include "platform/posix/Poll.h"
 #include "platform/posix/PseudoTerminal.h"
 #include "platform/posix/RawTermios.h"
@@ -284,6 +285,38 @@ TEST_F(SerialDeviceTest, DrainThenDiscardInput_NeverLosesOutput)
         ASSERT_EQ(seen[2 * i], static_cast<std::uint8_t>(i)) << "round " << i;
         ASSERT_EQ(seen[2 * i + 1], static_cast<std::uint8_t>(~i)) << "round " << i;
     }
+}
+
+// A USB adapter whose transfer never completes keeps its queue; tcdrain() would wait for ever.
+TEST(WaitForEmptyOutput, QueueThatNeverEmpties_EndsAtTheLimitOrOnStop)
+{
+    const auto stuck = [](int* queued) {
+        *queued = 1;
+        return 0;
+    };
+    auto start = Clock::now();
+    EXPECT_EQ(WaitForEmptyOutput(stuck, Deadline::After(200ms), -1), ETIMEDOUT);
+    EXPECT_GE(MsSince(start), 200);
+    EXPECT_LT(MsSince(start), 400);
+
+    EventFd stop;
+    ASSERT_EQ(stop.Create(), 0);
+    std::thread raiser([&] {
+        std::this_thread::sleep_for(50ms);
+        stop.Raise();
+    });
+    start = Clock::now();
+    EXPECT_EQ(WaitForEmptyOutput(stuck, Deadline::Never(), stop.Fd()), ECANCELED);
+    raiser.join();
+    EXPECT_LT(MsSince(start), 250);
+
+    int left = 3; // a working line: the queue empties as the bytes leave
+    const auto leaving = [&](int* queued) {
+        *queued = left--;
+        return 0;
+    };
+    EXPECT_EQ(WaitForEmptyOutput(leaving, Deadline::After(1s), -1), 0);
+    EXPECT_EQ(left, -1);
 }
 
 TEST_F(SerialDeviceTest, DiscardInput_DropsWhatWaited)

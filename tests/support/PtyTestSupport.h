@@ -3,15 +3,23 @@
 // an ordinary user (root passes TIOCEXCL, so exclusivity must also be seen without root).
 
 #include "platform/posix/PseudoTerminal.h"
+#include "platform/posix/UniqueFd.h"
 
 #include <sys/types.h>
 #include <sys/wait.h>
+#include <fcntl.h>
 #include <grp.h>
 #include <unistd.h>
 
+#include <gtest/gtest.h>
+
+#include <cerrno>
 #include <chrono>
 #include <cstdint>
+#include <cstring>
 #include <functional>
+#include <string>
+#include <thread>
 #include <vector>
 
 namespace ostrim::test {
@@ -73,5 +81,40 @@ inline int RunAsNobody(const std::function<int()>& step)
     }
     return WIFEXITED(status) ? WEXITSTATUS(status) : 128 + WTERMSIG(status);
 }
+
+// A device that has stopped taking bytes (a hung USB adapter): its queue towards the device is
+// full and nobody reads it.
+class StuckDevice {
+public:
+    ::testing::AssertionResult Make()
+    {
+        using namespace std::chrono_literals;
+        if (int err = pty_.Open())
+            return ::testing::AssertionFailure() << "openpty: " << std::strerror(err);
+        UniqueFd writer(
+            ::open(pty_.SlavePath().c_str(), O_WRONLY | O_NONBLOCK | O_NOCTTY | O_CLOEXEC));
+        if (!writer.Valid())
+            return ::testing::AssertionFailure() << "open: " << std::strerror(errno);
+        // The kernel moves written bytes on towards the master's queue in the background, so
+        // the tty takes more after a pause; full is when it still takes nothing after one.
+        const std::string block(4096, 'x');
+        for (int quiet = 0; quiet < 2;) {
+            ssize_t n = ::write(writer.Get(), block.data(), block.size());
+            if (n > 0) {
+                quiet = 0;
+                continue;
+            }
+            if (errno != EAGAIN)
+                return ::testing::AssertionFailure() << "filling: " << std::strerror(errno);
+            ++quiet;
+            std::this_thread::sleep_for(50ms);
+        }
+        return ::testing::AssertionSuccess();
+    }
+    const std::string& Path() const { return pty_.SlavePath(); }
+
+private:
+    PseudoTerminal pty_;
+};
 
 } // namespace ostrim::test
