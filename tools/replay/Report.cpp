@@ -247,6 +247,12 @@ std::string SvgMap(const Result& result)
         minE = minN = -50;
         maxE = maxN = 50;
     }
+    // Room for the threshold circles and the labels at the edges.
+    const double pad = std::max(result.threshold, 0.03 * std::max(maxE - minE, maxN - minN));
+    minE -= pad;
+    maxE += pad;
+    minN -= pad;
+    maxN += pad;
     // A straight road would otherwise give a map one line high.
     const double spanE = std::max({maxE - minE, 20.0, (maxN - minN) / 4});
     const double spanN = std::max({maxN - minN, 20.0, spanE / 4});
@@ -288,7 +294,13 @@ std::string SvgMap(const Result& result)
     auto colour = [&](int s) { return passes[s] == 0 ? "#555555" : misses[s] > 0 ? kMissColour : kHit; };
 
     // A fixed-size legend scale for the overview.
-    const double barMetres = std::pow(10.0, std::floor(std::log10(spanE / 4)));
+    double barMetres = std::pow(10.0, std::floor(std::log10(spanE / 4)));
+    for (double step : {5.0, 2.0}) {
+        if (barMetres * step <= spanE / 4) {
+            barMetres *= step;
+            break;
+        }
+    }
     svg += Format("<path d=\"M%.1f,%.1f h%.1f\" stroke=\"black\" stroke-width=\"2\"/><text x=\"%.1f\" "
                   "y=\"%.1f\">%.0f m</text>\n",
                   kMargin, top + boxHeight + 12, barMetres * scale, kMargin + barMetres * scale + 6,
