@@ -189,7 +189,8 @@ int main(int argc, char** argv)
         return 0;
     }
 
-    UniqueFd inputFd(args.input == "-" ? ::dup(STDIN_FILENO) : ::open(args.input.c_str(), O_RDONLY | O_CLOEXEC));
+    UniqueFd inputFd(args.input == "-" ? ::dup(STDIN_FILENO)
+                                       : ::open(args.input.c_str(), O_RDONLY | O_CLOEXEC));
     if (!inputFd.Valid())
         return Refuse("cannot read " + args.input + ": " + std::strerror(errno));
 

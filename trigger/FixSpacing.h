@@ -30,7 +30,8 @@ public:
     // on the reader thread, after the status line has been set.
     using OnChange = std::function<void(const std::string& warning)>;
 
-    FixSpacingWatch(const RunState& state, DialogFields& fields, PositionConsumer& next, OnChange onChange = {});
+    FixSpacingWatch(const RunState& state, DialogFields& fields, PositionConsumer& next,
+                    OnChange onChange = {});
 
     // Measures the step from the previous fix, reports, then hands the fix on.
     int TriggerOnPosition(double latitude, double longitude) override;

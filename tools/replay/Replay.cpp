@@ -39,7 +39,10 @@ struct Frame {
     double longitude;
     Scale scale;
 
-    explicit Frame(const SensorEntry& s) : latitude(s.latitude), longitude(s.longitude), scale(ScaleAt(s.latitude)) {}
+    explicit Frame(const SensorEntry& s)
+        : latitude(s.latitude), longitude(s.longitude), scale(ScaleAt(s.latitude))
+    {
+    }
     Offset At(double lat, double lon) const
     {
         return {(lon - longitude) * scale.east, (lat - latitude) * scale.north};
@@ -382,7 +385,8 @@ int Replayer::SensorOfNode(std::uint32_t nodeId) const
             continue;
         if (fallback < 0)
             fallback = i;
-        bool inRange = std::find(currentInRegion_.begin(), currentInRegion_.end(), i) != currentInRegion_.end();
+        const auto& region = currentInRegion_;
+        bool inRange = std::find(region.begin(), region.end(), i) != region.end();
         bool counted = std::any_of(firings_.begin(), firings_.end(),
                                    [&](const Firing& f) { return f.fix == fix && f.sensor == i; });
         if (inRange && !counted)
@@ -458,12 +462,15 @@ Result Replayer::Finish()
                 pass.bearing += 360.0;
 
             for (std::size_t f = 0; f < firings_.size(); ++f) {
-                if (firings_[f].sensor == s && firings_[f].fix >= pass.firstFix && firings_[f].fix <= pass.lastFix)
+                const Firing& firing = firings_[f];
+                if (firing.sensor == s && firing.fix >= pass.firstFix && firing.fix <= pass.lastFix)
                     pass.firings.push_back(f);
             }
             if (pass.firings.empty()) {
                 auto held = heldNotes_.lower_bound({s, pass.firstFix});
-                if (held != heldNotes_.end() && held->first.first == s && held->first.second <= pass.lastFix) {
+                const bool heldInPass = held != heldNotes_.end() && held->first.first == s &&
+                                        held->first.second <= pass.lastFix;
+                if (heldInPass) {
                     pass.miss = Miss::NotDue;
                     pass.reason = "inside the firing region at " + UtcText(fixes_[held->first.second].utcMs) +
                                   ", but " + held->second;

@@ -314,13 +314,14 @@ std::string SvgMap(const Result& result)
                       std::max(result.threshold * scale, 3.0), colour(s));
         svg += Format("<rect x=\"%.1f\" y=\"%.1f\" width=\"6\" height=\"6\" fill=\"%s\"/>\n", x - 3, y - 3,
                       colour(s));
-        svg += Format("<text x=\"%.1f\" y=\"%.1f\" fill=\"%s\" font-weight=\"bold\">%d</text>\n", x + 6, y - 6,
-                      colour(s), s + 1);
+        svg += Format("<text x=\"%.1f\" y=\"%.1f\" fill=\"%s\" font-weight=\"bold\">%d</text>\n",
+                      x + 6, y - 6, colour(s), s + 1);
     }
     for (const Pass& pass : result.passes) {
         if (!pass.firings.empty())
             continue;
-        const Point at = projection.At(result.sensors[pass.sensor].latitude, result.sensors[pass.sensor].longitude);
+        const SensorEntry& sensor = result.sensors[pass.sensor];
+        const Point at = projection.At(sensor.latitude, sensor.longitude);
         const Point miss{at.east + pass.closestEast, at.north + pass.closestNorth};
         svg += Cross(overview.X(miss), overview.Y(miss), 4, kMissColour);
     }
@@ -343,7 +344,8 @@ std::string SvgMap(const Result& result)
 
         // The firing quarter: towards smaller coordinate numbers, whichever way that is on the map.
         const double r = result.threshold;
-        std::string quarter = Format("<path fill=\"%s\" fill-opacity=\"0.25\" d=\"M%.1f,%.1f", kHit, v.X(at), v.Y(at));
+        std::string quarter =
+            Format("<path fill=\"%s\" fill-opacity=\"0.25\" d=\"M%.1f,%.1f", kHit, v.X(at), v.Y(at));
         constexpr int kSteps = 24;
         for (int i = 0; i <= kSteps; ++i) {
             const double angle = (std::numbers::pi / 2) * i / kSteps;
@@ -384,8 +386,8 @@ std::string SvgMap(const Result& result)
                               v.X(miss) + 5, v.Y(miss) - 5, kMissColour, number);
             }
         }
-        svg += Format("<rect x=\"%.1f\" y=\"%.1f\" width=\"5\" height=\"5\" fill=\"black\"/>\n", v.X(at) - 2.5,
-                      v.Y(at) - 2.5);
+        svg += Format("<rect x=\"%.1f\" y=\"%.1f\" width=\"5\" height=\"5\" fill=\"black\"/>\n",
+                      v.X(at) - 2.5, v.Y(at) - 2.5);
         svg += "</g>\n";
         const std::string scaleNote = Format("%.0f m across", 2 * result.passRadius);
         svg += Format("<text x=\"%.1f\" y=\"%.1f\" fill=\"%s\" font-weight=\"bold\">%d: %s</text>\n", v.left,
