@@ -301,6 +301,9 @@ int RunDemoHeadless(const CommandLine& line)
     fields.Print("demo:   GPS log lines: " + std::to_string(gpsLines) + " in " + gpsLog);
     fields.Print("demo:   raw log entries: " + std::to_string(rawLines) + " in " + rawLog);
     fields.Print("demo:   nodes switched: " + std::to_string(demo.NodesSwitched()));
+    char spacing[64];
+    std::snprintf(spacing, sizeof spacing, "demo:   largest fix spacing: %.1f m", session.Spacing().LargestSpacing());
+    fields.Print(spacing);
     if (gpsLines != sent || rawLines != sent) {
         std::fprintf(stderr, "ostrim: the logs do not hold every fix the receiver sent\n");
         return 1;

@@ -105,7 +105,7 @@ Session::Session(DialogFields& fields, TimerService& timers, Hooks hooks)
                                                    : std::function<std::string()>([] { return std::string(); })),
       engineFields_(std::make_unique<EngineFields>(fields, receiverLost_)),
       engine_(state_, table_, *engineFields_, timers, baseStation_, hooks_.trace),
-      input_(state_, fields, logs_, engine_), reader_(std::make_unique<ReaderLink>(*this)),
+      spacing_(state_, fields, engine_, hooks_.onSpacing), input_(state_, fields, logs_, spacing_), reader_(std::make_unique<ReaderLink>(*this)),
       pingCheck_(std::make_unique<PingCheck>()),
       control_(state_, table_, fields, *reader_, *pingCheck_)
 {

@@ -10,6 +10,7 @@
 #include "gps/GgaParser.h"
 #include "gps/LogFiles.h"
 #include "sensors/SensorTable.h"
+#include "trigger/FixSpacing.h"
 #include "trigger/TriggerEngine.h"
 
 #include <atomic>
@@ -29,6 +30,7 @@ public:
         std::function<std::string()> selectedBasePort; // device path, empty for none
         TriggerEngine::Trace trace;                    // empty: standard output
         std::function<void()> onDisconnected;          // the receiver went away during a run
+        FixSpacingWatch::OnChange onSpacing = {};      // fixes too far apart, or close again
     };
 
     Session(DialogFields& fields, TimerService& timers, Hooks hooks);
@@ -43,6 +45,7 @@ public:
     SensorTable& Table() { return table_; }
     GpsLogs& Logs() { return logs_; }
     GpsInput& Input() { return input_; }
+    const FixSpacingWatch& Spacing() const { return spacing_; }
 
     // Stops the GPS reader and joins its thread; after it no callback reaches the fields.
     void Stop();
@@ -62,6 +65,7 @@ private:
     std::atomic<bool> receiverLost_{false};
     std::unique_ptr<EngineFields> engineFields_;
     TriggerEngine engine_;
+    FixSpacingWatch spacing_;
     GpsInput input_;
     std::unique_ptr<ReaderLink> reader_;
     std::unique_ptr<PingCheck> pingCheck_;

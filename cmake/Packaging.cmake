@@ -12,7 +12,7 @@ set(OSTRIM_SYSTEMD_UNIT_DIR "/lib/systemd/system" CACHE PATH "Where the service 
 set(pkg ${PROJECT_SOURCE_DIR}/packaging)
 set(doc ${CMAKE_INSTALL_DATADIR}/doc/ostrim)
 
-install(TARGETS ostrim ostrim-sim RUNTIME DESTINATION ${CMAKE_INSTALL_BINDIR})
+install(TARGETS ostrim ostrim-sim ostrim-replay RUNTIME DESTINATION ${CMAKE_INSTALL_BINDIR})
 install(FILES ${pkg}/ostrim.desktop DESTINATION ${CMAKE_INSTALL_DATADIR}/applications)
 install(FILES res/ostrim.png DESTINATION ${CMAKE_INSTALL_DATADIR}/icons/hicolor/64x64/apps)
 install(FILES ${pkg}/ostrim-headless@.service DESTINATION ${OSTRIM_SYSTEMD_UNIT_DIR})
@@ -43,9 +43,17 @@ if(HELP2MAN AND NOT OSTRIM_SANITIZE AND NOT OSTRIM_BUILD_FUZZ)
             --output packaging/ostrim-sim.1 $<TARGET_FILE:ostrim-sim>
     COMMAND gzip -9nf packaging/ostrim-sim.1
     DEPENDS ostrim-sim VERBATIM)
-  list(APPEND generated_docs packaging/ostrim.1.gz packaging/ostrim-sim.1.gz)
+  add_custom_command(OUTPUT packaging/ostrim-replay.1.gz
+    COMMAND ${HELP2MAN} --no-info --no-discard-stderr --version-string ${PROJECT_VERSION}
+            --name "replay a recorded drive against a sensor file, offline"
+            --output packaging/ostrim-replay.1 $<TARGET_FILE:ostrim-replay>
+    COMMAND gzip -9nf packaging/ostrim-replay.1
+    DEPENDS ostrim-replay VERBATIM)
+  list(APPEND generated_docs packaging/ostrim.1.gz packaging/ostrim-sim.1.gz
+       packaging/ostrim-replay.1.gz)
   install(FILES ${CMAKE_CURRENT_BINARY_DIR}/packaging/ostrim.1.gz
                 ${CMAKE_CURRENT_BINARY_DIR}/packaging/ostrim-sim.1.gz
+                ${CMAKE_CURRENT_BINARY_DIR}/packaging/ostrim-replay.1.gz
           DESTINATION ${CMAKE_INSTALL_MANDIR}/man1)
 else()
   message(STATUS "help2man not found: the package will have no manual pages")
@@ -67,8 +75,9 @@ to a raw log.
 .
 The package holds the dialog, a headless front end with a sandboxed systemd
 template unit (ostrim-headless@.service) for vehicle PCs without a screen,
-and ostrim-sim, which simulates the receiver and the base station for
-rehearsals.")
+ostrim-sim, which simulates the receiver and the base station for
+rehearsals, and ostrim-replay, which replays a recorded drive against a
+sensor file offline.")
 set(CPACK_PACKAGING_INSTALL_PREFIX /usr)
 set(CPACK_STRIP_FILES ON)
 set(CPACK_DEBIAN_FILE_NAME DEB-DEFAULT)

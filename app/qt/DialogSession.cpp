@@ -18,6 +18,13 @@ DialogSession::DialogSession(COstrimDlg& dialog, Extras extras)
         QMetaObject::invokeMethod(dialog.Control(kIdStart), "setEnabled", Qt::QueuedConnection,
                                   Q_ARG(bool, true));
     };
+    // The status line is soon replaced; the title keeps the warning in view while it holds.
+    hooks.onSpacing = [&dialog](const std::string& warning) {
+        const QString title = warning.empty() ? QStringLiteral("Ostrim")
+                                              : QStringLiteral("Ostrim - ") + QString::fromStdString(warning);
+        QMetaObject::invokeMethod(&dialog, [&dialog, title] { dialog.setWindowTitle(title); },
+                                  Qt::QueuedConnection);
+    };
     session_ = std::make_unique<Session>(fields, timers_, std::move(hooks));
     timers_.SetHandler([this](int id) { session_->Engine().OnTimer(id); });
 

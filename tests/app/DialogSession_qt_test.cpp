@@ -103,5 +103,26 @@ TEST(DialogSession, GpsPortSilentForFiveSeconds_SaysSoAndLetsStartAgain)
     dialog.reject();
 }
 
+// The status line is soon overwritten; the title keeps a stretch of sparse fixes in view.
+TEST(DialogSession, FixesFurtherApartThanTheThreshold_ShownInTheTitleUntilTheyCloseUp)
+{
+    DialogOptions options;
+    options.listMachinePorts = false;
+    COstrimDlg dialog(options);
+    DialogSession session(dialog);
+    auto fix = [&](const char* latitude) {
+        std::vector<std::uint8_t> s = Sentence(std::string("GPGGA,012758.00,") + latitude +
+                                               ",N,00651.1551,E,1,08,0.9,100.0,M,46.9,M,,");
+        session.Run().Input().AssembleSentence(static_cast<int>(s.size()), reinterpret_cast<const char*>(s.data()));
+    };
+    // 0.0194 minutes of latitude: 36 m.
+    for (const char* latitude : {"5214.4000", "5214.4194", "5214.4388", "5214.4582"})
+        fix(latitude);
+    EXPECT_EVENTUALLY_EQ(dialog.windowTitle(), QStringLiteral("Ostrim - Fixes 36 m apart: sensors may be missed"));
+    for (const char* latitude : {"5214.4593", "5214.4604", "5214.4615"})
+        fix(latitude);
+    EXPECT_EVENTUALLY_EQ(dialog.windowTitle(), QStringLiteral("Ostrim"));
+}
+
 } // namespace
 } // namespace ostrim

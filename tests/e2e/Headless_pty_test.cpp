@@ -344,6 +344,7 @@ struct DemoSummary {
     long gpsLogLines = -1;
     long rawLogEntries = -1;
     long nodesSwitched = -1;
+    double largestSpacing = -1;
     std::string gpsLog;
 };
 
@@ -354,6 +355,7 @@ DemoSummary ReadSummary(const std::vector<OutputLine>& lines)
     const std::regex gps(R"(demo:   GPS log lines: (\d+) in (.+))");
     const std::regex raw(R"(demo:   raw log entries: (\d+) in .+)");
     const std::regex nodes(R"(demo:   nodes switched: (\d+))");
+    const std::regex spacing(R"(demo:   largest fix spacing: ([0-9.]+) m)");
     for (const OutputLine& line : lines) {
         std::smatch m;
         if (std::regex_match(line.text, m, fixes))
@@ -365,6 +367,8 @@ DemoSummary ReadSummary(const std::vector<OutputLine>& lines)
             s.rawLogEntries = std::stol(m[1]);
         else if (std::regex_match(line.text, m, nodes))
             s.nodesSwitched = std::stol(m[1]);
+        else if (std::regex_match(line.text, m, spacing))
+            s.largestSpacing = std::stod(m[1]);
     }
     return s;
 }
@@ -388,6 +392,9 @@ TEST(HeadlessDemo, OneLap_SwitchesEveryNodeRearmsAndLogsEveryFix)
     EXPECT_EQ(static_cast<long>(test::CountLines(test::ReadFile(summary.gpsLog))),
               summary.fixesSent);
     EXPECT_EQ(summary.nodesSwitched, 4);
+    // 25 m/s at ten fixes a second; a lost sentence would show as a step of 5 m.
+    EXPECT_GT(summary.largestSpacing, 2.4);
+    EXPECT_LT(summary.largestSpacing, 4.0);
 
     int nodeLines = 0;
     bool rearmed = false;

@@ -1,0 +1,257 @@
+// Drives past a sensor replayed offline: which passes fire, and what a miss is put down to.
+
+#include "tests/support/ChildProcess.h"
+#include "tests/support/ScratchFolder.h"
+#include "tools/replay/Replay.h"
+
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <chrono>
+#include <cmath>
+#include <filesystem>
+#include <cstdio>
+#include <numbers>
+#include <string>
+#include <vector>
+
+namespace ostrim {
+namespace {
+
+using namespace std::chrono_literals;
+
+// A drive written as sentences. Positions are metres from an origin, along the directions in
+// which the coordinate numbers grow (x: longitude, y: latitude), so the hemisphere letters
+// change only what those directions are called.
+class Drive {
+public:
+    static constexpr double kLatitude = 52.24;
+    static constexpr double kLongitude = 6.85;
+
+    explicit Drive(int startCentiseconds = 10 * 360000, const char* letters = "NE")
+        : cs_(startCentiseconds), latLetter_(letters[0]), lonLetter_(letters[1])
+    {
+    }
+
+    // 10 fixes a second from x0 to x1 along y, `step` metres apart (time steps `tenths` each).
+    Drive& Along(double y, double x0, double x1, double step, int tenths = 1)
+    {
+        for (double x = x0; x <= x1 + 1e-9; x += step)
+            Fix(x, y, tenths);
+        return *this;
+    }
+    // Far from every sensor for a while.
+    Drive& Away(double seconds)
+    {
+        for (int i = 0; i < static_cast<int>(seconds * 10); ++i)
+            Fix(5000, 5000, 1);
+        return *this;
+    }
+
+    static SensorEntry Sensor(double x, double y, std::uint32_t node = 0x40A00001)
+    {
+        return {kLatitude + y / kMetresPerDegree,
+                kLongitude + x / (kMetresPerDegree * std::cos(kLatitude * std::numbers::pi / 180)), node};
+    }
+
+    const std::string& Text() const { return text_; }
+
+private:
+    // Mean-sphere degrees: a few parts in a thousand off the ellipsoid, well inside each case's margin.
+    static constexpr double kMetresPerDegree = 6371008.8 * std::numbers::pi / 180;
+
+    static std::string Minutes(double degrees, int width)
+    {
+        const int whole = static_cast<int>(degrees);
+        char text[32];
+        std::snprintf(text, sizeof text, "%0*d%09.6f", width, whole, (degrees - whole) * 60);
+        return text;
+    }
+
+    void Fix(double x, double y, int tenths)
+    {
+        const SensorEntry p = Sensor(x, y);
+        const int cs = cs_ % 8640000;
+        char body[160];
+        std::snprintf(body, sizeof body, "GPGGA,%02d%02d%02d.%02d,%s,%c,%s,%c,1,08,0.9,100.0,M,46.9,M,,",
+                      cs / 360000, cs / 6000 % 60, cs / 100 % 60, cs % 100, Minutes(p.latitude, 2).c_str(),
+                      latLetter_, Minutes(p.longitude, 3).c_str(), lonLetter_);
+        unsigned sum = 0;
+        for (const char* c = body; *c != '\0'; ++c)
+            sum ^= static_cast<unsigned char>(*c);
+        char sentence[200];
+        std::snprintf(sentence, sizeof sentence, "$%s*%02X\r\n", body, sum);
+        text_ += sentence;
+        cs_ += 10 * tenths;
+    }
+
+    int cs_;
+    char latLetter_;
+    char lonLetter_;
+    std::string text_;
+};
+
+replay::Result Replay(const std::string& nmea, const std::vector<SensorEntry>& sensors,
+                      replay::Options options = {})
+{
+    replay::Replayer replayer(options);
+    replayer.SetSensors(sensors);
+    // In uneven pieces, as a pipe delivers them.
+    for (std::size_t at = 0; at < nmea.size(); at += 97)
+        replayer.Feed(std::string_view(nmea).substr(at, 97));
+    return replayer.Finish();
+}
+
+struct PassCase {
+    const char* name;
+    const char* letters;
+    double sensorY;    // metres from the road, in the direction the latitude number grows
+    double step;       // metres between fixes
+    int tenths;        // tenths of a second between fixes
+    double threshold;
+    bool fired;
+    replay::Miss miss;
+    const char* reason;
+    double closest;
+};
+
+TEST(ReplayPasses, EachPassFiresOrSaysWhyNot)
+{
+    const PassCase cases[] = {
+        {"approach side", "NE", 4, 1.4, 1, 10, true, replay::Miss::None, "", 4.0},
+        {"latitude number above the sensor's", "NE", -4, 1.4, 1, 10, false, replay::Miss::WrongSide,
+         "passed north of the sensor (wrong side)", 4.0},
+        // The same numbers south of the equator: a larger latitude number lies further south.
+        {"southern hemisphere", "SW", -4, 1.4, 1, 10, false, replay::Miss::WrongSide,
+         "passed south of the sensor (wrong side)", 4.0},
+        {"beyond the threshold", "NE", 12, 1.4, 1, 10, false, replay::Miss::BeyondThreshold,
+         "closest approach 12.0 m, beyond the threshold", 12.0},
+        {"a wider threshold", "NE", 12, 1.4, 1, 15, true, replay::Miss::None, "", 12.0},
+        // Fixes at x = 72 and 108: the firing region spans x from 90.5 to 100 on this road.
+        {"fixes too far apart", "NE", 3, 36, 10, 10, false, replay::Miss::NoFixInside,
+         "no fix inside the firing region (fixes 36.", 3.0},
+    };
+    for (const PassCase& c : cases) {
+        SCOPED_TRACE(c.name);
+        replay::Options options;
+        options.threshold = c.threshold;
+        const replay::Result result =
+            Replay(Drive(10 * 360000, c.letters).Along(0, 0, 200, c.step, c.tenths).Text(),
+                   {Drive::Sensor(100, c.sensorY)}, options);
+        ASSERT_EQ(result.passes.size(), 1u);
+        const replay::Pass& pass = result.passes[0];
+        EXPECT_EQ(!pass.firings.empty(), c.fired);
+        EXPECT_EQ(pass.miss, c.miss);
+        EXPECT_EQ(pass.reason.rfind(c.reason, 0), 0u) << pass.reason;
+        EXPECT_NEAR(pass.closest, c.closest, 0.05);
+    }
+}
+
+struct TimerCase {
+    const char* name;
+    bool backAndForth;
+    int start; // centiseconds of the UTC day
+    std::vector<double> waits; // seconds away between passes of the one sensor
+    std::vector<bool> fired;
+    const char* held; // the reason of the pass that did not fire
+};
+
+// The re-arm timers run on the fixes' times, so an hour replays in no time and still re-arms.
+TEST(ReplayPasses, TimersRunOnTheFixesOwnTimes)
+{
+    const int ten = 10 * 360000;
+    const TimerCase cases[] = {
+        {"loop, back within 5 s", false, ten, {1}, {true, false}, "it had fired and was not re-armed yet"},
+        {"loop, back after 5 s", false, ten, {4}, {true, true}, ""},
+        {"loop, across midnight", false, 8640000 - 200, {4}, {true, true}, ""},
+        // One sensor: held for 45 s after the last fix in range.
+        {"back and forth, one sensor", true, ten, {10, 50}, {true, false, true},
+         "held until the re-arm timer runs out"},
+    };
+    for (const TimerCase& c : cases) {
+        SCOPED_TRACE(c.name);
+        Drive drive(c.start);
+        drive.Along(0, 80, 120, 1.4);
+        for (double wait : c.waits)
+            drive.Away(wait).Along(0, 80, 120, 1.4);
+        replay::Options options;
+        options.backAndForth = c.backAndForth;
+        const replay::Result result = Replay(drive.Text(), {Drive::Sensor(100, 4)}, options);
+        ASSERT_EQ(result.passes.size(), c.fired.size());
+        for (std::size_t i = 0; i < c.fired.size(); ++i) {
+            EXPECT_EQ(!result.passes[i].firings.empty(), c.fired[i]) << "pass " << i + 1;
+            if (!c.fired[i]) {
+                EXPECT_NE(result.passes[i].reason.find(c.held), std::string::npos) << result.passes[i].reason;
+            }
+        }
+    }
+}
+
+#ifdef OSTRIM_REPLAY_EXECUTABLE
+struct CliCase {
+    const char* name;
+    std::vector<std::string> args; // after the program; "S" is the sensor file, "D" the drive
+    int status;
+    const char* says; // on standard output or standard error
+};
+
+TEST(ReplayCli, ExitStatusSaysWhetherEveryPassFired)
+{
+    test::ScratchFolder folder;
+    const std::string sensors = folder / "sensors.txt";
+    char line[96];
+    const SensorEntry s = Drive::Sensor(100, 4);
+    std::snprintf(line, sizeof line, "%.8f %.8f S1 40A00001\n", s.latitude, s.longitude);
+    test::WriteFile(sensors, line);
+    test::WriteFile(folder / "hit.nmea", Drive().Along(0, 0, 200, 1.4).Text());
+    test::WriteFile(folder / "miss.nmea", Drive().Along(8, 0, 200, 1.4).Text());
+    test::WriteFile(folder / "text.txt", "not a drive\n");
+    const CliCase cases[] = {
+        {"every pass fired", {"--sensor-file", sensors, folder / "hit.nmea"}, 0, "1 passes: 1 fired, 0 missed"},
+        {"a pass missed", {"--sensor-file", sensors, folder / "miss.nmea"}, 1, "MISSED, passed north"},
+        {"not NMEA", {"--sensor-file", sensors, folder / "text.txt"}, 0, "0 fixes"},
+        {"no sensor file", {"--sensor-file", folder / "none.txt", folder / "hit.nmea"}, 2, "none.txt was not found."},
+        {"no input", {"--sensor-file", sensors, folder / "none.nmea"}, 2, "cannot read"},
+        {"predictive", {"--sensor-file", sensors, "--rule", "predictive", folder / "hit.nmea"}, 2,
+         "not available yet"},
+        {"bad threshold", {"--sensor-file", sensors, "--threshold", "-1", folder / "hit.nmea"}, 2, "--threshold"},
+    };
+    for (const CliCase& c : cases) {
+        SCOPED_TRACE(c.name);
+        std::vector<std::string> args = {OSTRIM_REPLAY_EXECUTABLE};
+        args.insert(args.end(), c.args.begin(), c.args.end());
+        test::ChildProcess replay;
+        ASSERT_TRUE(replay.Start(args));
+        std::vector<test::OutputLine> lines;
+        EXPECT_EQ(replay.Wait(20s, &lines), c.status);
+        std::string out = replay.Errors();
+        for (const test::OutputLine& l : lines)
+            out += l.text + "\n";
+        EXPECT_NE(out.find(c.says), std::string::npos) << out;
+    }
+}
+
+// The GPS log a replay writes is the one the run would have written: a record a fix.
+TEST(ReplayCli, GpsLog_HoldsARecordPerFixUnderTheRawLogsName)
+{
+    test::ScratchFolder folder;
+    std::filesystem::create_directory(folder / "out");
+    const SensorEntry s = Drive::Sensor(100, 4);
+    char line[96];
+    std::snprintf(line, sizeof line, "%.8f %.8f S1 40A00001\n", s.latitude, s.longitude);
+    test::WriteFile(folder / "sensors.txt", line);
+    const std::string raw = folder / "14_05-07-12-2026-Raw-GPS-Data.txt";
+    test::WriteFile(raw, Drive().Along(0, 0, 20, 10).Text()); // 3 fixes
+    test::ChildProcess replay;
+    ASSERT_TRUE(replay.Start({OSTRIM_REPLAY_EXECUTABLE, "--sensor-file", folder / "sensors.txt", "--gps-log",
+                              folder / "out", "--vehicle-type", "Dunrel 80k truck", raw},
+                             {{"TZ", "UTC"}}));
+    EXPECT_EQ(replay.Wait(20s), 0) << replay.Errors();
+    const std::string log = test::ReadFile(folder / "out/14_05-07-12-2026-GPS-Data.txt");
+    EXPECT_EQ(log.rfind("Dunrel 80k truck,12/07/2026,10,00,00.00,52.240000,N,6.850000,E,100.0M\r\n", 0), 0u) << log;
+    EXPECT_EQ(std::count(log.begin(), log.end(), '\n'), 3);
+}
+#endif
+
+} // namespace
+} // namespace ostrim

@@ -1,0 +1,170 @@
+#pragma once
+// A recorded drive run offline through the program's own core: sentence assembly and GGA
+// parsing (GpsInput), the trigger engine in Loop or Back and Forth mode, and, when asked, the
+// GPS log. No port is opened: node switches are recorded, and the engine's timers run on the
+// fixes' own UTC times, so an hour of driving replays in a fraction of a second.
+//
+// After the drive, every pass of the track by a sensor is worked out: whether it fired, the
+// closest approach (between fixes, not only at them) and, for a miss, why.
+//
+// Positions are unsigned decimal degrees, as the engine sees them; the hemisphere letters of the
+// fixes turn them into true compass directions for the words and the map.
+
+#include "app/DialogFields.h"
+#include "app/RunState.h"
+#include "gps/GgaParser.h"
+#include "gps/LogFiles.h"
+#include "sensors/SensorFile.h"
+#include "sensors/SensorTable.h"
+#include "trigger/TriggerEngine.h"
+
+#include <cstdint>
+#include <ctime>
+#include <map>
+#include <memory>
+#include <string>
+#include <string_view>
+#include <vector>
+
+namespace ostrim::replay {
+
+struct Options {
+    bool backAndForth = false;
+    double threshold = 10.0;   // metres: the live program's distanceThreshold
+    double passRadius = 50.0;  // metres: the track within this of a sensor is one pass of it
+    std::string vehicleType;   // first column of the GPS log
+    std::string gpsLogPath;    // empty: no GPS log is written
+    std::time_t logTime = 0;   // the local date of the GPS log's records
+};
+
+struct Fix {
+    std::int64_t timeMs;    // since the first fix, from the fixes' UTC times
+    std::int64_t utcMs;     // time of the UTC day the sentence gives, -1 when it gives none
+    double latitude;        // unsigned decimal degrees
+    double longitude;
+    bool south;             // hemisphere letters, for true directions
+    bool west;
+};
+
+struct Firing {
+    std::size_t fix;
+    int sensor;
+    std::uint32_t nodeId;
+};
+
+enum class Miss {
+    None,
+    NotDue,          // a fix was inside the firing region, but the engine's state held the sensor
+    NoFixInside,     // the path between fixes crossed the firing region; no fix landed in it
+    WrongSide,       // within the threshold, but never in the firing quarter
+    BeyondThreshold, // never within the threshold
+};
+
+struct Pass {
+    int sensor = 0;
+    std::size_t firstFix = 0;
+    std::size_t lastFix = 0;
+    std::vector<std::size_t> firings; // indices into Result::firings
+    double closest = 0;               // metres, between fixes
+    double closestNorth = 0;          // metres from the sensor to the closest approach, true north
+    double closestEast = 0;           // and true east
+    double bearing = 0;               // degrees clockwise from north, sensor to closest approach
+    double spacing = 0;               // metres between the fixes around it; NaN for a lone fix
+    Miss miss = Miss::None;
+    std::string reason;               // for a miss, in words
+};
+
+struct Result {
+    std::vector<SensorEntry> sensors;
+    std::vector<Fix> fixes;
+    std::vector<Firing> firings;
+    std::vector<Pass> passes;     // by fix order of their start
+    std::vector<double> nearest;  // per sensor, the closest the whole drive came (metres)
+    double threshold = 10.0;
+    double passRadius = 50.0;
+};
+
+struct Summary {
+    std::size_t fixes = 0;
+    double durationSeconds = 0;
+    double fixRate = 0;         // fixes a second
+    double medianSpeed = 0;     // metres a second, between consecutive fixes
+    double maximumSpeed = 0;
+    int passes = 0;
+    int hits = 0;
+    int misses = 0;
+};
+Summary Summarise(const Result& result);
+
+// Fixes further apart in time than this are not joined: the receiver lost its fix, or two
+// recordings follow each other, and a straight line between them says nothing.
+inline constexpr std::int64_t kMaxGapMs = 5000;
+
+// "hh:mm:ss.ss" of a time of the UTC day in milliseconds; "--:--:--" for none.
+std::string UtcText(std::int64_t utcMs);
+
+// "north", "north-east", ... for a bearing in degrees.
+std::string CompassWord(double bearing);
+
+// Planar metres from a sensor to a position, along the sensor's meridian and parallel on the
+// WGS-84 ellipsoid, in the direction the coordinate numbers grow (not true directions). Good to
+// millimetres over the few tens of metres a pass spans.
+struct Offset {
+    double x; // longitude number growing
+    double y; // latitude number growing
+};
+Offset LocalOffset(double sensorLatitude, double sensorLongitude, double latitude, double longitude);
+// Metres a degree of longitude (x) and of latitude (y) at a latitude.
+Offset MetresPerDegree(double latitude);
+
+class Replayer : private PositionConsumer {
+public:
+    explicit Replayer(const Options& options);
+    ~Replayer() override;
+    Replayer(const Replayer&) = delete;
+    Replayer& operator=(const Replayer&) = delete;
+
+    // The sensor file, read as the live program reads it. False, with the reason in `error`,
+    // when it cannot be read or holds no sensor.
+    bool LoadSensors(const std::string& path, std::string& error);
+    void SetSensors(const std::vector<SensorEntry>& sensors);
+
+    // Recorded bytes, in pieces of any size. A sentence counts at its line feed, as live.
+    void Feed(std::string_view bytes);
+    // Analyses the drive fed so far.
+    Result Finish();
+
+private:
+    class Fields;
+    class Timers;
+    class Switcher;
+
+    int TriggerOnPosition(double latitude, double longitude) override;
+    void Line(std::string_view line);
+    std::string HeldNote(int sensor, const std::vector<int>& inRegion) const;
+    int SensorOfNode(std::uint32_t nodeId) const;
+
+    Options options_;
+    RunState state_;
+    SensorTable table_;
+    std::unique_ptr<Fields> fields_;
+    std::unique_ptr<Timers> timers_;
+    std::unique_ptr<Switcher> switcher_;
+    std::unique_ptr<GpsLogs> logs_;
+    std::unique_ptr<TriggerEngine> engine_;
+    std::unique_ptr<GpsInput> input_;
+
+    std::vector<SensorEntry> sensors_;
+    std::vector<double> sensorCos_; // for the cheap distance filter
+    std::string partial_;           // a line not yet ended
+    std::int64_t lineUtcMs_ = -1;   // the time field of the line being parsed
+    std::int64_t lastUtcMs_ = -1;
+    std::int64_t elapsedMs_ = 0;
+    std::vector<Fix> fixes_;
+    std::vector<Firing> firings_;
+    std::vector<int> currentInRegion_;
+    // Why a sensor inside its firing region did not fire, by (sensor, fix).
+    std::map<std::pair<int, std::size_t>, std::string> heldNotes_;
+};
+
+} // namespace ostrim::replay
