@@ -1,5 +1,6 @@
 #include "app/Headless.h"
 
+#include "app/RunMonitor.h"
 #include "app/Session.h"
 #include "app/ThreadTimerService.h"
 #include "platform/posix/Signals.h"
@@ -78,9 +79,12 @@ int RunHeadless(const CommandLine& line)
 
     ThreadTimerService timers;
     std::atomic<bool> disconnected{false};
-    Session session(fields, timers,
+    RunMonitor monitor;
+    MonitoredFields monitored(fields, monitor);
+    Session session(monitored, timers,
                     Session::Hooks{[port = line.basePort] { return port; }, {},
                                    [&disconnected] { disconnected = true; }});
+    monitor.Attach(session.State(), session.Table(), session.Input());
     timers.SetHandler([&session](int id) { session.Engine().OnTimer(id); });
 
     RunControl& control = session.Control();
@@ -104,6 +108,8 @@ int RunHeadless(const CommandLine& line)
     }
     timers.Stop();
     session.Stop();
+    if (monitor.RunStarted())
+        fields.Print(monitor.Summary());
     return result;
 }
 

@@ -53,6 +53,10 @@ public:
     // A sentence with a "*hh" checksum that does not match is rejected before anything is shown.
     int ParseGga(std::string_view sentence);
 
+    // Told of each accepted sentence, as received, once both logs have it. Set before the
+    // reader starts; runs on the reader thread.
+    void SetAcceptedHook(std::function<void(std::string_view)> hook) { accepted_ = std::move(hook); }
+
     // Lines dropped whole for running past kMaxSentence characters before their line feed.
     std::size_t DroppedLines() const { return droppedLines_; }
 
@@ -66,6 +70,7 @@ private:
     GpsLogs& logs_;
     PositionConsumer& engine_;
     Clock clock_;
+    std::function<void(std::string_view)> accepted_;
     std::string sentence_;
     bool overlong_ = false;
     std::size_t droppedLines_ = 0;

@@ -3,6 +3,7 @@
 // buttons call the session's handlers. RunDialog uses it; end-to-end tests use it to drive the
 // dialog against the simulator without RunDialog's application object.
 
+#include "app/RunMonitor.h"
 #include "app/Session.h"
 #include "app/qt/OstrimDlg.h"
 #include "app/qt/QtTimerService.h"
@@ -11,6 +12,8 @@
 #include <memory>
 
 namespace ostrim {
+
+class RunPanel;
 
 // Owns the session and the timers of one dialog. Create it on the GUI thread after the dialog
 // and destroy it before the dialog: it stops the reader and joins its thread on the way out.
@@ -21,6 +24,8 @@ public:
         std::function<void()> afterStart;
         // The distance trace; empty: standard output.
         TriggerEngine::Trace trace;
+        // Given the run's summary when the dialog closes after a run; empty: nothing shown.
+        std::function<void(const std::string& summary)> summary;
     };
 
     explicit DialogSession(COstrimDlg& dialog, Extras extras = {});
@@ -30,11 +35,16 @@ public:
 
     Session& Run() { return *session_; }
     QtTimerService& Timers() { return timers_; }
+    RunMonitor& Monitor() { return monitor_; }
+    RunPanel* Panel() const { return panel_; }
 
 private:
     COstrimDlg& dialog_;
     QtTimerService timers_;
+    RunMonitor monitor_;
+    std::unique_ptr<MonitoredFields> fields_; // the dialog's fields, each status text recorded
     std::unique_ptr<Session> session_;
+    RunPanel* panel_ = nullptr; // a child of the dialog, deleted before the monitor goes
 };
 
 } // namespace ostrim
