@@ -142,14 +142,12 @@ RunPanel::RunPanel(const RunMonitor& monitor, QWidget* parent) : QWidget(parent)
          QStringLiteral("Distance")});
     sensors_->verticalHeader()->hide();
     sensors_->verticalHeader()->setDefaultSectionSize(fontMetrics().height() + 2);
-    sensors_->horizontalHeader()->setStretchLastSection(true);
+    sensors_->horizontalHeader()->setSectionResizeMode(QHeaderView::ResizeToContents);
+    sensors_->horizontalHeader()->setSectionResizeMode(2, QHeaderView::Stretch);
+    sensors_->setHorizontalScrollBarPolicy(Qt::ScrollBarAlwaysOff);
     sensors_->setEditTriggers(QAbstractItemView::NoEditTriggers);
     sensors_->setSelectionMode(QAbstractItemView::NoSelection);
     sensors_->setFocusPolicy(Qt::NoFocus);
-    const int digit = fontMetrics().horizontalAdvance(QLatin1Char('0'));
-    sensors_->setColumnWidth(0, digit * 7);
-    sensors_->setColumnWidth(1, digit * 10);
-    sensors_->setColumnWidth(2, digit * 13);
     lists->addWidget(sensors_, 1);
 
     history_ = new QListWidget(body_);
