@@ -184,14 +184,9 @@ void RunMonitor::OnAcceptedSentence(std::string_view sentence)
     const double longitude = NmeaToDegrees(NthField(sentence, 5));
     const int quality = SmallNumber(NthField(sentence, 7));
     const int satellites = SmallNumber(NthField(sentence, 8));
-    std::string gpsLog;
-    {
-        std::lock_guard lock(mutex_);
-        if (state_ != nullptr)
-            gpsLog = state_->logPaths.Gps(); // its own lock; never taken the other way round
-    }
-
     std::lock_guard lock(mutex_);
+    // LogPaths takes its own lock inside ours; nothing takes them the other way round.
+    const std::string gpsLog = state_ != nullptr ? state_->logPaths.Gps() : std::string();
     if (fixes_ == 0)
         firstFix_ = now.steady;
     ++fixes_;
@@ -272,12 +267,14 @@ RunSnapshot RunMonitor::TakeLocked(const MonitorTime& now) const
 std::vector<HistoryEntry> RunMonitor::HistoryFrom(std::uint64_t from) const
 {
     std::lock_guard lock(mutex_);
-    std::vector<HistoryEntry> entries;
-    for (const HistoryEntry& entry : history_) {
-        if (entry.sequence >= from)
-            entries.push_back(entry);
-    }
-    return entries;
+    if (history_.empty())
+        return {};
+    // Sequences are consecutive from the oldest entry kept.
+    const std::uint64_t oldest = history_.front().sequence;
+    const std::size_t skip = from > oldest ? static_cast<std::size_t>(from - oldest) : 0;
+    if (skip >= history_.size())
+        return {};
+    return {history_.begin() + static_cast<std::ptrdiff_t>(skip), history_.end()};
 }
 
 bool RunMonitor::RunStarted() const

@@ -213,6 +213,9 @@ void RunPanel::Refresh()
                                     : QStringLiteral(", %1 satellites").arg(s.satellites);
         quality_->setText(quality);
     }
+    // Quality 0: the receiver itself says the position is not to be trusted.
+    quality_->setStyleSheet(s.quality == 0 ? QStringLiteral("color: #c00000; font-weight: bold")
+                                           : QString());
     SetPath(gpsLog_, s.gpsLog);
     SetPath(rawLog_, s.rawLog);
 

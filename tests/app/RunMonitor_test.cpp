@@ -92,6 +92,15 @@ TEST(RunMonitor, StatusTexts_KeptInOrderWithRepeatsFolded)
     ASSERT_EQ(rest.size(), 2u);
     EXPECT_EQ(rest[0].text, "Node 1081130875 success");
     EXPECT_NE(HistoryLine(all[1]).find("Checksum error in GGA string (x3)"), std::string::npos);
+
+    // Past the limit the oldest go; a viewer behind them gets what is kept.
+    for (std::size_t i = 0; i < RunMonitor::kHistoryLimit; ++i)
+        monitor.OnStatus("Node " + std::to_string(i) + " success");
+    std::vector<HistoryEntry> kept = monitor.HistoryFrom(1);
+    ASSERT_EQ(kept.size(), RunMonitor::kHistoryLimit);
+    EXPECT_EQ(kept.front().sequence, 4u);
+    EXPECT_EQ(kept.back().text, "Node " + std::to_string(RunMonitor::kHistoryLimit - 1) + " success");
+    EXPECT_EQ(monitor.HistoryFrom(RunMonitor::kHistoryLimit + 3).size(), 1u);
 }
 
 TEST(RunMonitor, Sensors_ShowStateSwitchTimeAndDistanceFromTheLastFix)
