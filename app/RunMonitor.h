@@ -9,8 +9,9 @@
 //
 // Thread rule: OnStatus runs on any thread (the GUI thread, the GPS reader, the timer thread);
 // OnAcceptedSentence on the GPS reader; Attach once, on the owner's thread before the run starts.
-// Take, HistoryFrom and Summary may be called from any thread: each returns a copy made under
-// the one lock.
+// Take, HistoryFrom and Summary return copies made under the one lock; Take and Summary also
+// read the sensor positions, so they run on the thread that loads the sensor file (the GUI
+// thread), HistoryFrom on any.
 
 #include "app/DialogFields.h"
 #include "app/RunState.h"
