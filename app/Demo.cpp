@@ -1,6 +1,7 @@
 #include "app/Demo.h"
 
 #include "app/Headless.h"
+#include "app/RunMonitor.h"
 #include "app/Session.h"
 #include "app/ThreadTimerService.h"
 #include "platform/posix/Signals.h"
@@ -255,9 +256,12 @@ int RunDemoHeadless(const CommandLine& line)
 
     ThreadTimerService timers;
     // The distance trace (forty lines a second here) would bury what the demo is there to show.
-    Session session(fields, timers,
+    RunMonitor monitor;
+    MonitoredFields monitored(fields, monitor);
+    Session session(monitored, timers,
                     Session::Hooks{[port = demo.BasePort()] { return port; },
                                    [](const std::string&) {}, {}});
+    monitor.Attach(session.State(), session.Table(), session.Input());
     timers.SetHandler([&session](int id) { session.Engine().OnTimer(id); });
 
     if (line.backAndForth)
@@ -304,6 +308,7 @@ int RunDemoHeadless(const CommandLine& line)
     char spacing[64];
     std::snprintf(spacing, sizeof spacing, "demo:   largest fix spacing: %.1f m", session.Spacing().LargestSpacing());
     fields.Print(spacing);
+    fields.Print(monitor.Summary());
     if (gpsLines != sent || rawLines != sent) {
         std::fprintf(stderr, "ostrim: the logs do not hold every fix the receiver sent\n");
         return 1;

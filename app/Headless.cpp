@@ -1,5 +1,6 @@
 #include "app/Headless.h"
 
+#include "app/RunMonitor.h"
 #include "app/Session.h"
 #include "app/SilenceWatch.h"
 #include "app/ThreadTimerService.h"
@@ -137,10 +138,13 @@ int RunHeadless(const CommandLine& line)
 
     ThreadTimerService timers;
     std::atomic<bool> disconnected{false};
-    Session session(fields, timers,
+    RunMonitor monitor;
+    MonitoredFields monitored(fields, monitor);
+    Session session(monitored, timers,
                     Session::Hooks{[port = line.basePort] { return port; },
                                    [&fields](const std::string& text) { fields.Write(text); },
                                    [&disconnected] { disconnected = true; }});
+    monitor.Attach(session.State(), session.Table(), session.Input());
     timers.SetHandler([&session](int id) { session.Engine().OnTimer(id); });
 
     RunControl& control = session.Control();
@@ -164,6 +168,8 @@ int RunHeadless(const CommandLine& line)
     }
     timers.Stop();
     session.Stop();
+    if (monitor.RunStarted())
+        fields.Print(monitor.Summary());
     return result;
 }
 

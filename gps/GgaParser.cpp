@@ -281,6 +281,8 @@ int GpsInput::ParseGga(std::string_view sentence)
     int gpsErr = logs_.AppendGpsLog(record);
     int rawErr = logs_.AppendRawLog(sentence);
     ReportLogResults(gpsErr, rawErr);
+    if (acceptedHook_)
+        acceptedHook_(sentence);
 
     if (noPosition_.MayTrigger(field(7)) && state_.triggerEnabled.load() != 0)
         engine_.TriggerOnPosition(fix.latitude, fix.longitude);

@@ -56,6 +56,10 @@ public:
     // A sentence with a "*hh" checksum that does not match is rejected before anything is shown.
     int ParseGga(std::string_view sentence);
 
+    // Told of each accepted sentence, as received, once both logs have it. Set before the
+    // reader starts; runs on the reader thread.
+    void SetAcceptedHook(std::function<void(std::string_view)> hook) { acceptedHook_ = std::move(hook); }
+
     // Lines dropped whole for running past kMaxSentence characters before their line feed.
     std::size_t DroppedLines() const { return droppedLines_; }
     // Sentences accepted so far; any thread may read it.
@@ -72,6 +76,7 @@ private:
     PositionConsumer& engine_;
     Clock clock_;
     NoPositionGate noPosition_{fields_};
+    std::function<void(std::string_view)> acceptedHook_;
     std::string sentence_;
     bool overlong_ = false;
     std::size_t droppedLines_ = 0;

@@ -1,6 +1,7 @@
 #include "app/qt/DialogSession.h"
 
 #include "app/qt/DialogTemplate.h"
+#include "app/qt/RunPanel.h"
 
 #include <QWidget>
 
@@ -10,6 +11,7 @@ DialogSession::DialogSession(COstrimDlg& dialog, Extras extras)
     : dialog_(dialog)
 {
     QtDialogFields& fields = dialog.Fields();
+    fields_ = std::make_unique<MonitoredFields>(fields, monitor_);
     Session::Hooks hooks;
     hooks.trace = std::move(extras.trace);
     hooks.selectedBasePort = [&fields] { return fields.SelectedPort(PortField::BaseStation); };
@@ -25,7 +27,16 @@ DialogSession::DialogSession(COstrimDlg& dialog, Extras extras)
         QMetaObject::invokeMethod(&dialog, [&dialog, title] { dialog.setWindowTitle(title); },
                                   Qt::QueuedConnection);
     };
-    session_ = std::make_unique<Session>(fields, timers_, std::move(hooks));
+        session_ = std::make_unique<Session>(*fields_, timers_, std::move(hooks));
+    monitor_.Attach(session_->State(), session_->Table(), session_->Input());
+    panel_ = RunPanel::AttachBelow(dialog, monitor_);
+    if (extras.summary) {
+        QObject::connect(&dialog, &QDialog::finished, panel_,
+                         [this, show = std::move(extras.summary)] {
+                             if (monitor_.RunStarted())
+                                 show(monitor_.Summary());
+                         });
+    }
     timers_.SetHandler([this](int id) { session_->Engine().OnTimer(id); });
 
     Session& run = *session_;
@@ -62,7 +73,7 @@ void DialogSession::CheckSilence()
         silence_.Check(SilenceWatch::Clock::now(), session_->Input().Accepted());
     if (text.empty())
         return;
-    dialog_.Fields().SetText(Field::Status, text);
+    fields_->SetText(Field::Status, text); // through the monitor, so the history has it
     dialog_.Control(kIdStart)->setEnabled(true);
 }
 
@@ -71,6 +82,7 @@ DialogSession::~DialogSession()
     silenceTimer_.stop();
     dialog_.SetHooks({});
     session_->Stop();
+    delete panel_;
 }
 
 } // namespace ostrim

@@ -3,6 +3,7 @@
 // buttons call the session's handlers. RunDialog uses it; end-to-end tests use it to drive the
 // dialog against the simulator without RunDialog's application object.
 
+#include "app/RunMonitor.h"
 #include "app/Session.h"
 #include "app/SilenceWatch.h"
 #include "app/qt/OstrimDlg.h"
@@ -15,6 +16,8 @@
 
 namespace ostrim {
 
+class RunPanel;
+
 // Owns the session and the timers of one dialog. Create it on the GUI thread after the dialog
 // and destroy it before the dialog: it stops the reader and joins its thread on the way out.
 class DialogSession {
@@ -24,6 +27,8 @@ public:
         std::function<void()> afterStart;
         // The distance trace; empty: standard output.
         TriggerEngine::Trace trace;
+        // Given the run's summary when the dialog closes after a run; empty: nothing shown.
+        std::function<void(const std::string& summary)> summary;
     };
 
     explicit DialogSession(COstrimDlg& dialog, Extras extras = {});
@@ -33,6 +38,8 @@ public:
 
     Session& Run() { return *session_; }
     QtTimerService& Timers() { return timers_; }
+    RunMonitor& Monitor() { return monitor_; }
+    RunPanel* Panel() const { return panel_; }
 
     // The GPS port has been silent for SilenceWatch::kLimit since its last sentence.
     bool GpsSilent() const { return silence_.Silent(); }
@@ -43,9 +50,12 @@ private:
 
     COstrimDlg& dialog_;
     QtTimerService timers_;
+    RunMonitor monitor_;
+    std::unique_ptr<MonitoredFields> fields_; // the dialog's fields, each status text recorded
     std::unique_ptr<Session> session_;
     SilenceWatch silence_;
     QTimer silenceTimer_;
+    RunPanel* panel_ = nullptr; // a child of the dialog, deleted before the monitor goes
 };
 
 } // namespace ostrim

@@ -6,6 +6,7 @@
 #include "app/qt/OstrimDlg.h"
 
 #include <QAbstractButton>
+#include <QMessageBox>
 #include <QTimer>
 
 #include <cstdio>
@@ -44,6 +45,16 @@ int RunDialog(int argc, char** argv, const DialogOptions& options, DialogSession
 {
     COstrimApp app(argc, argv);
     COstrimDlg dialog(options);
+    if (!extras.summary) {
+        // On standard output too, for an operator who started the program from a terminal; no
+        // box when nobody is there to close it.
+        const bool unattended = !options.screenshot.empty();
+        extras.summary = [unattended](const std::string& text) {
+            PrintLine(text);
+            if (!unattended)
+                QMessageBox::information(nullptr, QStringLiteral("Ostrim"), QString::fromStdString(text));
+        };
+    }
     DialogSession session(dialog, std::move(extras));
 
     int result = 0;

@@ -135,12 +135,26 @@ TEST_P(HeadlessDrive, PastThreeSensors_SwitchesTheNodesInOrderAndLogsEveryFix)
 
     std::vector<OutputLine> statuses;
     std::size_t traceLines = 0;
+    std::vector<std::string> summaries;
     for (const OutputLine& line : lines) {
         if (line.text.rfind("Distance is: ", 0) == 0)
             ++traceLines;
+        else if (line.text.rfind("Run summary: ", 0) == 0)
+            summaries.push_back(line.text);
         else
             statuses.push_back(line);
     }
+    // The summary ends the output: every fix, the log it went to, every node switched.
+    ASSERT_EQ(summaries.size(), 1u);
+    EXPECT_EQ(lines.back().text, summaries[0]);
+    EXPECT_EQ(summaries[0].rfind("Run summary: " + std::to_string(c.drive.Fixes())
+                                     + " fixes logged to the GPS log " + test::FindLog(logs, "-GPS-Data.txt"),
+                                 0),
+              0u)
+        << summaries[0];
+    EXPECT_NE(summaries[0].find("; " + std::to_string(c.firings.size()) + " nodes switched, 0 switches failed"),
+              std::string::npos)
+        << summaries[0];
     std::vector<std::string> statusTexts;
     for (const OutputLine& line : statuses)
         statusTexts.push_back(line.text);

@@ -1,6 +1,7 @@
 // The program shows its window on a real X server (Xvfb, the xcb platform), as the run command
 // starts it: the demo opens, Start drives, and the picture it saves is the dialog.
 
+#include "app/qt/DialogSession.h"
 #include "app/qt/OstrimDlg.h"
 #include "tests/support/ChildProcess.h"
 #include "tests/support/ScratchFolder.h"
@@ -81,6 +82,7 @@ TEST(XvfbWindow, DemoUnderXvfb_ShowsTheDialogWithARunInIt)
     QImage image(QString::fromStdString(picture));
     ASSERT_FALSE(image.isNull()) << picture;
     COstrimDlg dialog; // the size its layout gives, here under the offscreen platform
+    DialogSession session(dialog); // with the run panel below the controls
     EXPECT_EQ(image.width(), dialog.width());
     EXPECT_EQ(image.height(), dialog.height());
     // A drawn window, not a blank one: the dialog's face, its edit boxes, text.

@@ -1,0 +1,60 @@
+#pragma once
+// The run panel below the dialog's controls: the run's figures, the sensors and the history of
+// status texts, shown from RunMonitor snapshots on a timer. It holds no logic of its own.
+
+#include "app/RunMonitor.h"
+
+#include <QWidget>
+
+#include <chrono>
+#include <cstdint>
+#include <optional>
+
+class QLabel;
+class QLineEdit;
+class QListWidget;
+class QTableWidget;
+class QToolButton;
+
+namespace ostrim {
+
+class COstrimDlg;
+
+class RunPanel : public QWidget {
+    Q_OBJECT
+
+public:
+    // Four times a second: the age of the last fix reads smoothly, the GUI thread stays idle.
+    static constexpr std::chrono::milliseconds kRefreshPeriod{250};
+    static constexpr int kHeight = 124;      // dialog units, details shown
+    static constexpr int kHeaderHeight = 14; // dialog units, details hidden
+
+    RunPanel(const RunMonitor& monitor, QWidget* parent);
+
+    // Puts a panel below the dialog's controls, which keep their places, and makes the dialog
+    // tall enough for it; the Details toggle gives the room back.
+    static RunPanel* AttachBelow(COstrimDlg& dialog, const RunMonitor& monitor);
+
+    // Shows the monitor's figures now; the timer calls it.
+    void Refresh();
+
+private:
+    void SetDetailsShown(bool shown);
+    void RefreshHistory();
+
+    const RunMonitor& monitor_;
+    QWidget* host_ = nullptr; // the dialog whose height follows the toggle, if attached
+    QToolButton* toggle_ = nullptr;
+    QWidget* body_ = nullptr;
+    QLabel* fixes_ = nullptr;
+    QLabel* rate_ = nullptr;
+    QLabel* age_ = nullptr;
+    QLabel* quality_ = nullptr;
+    QLineEdit* gpsLog_ = nullptr;
+    QLineEdit* rawLog_ = nullptr;
+    QTableWidget* sensors_ = nullptr;
+    QListWidget* history_ = nullptr;
+    std::optional<std::uint64_t> lastShown_; // sequence of the history's last row
+};
+
+} // namespace ostrim
