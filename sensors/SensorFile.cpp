@@ -8,6 +8,7 @@
 #include <cmath>
 #include <cstdio>
 #include <limits>
+#include <memory>
 #include <system_error>
 #include <vector>
 
@@ -108,9 +109,12 @@ ReadOutcome ReadSensorFile(const std::string& path, ReadFunction read)
     }
 
     SensorFileParser parser;
-    std::vector<char> buffer(64 * 1024);
+    // Left uninitialised: each read fills what the parser then sees, and zeroing 64 KiB on every
+    // load is most of a load's cost for a short file.
+    constexpr std::size_t kReadSize = 64 * 1024;
+    std::unique_ptr<char[]> buffer(new char[kReadSize]);
     while (!parser.Done()) {
-        long got = read(file.Get(), buffer.data(), buffer.size());
+        long got = read(file.Get(), buffer.get(), kReadSize);
         if (got < 0) {
             if (errno == EINTR)
                 continue;
@@ -119,7 +123,7 @@ ReadOutcome ReadSensorFile(const std::string& path, ReadFunction read)
         }
         if (got == 0)
             break;
-        parser.Feed(std::string_view(buffer.data(), static_cast<std::size_t>(got)));
+        parser.Feed(std::string_view(buffer.get(), static_cast<std::size_t>(got)));
     }
     parser.Finish();
     outcome.entries = parser.Entries();
