@@ -1,66 +1,39 @@
 #include "gps/LogFiles.h"
 
-#include "platform/posix/UniqueFd.h"
-
 #include <cerrno>
-#include <fcntl.h>
-#include <sys/stat.h>
-#include <unistd.h>
+#include <cstdint>
 
 namespace ostrim {
 
 namespace {
 
-// Closes now and reports close's own failure, which can be the first sign of a lost write.
-int Close(UniqueFd& fd)
-{
-    return fd.Reset() == 0 ? 0 : errno;
-}
-
-int WriteAll(int fd, const char* data, std::size_t size)
-{
-    while (size > 0) {
-        ssize_t n = ::write(fd, data, size);
-        if (n < 0) {
-            if (errno == EINTR)
-                continue;
-            return errno;
-        }
-        if (n == 0)
-            return EIO;
-        data += n;
-        size -= static_cast<std::size_t>(n);
-    }
-    return 0;
-}
-
 // Appends all bytes or none: a failed write is cut back to the size the file had before.
-int AppendAll(const std::string& path, const char* data, std::size_t size)
+int AppendAll(LogFileSystem& files, const std::string& path, std::string_view bytes)
 {
     if (path.empty())
         return GpsLogs::kNoLogYet;
-    // O_CREAT: a log removed during a run is created again rather than losing the records.
-    UniqueFd fd(::open(path.c_str(), O_WRONLY | O_APPEND | O_CREAT | O_CLOEXEC, 0644));
-    if (!fd.Valid())
-        return errno;
-    struct stat before{};
-    if (::fstat(fd.Get(), &before) != 0)
-        return errno;
+    LogFileSystem::Handle handle = -1;
+    std::uint64_t before = 0;
+    if (int err = files.OpenAppend(path, handle, before); err != 0)
+        return err;
 
-    int err = WriteAll(fd.Get(), data, size);
+    std::size_t written = 0;
+    int err = files.Write(handle, bytes, written);
     if (err != 0) {
-        // Not a regular file (a device, say): there is nothing to cut back.
-        if (S_ISREG(before.st_mode)) {
-            while (::ftruncate(fd.Get(), before.st_size) != 0 && errno == EINTR) {
-            }
-        }
+        // Not a regular file (a device, say) cannot be cut back; nothing is lost by trying.
+        files.Truncate(handle, before);
+        files.Close(handle);
         return err;
     }
-    err = Close(fd);
-    if (err != 0 && S_ISREG(before.st_mode)) {
+    err = files.Close(handle);
+    if (err != 0) {
         // The bytes may or may not have reached the disk; they stay in the backlog, so make sure
         // the file does not hold them too.
-        while (::truncate(path.c_str(), before.st_size) != 0 && errno == EINTR) {
+        std::uint64_t size = 0;
+        if (files.OpenAppend(path, handle, size) == 0) {
+            if (size > before)
+                files.Truncate(handle, before);
+            files.Close(handle);
         }
     }
     return err;
@@ -78,15 +51,11 @@ std::string MakeLogPath(const std::string& folder, const char* format, std::time
     return folder + std::string(name, length);
 }
 
-int CreateLogFile(const std::string& path)
+int CreateLogFile(const std::string& path, LogFileSystem& files)
 {
     if (path.empty())
         return ENOENT;
-    // No O_TRUNC: a second Start or End of Lap in the same minute must not empty the log.
-    UniqueFd fd(::open(path.c_str(), O_WRONLY | O_CREAT | O_CLOEXEC, 0644));
-    if (!fd.Valid())
-        return errno;
-    return Close(fd);
+    return files.Create(path);
 }
 
 int GpsLogs::AppendGpsLog(std::string_view record)
@@ -131,7 +100,7 @@ int GpsLogs::Append(Log& log, const std::string& path, std::string bytes)
     log.pending.append(bytes);
     log.lengths.push_back(bytes.size());
 
-    int err = AppendAll(path, log.pending.data() + log.head, log.pending.size() - log.head);
+    int err = AppendAll(files_, path, std::string_view(log.pending).substr(log.head));
     if (err == 0) {
         log.pending.clear();
         log.head = 0;

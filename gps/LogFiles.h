@@ -4,6 +4,7 @@
 // every fix and other programs can read them during a run.
 
 #include "app/RunState.h"
+#include "gps/LogFileSystem.h"
 
 #include <cstddef>
 #include <ctime>
@@ -23,7 +24,7 @@ std::string MakeLogPath(const std::string& folder, const char* format, std::time
 
 // Creates a missing file and leaves an existing one as it is (its records stay).
 // 0 on success, else the errno of the failure.
-int CreateLogFile(const std::string& path);
+int CreateLogFile(const std::string& path, LogFileSystem& files = PosixLogFileSystem());
 
 // Appends records to the files that `paths` names at the moment of each append.
 //
@@ -41,7 +42,10 @@ public:
     // logs' creation at Start): the record waits for the first log; nothing has failed.
     static constexpr int kNoLogYet = -1;
 
-    explicit GpsLogs(LogPaths& paths) : paths_(paths) {}
+    explicit GpsLogs(LogPaths& paths, LogFileSystem& files = PosixLogFileSystem())
+        : paths_(paths), files_(files)
+    {
+    }
 
     // The record ends in "\n", which is written as CR LF. 0 on success, kNoLogYet, or the errno.
     int AppendGpsLog(std::string_view record);
@@ -65,6 +69,7 @@ private:
     int Append(Log& log, const std::string& path, std::string bytes);
 
     LogPaths& paths_;
+    LogFileSystem& files_;
     mutable std::mutex mutex_;
     Log gps_;
     Log raw_;
