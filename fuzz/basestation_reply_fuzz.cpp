@@ -7,7 +7,7 @@
 //    order, whatever its value (no XON/XOFF, CR or signal byte is eaten or translated); a read
 //    never writes past the count it was given; the next ping discards what was left unread.
 // 2. The simulator's frame decoder, fed the same bytes (the checks in frame_decoder_checks.h;
-//    frame_decoder_fuzz runs them alone, many times faster).
+//    frame_decoder_fuzz runs them alone, several times faster).
 // A violation aborts, so libFuzzer keeps the input.
 
 #include "basestation/BaseStationCommands.h"

@@ -1,6 +1,6 @@
 // The simulated base station's frame decoder alone, in memory: the second half of
 // basestation_reply_fuzz without its pseudo-terminal, reading the same inputs the same way, so
-// the two share their seeds and this one runs the decoder checks many times faster.
+// the two share their seeds and this one runs the decoder checks several times faster.
 
 #include "fuzz/frame_decoder_checks.h"
 

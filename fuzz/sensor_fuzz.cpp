@@ -1,6 +1,6 @@
 // Sensor-file text through the parser and through LoadSensorFile on a real file, so the open,
 // the checks on what the path names and the reads of the file system are fuzzed too. The
-// checks are in sensor_checks.h; sensor_memory_fuzz runs them many times faster from memory.
+// checks are in sensor_checks.h; sensor_memory_fuzz runs them several times faster from memory.
 
 #include "fuzz/sensor_checks.h"
 
