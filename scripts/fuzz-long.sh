@@ -39,6 +39,7 @@ for name in "${targets[@]}"; do
     dict=()
     [ -f "fuzz/$name.dict" ] && dict=(-dict="fuzz/$name.dict")
     mkdir -p "$work/$name"
+    kept=$(find "$work/$name" -type f | wc -l)
     log=$work/$name.log
     echo "--- $name: $seconds s"
     before=$(load)
@@ -68,7 +69,7 @@ for name in "${targets[@]}"; do
     per_cpu=$(awk -v r="${runs:-0}" -v c="$cpu" 'BEGIN { printf "%d", (c > 0 ? r / c : 0) }')
     printf '    executions %s (%s/s, %s per CPU s), cov %s, ft %s, corpus %s, new units %s, crashes %s\n' \
         "${runs:-?}" "${rate:-?}" "$per_cpu" "${cov:-?}" "${ft:-?}" "${corp:-?}" "${added:-?}" "$crashes"
-    rows+=("| \`$name\` | ${runs:-?} | ${rate:-?} | $cpu | $per_cpu | ${cov:-?} | ${ft:-?} | ${corp:-?} | ${added:-?} | $crashes | $before / $after |")
+    rows+=("| \`$name\` | $kept | ${runs:-?} | ${rate:-?} | $cpu | $per_cpu | ${cov:-?} | ${ft:-?} | ${corp:-?} | ${added:-?} | $crashes | $before / $after |")
 done
 
 doc=docs/FUZZING.md
@@ -80,8 +81,8 @@ table=$(
     echo "Run of $started on commit $(git describe --always --dirty): $seconds s a target, one target at a"
     echo "time, $(nproc) CPUs, fuzz preset (clang $(clang++ -dumpversion 2>/dev/null || echo '?'), ASan + UBSan)."
     echo
-    echo "| Target | Executions | Exec/s | CPU s | Exec per CPU s | cov | ft | Corpus | New units | Crashes | Load before / after |"
-    echo "|---|---:|---:|---:|---:|---:|---:|---:|---:|---:|---|"
+    echo "| Target | Kept from earlier runs | Executions | Exec/s | CPU s | Exec per CPU s | cov | ft | Corpus | New units | Crashes | Load before / after |"
+    echo "|---|---:|---:|---:|---:|---:|---:|---:|---:|---:|---:|---|"
     printf '%s\n' "${rows[@]}"
     echo
     echo "$end"
