@@ -51,10 +51,10 @@ inline void FuzzFrameDecoder(FuzzedDataProvider& in)
     while (in.remaining_bytes() > 0) {
         switch (in.ConsumeIntegralInRange(0, 3)) {
         case 0: { // some bytes, then some time
-            std::vector<std::uint8_t> bytes =
-                in.ConsumeBytes<std::uint8_t>(in.ConsumeIntegralInRange(1, 40));
-            decoder.Feed(bytes.data(), bytes.size(), now, &out);
-            fed += bytes.size();
+            std::uint8_t bytes[40];
+            std::size_t count = in.ConsumeData(bytes, in.ConsumeIntegralInRange(1, 40));
+            decoder.Feed(bytes, count, now, &out);
+            fed += count;
             now += std::chrono::milliseconds(in.ConsumeIntegralInRange(0, 700));
             break;
         }

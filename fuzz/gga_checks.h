@@ -19,7 +19,6 @@
 #include "gps/GgaParser.h"
 #include "gps/LogFileSystem.h"
 #include "gps/LogFiles.h"
-#include "tests/support/FakeDialogFields.h"
 
 #include <cctype>
 #include <cmath>
@@ -58,6 +57,25 @@ public:
     std::string gpsPath;
     std::string rawPath;
     std::string gonePath; // in a folder that does not exist
+};
+
+// The dialog's texts and nothing more: the unit tests' fake also keeps every status text, a
+// copy on every line here, and no check reads them.
+class FieldTexts final : public DialogFields {
+public:
+    void SetText(Field field, const std::string& text) override { texts_[Slot(field)] = text; }
+    std::string GetText(Field field) const override { return texts_[Slot(field)]; }
+    void ShowMessage(const std::string&) override {}
+
+private:
+    static std::size_t Slot(Field field)
+    {
+        auto slot = static_cast<std::size_t>(static_cast<int>(field) - 1000);
+        Check(slot < kSlots, "a field the dialog does not have");
+        return slot;
+    }
+    static constexpr std::size_t kSlots = 32;
+    std::string texts_[kSlots];
 };
 
 class Consumer : public PositionConsumer {
@@ -120,6 +138,14 @@ inline bool IsHex(char c)
     return (c >= '0' && c <= '9') || (c >= 'A' && c <= 'F') || (c >= 'a' && c <= 'f');
 }
 
+inline std::size_t CountOf(std::string_view text, char c)
+{
+    std::size_t n = 0;
+    for (char x : text)
+        n += x == c;
+    return n;
+}
+
 // Whether the program must accept a line, worked out the long way round: a $GPGGA or $GNGGA
 // sentence (either case) whose checksum, when it has one, matches, and whose time, position,
 // hemispheres, height and unit fields are not empty.
@@ -139,31 +165,31 @@ inline bool MustAccept(std::string_view line)
             return false;
         body = body.substr(0, star);
     }
-    std::vector<std::string> fields(1);
-    for (char c : body) {
-        if (c == ',')
-            fields.emplace_back();
-        else
-            fields.back() += c;
+    std::vector<std::string_view> fields;
+    fields.reserve(1 + CountOf(body, ','));
+    for (std::size_t start = 0;;) {
+        std::size_t comma = body.find(',', start);
+        fields.push_back(body.substr(start, comma - start));
+        if (comma == std::string_view::npos)
+            break;
+        start = comma + 1;
     }
-    std::string talker = fields[0];
-    for (char& c : talker)
-        c = static_cast<char>(std::toupper(static_cast<unsigned char>(c)));
-    if (talker != "$GPGGA" && talker != "$GNGGA")
+    auto isTalker = [&fields](std::string_view name) {
+        if (fields[0].size() != name.size())
+            return false;
+        for (std::size_t i = 0; i < name.size(); ++i) {
+            if (std::toupper(static_cast<unsigned char>(fields[0][i])) != name[i])
+                return false;
+        }
+        return true;
+    };
+    if (!isTalker("$GPGGA") && !isTalker("$GNGGA"))
         return false;
     for (std::size_t n : {2, 3, 4, 5, 6, 10, 11}) {
         if (n > fields.size() || fields[n - 1].empty())
             return false;
     }
     return true;
-}
-
-inline std::size_t CountOf(std::string_view text, char c)
-{
-    std::size_t n = 0;
-    for (char x : text)
-        n += x == c;
-    return n;
 }
 
 inline void CheckGpsLog(const std::string& log, std::size_t records, const std::string& vehicle)
@@ -198,7 +224,7 @@ inline void RunGgaInput(const std::uint8_t* data, std::size_t size, GgaLogStore&
     RunState state;
     state.logPaths.SetGps(store.gpsPath);
     state.logPaths.SetRaw(store.rawPath);
-    test::FakeDialogFields fields;
+    FieldTexts fields;
     std::string vehicle = VehicleType(data, size);
     fields.SetText(Field::VehicleType, vehicle);
     GpsLogs logs(state.logPaths, store.Files());
