@@ -89,6 +89,8 @@ public:
 
 private:
     void Char(char c);
+    // Characters of one field, none of them a space, CR or LF.
+    void Run(std::string_view run);
     void EndLine();
 
     std::vector<SensorEntry> entries_;
