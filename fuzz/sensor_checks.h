@@ -163,7 +163,9 @@ inline std::vector<SensorEntry> CheckParses(std::string_view text, bool stretche
         Check(SameEntries(ParseInPieces(text, 1), whole), "byte-by-byte parse differs");
     if (!stretched)
         Check(SameEntries(ParseInPieces(text, piece), whole), "parse in pieces differs");
-    Check(SameEntries(ParseInPieces(text, 4093), whole), "parse in pieces differs");
+    // A text no longer than one piece would be fed whole again, as above.
+    if (text.size() > 4093)
+        Check(SameEntries(ParseInPieces(text, 4093), whole), "parse in pieces differs");
 
     if (text.size() <= kReferenceLimit) {
         Reference ref = ReferenceParse(text);
