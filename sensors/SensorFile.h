@@ -99,6 +99,9 @@ public:
 
 private:
     void Char(char c);
+    // Characters of one field, none of them a space, CR or LF.
+    void Run(std::string_view run);
+    bool AfterListEnd();
     void EndLine();
     void Warn(const std::string& text);
 
