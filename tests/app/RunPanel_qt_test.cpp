@@ -26,16 +26,7 @@
 namespace ostrim {
 namespace {
 
-std::vector<std::uint8_t> Sentence(const std::string& body)
-{
-    unsigned checksum = 0;
-    for (char c : body)
-        checksum ^= static_cast<unsigned char>(c);
-    char tail[8];
-    std::snprintf(tail, sizeof tail, "*%02X\r\n", checksum);
-    std::string line = "$" + body + tail;
-    return {line.begin(), line.end()};
-}
+using test::Sentence;
 
 TEST(RunPanel, RunInTheDialog_PanelShowsFiguresSensorsHistoryAndSummaryOnClose)
 {

@@ -16,6 +16,7 @@
 #include <cerrno>
 #include <chrono>
 #include <cstdint>
+#include <cstdio>
 #include <cstring>
 #include <functional>
 #include <string>
@@ -23,6 +24,18 @@
 #include <vector>
 
 namespace ostrim::test {
+
+// "$" + body + "*hh" CR LF, as a receiver sends it, for WriteToMaster.
+inline std::vector<std::uint8_t> Sentence(const std::string& body)
+{
+    unsigned checksum = 0;
+    for (char c : body)
+        checksum ^= static_cast<unsigned char>(c);
+    char tail[8];
+    std::snprintf(tail, sizeof tail, "*%02X\r\n", checksum);
+    std::string line = "$" + body + tail;
+    return {line.begin(), line.end()};
+}
 
 inline constexpr uid_t kNobody = 65534;
 inline constexpr int kCannotChangeUser = 77;
