@@ -30,31 +30,29 @@ install(FILES ${CMAKE_CURRENT_BINARY_DIR}/packaging/changelog.gz DESTINATION ${d
 # The manual pages are the programs' --help, run at build time. Sanitizer and fuzzing builds
 # skip them: they are never packaged.
 find_program(HELP2MAN help2man)
+
+# packaging/<target>.1.gz from the target's --help; INCLUDE names a help2man include file.
+function(ostrim_man_page target summary)
+  cmake_parse_arguments(PAGE "" "INCLUDE" "" ${ARGN})
+  set(page packaging/${target}.1)
+  set(include_args)
+  if(PAGE_INCLUDE)
+    set(include_args --include ${PAGE_INCLUDE})
+  endif()
+  add_custom_command(OUTPUT ${page}.gz
+    COMMAND ${HELP2MAN} --no-info --no-discard-stderr --version-string ${PROJECT_VERSION}
+            --name ${summary} ${include_args} --output ${page} $<TARGET_FILE:${target}>
+    COMMAND gzip -9nf ${page}
+    DEPENDS ${target} ${PAGE_INCLUDE} VERBATIM)
+  install(FILES ${CMAKE_CURRENT_BINARY_DIR}/${page}.gz DESTINATION ${CMAKE_INSTALL_MANDIR}/man1)
+  set(generated_docs ${generated_docs} ${page}.gz PARENT_SCOPE)
+endfunction()
+
 if(HELP2MAN AND NOT OSTRIM_SANITIZE AND NOT OSTRIM_BUILD_FUZZ)
-  add_custom_command(OUTPUT packaging/ostrim.1.gz
-    COMMAND ${HELP2MAN} --no-info --no-discard-stderr
-            --name "switch roadside sensor nodes as a test vehicle passes them"
-            --include ${pkg}/ostrim.h2m --output packaging/ostrim.1 $<TARGET_FILE:ostrim>
-    COMMAND gzip -9nf packaging/ostrim.1
-    DEPENDS ostrim ${pkg}/ostrim.h2m VERBATIM)
-  add_custom_command(OUTPUT packaging/ostrim-sim.1.gz
-    COMMAND ${HELP2MAN} --no-info --no-discard-stderr --version-string ${PROJECT_VERSION}
-            --name "simulate the GPS receiver and base station Ostrim talks to"
-            --output packaging/ostrim-sim.1 $<TARGET_FILE:ostrim-sim>
-    COMMAND gzip -9nf packaging/ostrim-sim.1
-    DEPENDS ostrim-sim VERBATIM)
-  add_custom_command(OUTPUT packaging/ostrim-replay.1.gz
-    COMMAND ${HELP2MAN} --no-info --no-discard-stderr --version-string ${PROJECT_VERSION}
-            --name "replay a recorded drive against a sensor file, offline"
-            --output packaging/ostrim-replay.1 $<TARGET_FILE:ostrim-replay>
-    COMMAND gzip -9nf packaging/ostrim-replay.1
-    DEPENDS ostrim-replay VERBATIM)
-  list(APPEND generated_docs packaging/ostrim.1.gz packaging/ostrim-sim.1.gz
-       packaging/ostrim-replay.1.gz)
-  install(FILES ${CMAKE_CURRENT_BINARY_DIR}/packaging/ostrim.1.gz
-                ${CMAKE_CURRENT_BINARY_DIR}/packaging/ostrim-sim.1.gz
-                ${CMAKE_CURRENT_BINARY_DIR}/packaging/ostrim-replay.1.gz
-          DESTINATION ${CMAKE_INSTALL_MANDIR}/man1)
+  ostrim_man_page(ostrim "switch roadside sensor nodes as a test vehicle passes them"
+                  INCLUDE ${pkg}/ostrim.h2m)
+  ostrim_man_page(ostrim-sim "simulate the GPS receiver and base station Ostrim talks to")
+  ostrim_man_page(ostrim-replay "replay a recorded drive against a sensor file, offline")
 else()
   message(STATUS "help2man not found: the package will have no manual pages")
 endif()

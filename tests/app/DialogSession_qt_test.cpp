@@ -3,6 +3,7 @@
 #include "app/qt/DialogSession.h"
 #include "app/qt/DialogTemplate.h"
 #include "platform/posix/PseudoTerminal.h"
+#include "tests/support/DialogRun.h"
 #include "tests/support/PtyTestSupport.h"
 #include "tests/support/ScratchFolder.h"
 
@@ -26,16 +27,9 @@ using test::Sentence;
 TEST(DialogSession, ReceiverUnpluggedDuringRun_SaysSoAndLetsStartAgain)
 {
     test::ScratchFolder folder;
-    test::WriteFile(folder / "sensors.txt", "52.2400360 6.8515274 S1 4070BF7B\n");
     PseudoTerminal receiver;
     ASSERT_EQ(receiver.Open(), 0);
-
-    DialogOptions options;
-    options.listMachinePorts = false;
-    options.folder = folder.Path().string();
-    options.sensorFile = folder / "sensors.txt";
-    options.gpsPort = receiver.SlavePath();
-    COstrimDlg dialog(options);
+    COstrimDlg dialog(test::OneSensorRunOptions(folder, receiver));
     std::vector<std::string> messages;
     dialog.Fields().SetMessagePresenter(
         [&](const QString& text) { messages.push_back(text.toStdString()); });

@@ -5,6 +5,7 @@
 #include "app/qt/DialogTemplate.h"
 #include "app/qt/RunPanel.h"
 #include "platform/posix/PseudoTerminal.h"
+#include "tests/support/DialogRun.h"
 #include "tests/support/PtyTestSupport.h"
 #include "tests/support/ScratchFolder.h"
 
@@ -31,16 +32,9 @@ using test::Sentence;
 TEST(RunPanel, RunInTheDialog_PanelShowsFiguresSensorsHistoryAndSummaryOnClose)
 {
     test::ScratchFolder folder;
-    test::WriteFile(folder / "sensors.txt", "52.2400360 6.8515274 S1 4070BF7B\n");
     PseudoTerminal receiver;
     ASSERT_EQ(receiver.Open(), 0);
-
-    DialogOptions options;
-    options.listMachinePorts = false;
-    options.folder = folder.Path().string();
-    options.sensorFile = folder / "sensors.txt";
-    options.gpsPort = receiver.SlavePath();
-    COstrimDlg dialog(options);
+    COstrimDlg dialog(test::OneSensorRunOptions(folder, receiver));
     const int bareHeight = dialog.height();
     std::vector<std::string> summaries;
     DialogSession::Extras extras;
