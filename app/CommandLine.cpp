@@ -17,7 +17,8 @@ std::string UsageText()
                          rehearse a run against a simulated receiver and base station
                          (headless, printing what happens, where there is no display)
   ostrim --headless --gps-port PATH --base-port PATH --sensor-file PATH --folder DIR
-         [--mode loop|back-and-forth] [--vehicle-type TEXT] [--trigger on|off]
+         [--mode loop|back-and-forth] [--rule on-fix|predictive] [--vehicle-type TEXT]
+         [--trigger on|off]
 
 Headless mode does what pressing Start in the dialog does with these values, prints each
 status text as one line on standard output, and runs until SIGINT or SIGTERM. A base station
@@ -37,6 +38,10 @@ Options:
                          ~/.local/state/ostrim/demo)
   --mode MODE            loop (default): every sensor once, all re-armed 5 s after the last;
                          back-and-forth: sensors strictly in table order
+  --rule RULE            on-fix (default): a sensor fires at the first fix inside its firing
+                         region; predictive: it fires where the path from the last two
+                         fixes is predicted to enter the region, or at once (late) when a
+                         fix shows the path crossed it unseen
   --vehicle-type TEXT    first column of the GPS log (default "Dunrel 80k truck")
   --trigger on|off       start with triggering on (default) or off
   --demo                 start the built-in simulator and run against it: the dialog
@@ -109,6 +114,14 @@ std::optional<CommandLine> ParseCommandLine(const std::vector<std::string>& args
                 return std::nullopt;
             }
             line.backAndForth = text == "back-and-forth";
+        } else if (arg == "--rule") {
+            if (!value(text))
+                return std::nullopt;
+            if (text != "on-fix" && text != "predictive") {
+                error = "--rule must be on-fix or predictive, not \"" + text + "\"";
+                return std::nullopt;
+            }
+            line.predictive = text == "predictive";
         } else if (arg == "--trigger") {
             if (!value(text))
                 return std::nullopt;

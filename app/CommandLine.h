@@ -19,6 +19,7 @@ struct CommandLine {
     std::string folder;
     bool backAndForth = false;
     bool triggerOn = true;
+    bool predictive = false; // --rule predictive
     std::optional<std::string> vehicleType;
     std::optional<std::string> screenshot; // dialog: save a picture of the window and quit
     int laps = 2;                          // headless demo: laps to drive; 0 until a signal

@@ -264,6 +264,7 @@ int RunDemoHeadless(const CommandLine& line)
     monitor.Attach(session.State(), session.Table(), session.Input());
     timers.SetHandler([&session](int id) { session.Engine().OnTimer(id); });
 
+    session.Control().ChooseRule(line.predictive);
     if (line.backAndForth)
         session.Control().OnBackAndForth();
     if (session.Control().OnStart(demo.GpsPort(), demo.BasePort()) !=

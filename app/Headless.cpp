@@ -148,6 +148,7 @@ int RunHeadless(const CommandLine& line)
     timers.SetHandler([&session](int id) { session.Engine().OnTimer(id); });
 
     RunControl& control = session.Control();
+    control.ChooseRule(line.predictive);
     if (line.backAndForth)
         control.OnBackAndForth();
     if (!line.triggerOn)

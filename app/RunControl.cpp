@@ -61,6 +61,7 @@ bool RunControl::RefuseEmptyFolder(const std::string& folder)
 
 RunControl::StartOutcome RunControl::OnStart(const std::string& gpsPort, const std::string& basePort)
 {
+    state_.predictive.store(predictiveChosen_ ? 1 : 0);
     if (state_.triggerEnabled.load() != 0) {
         LoadSensorsOnce();
         // A file without sensors has just switched triggering off; say so, not "Trigger on".

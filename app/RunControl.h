@@ -47,6 +47,8 @@ public:
     };
     // `gpsPort` and `basePort` are the selected entries' texts, empty for no selection.
     StartOutcome OnStart(const std::string& gpsPort, const std::string& basePort);
+    // The firing rule the next Start puts in force: predictive or, by default, on-fix.
+    void ChooseRule(bool predictive) { predictiveChosen_ = predictive; }
     void OnTriggerOnOff();
     void OnLoop();
     void OnBackAndForth();
@@ -79,6 +81,7 @@ private:
     Clock clock_;
     std::string readerPort_; // the port the running reader opened
     bool heldByCheck_ = false;
+    bool predictiveChosen_ = false;
     BaseStationCheck::Result lastCheck_ = BaseStationCheck::kOk;
 };
 

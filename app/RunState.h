@@ -51,6 +51,9 @@ struct RunState {
     std::atomic<std::int32_t> nextIndex{-1};
     // Back and Forth: the re-arm timer has run out since the last full pass.
     std::atomic<std::int32_t> rearmed{0};
+    // 1: a sensor fires where the path from the last two fixes is predicted to enter its firing
+    // region, not at the first fix inside it. Set at Start.
+    std::atomic<std::int32_t> predictive{0};
     double distanceThreshold = 10.0; // metres
     LogPaths logPaths;               // gpsLogPath, rawLogPath
 };

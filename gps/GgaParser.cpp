@@ -109,6 +109,36 @@ std::string ErrorText(int err) { return std::generic_category().message(err); }
 
 } // namespace
 
+std::int64_t UtcMilliseconds(std::string_view field)
+{
+    if (field.size() < 6)
+        return -1;
+    int digits[6];
+    for (int i = 0; i < 6; ++i) {
+        if (field[i] < '0' || field[i] > '9')
+            return -1;
+        digits[i] = field[i] - '0';
+    }
+    const int hours = digits[0] * 10 + digits[1];
+    const int minutes = digits[2] * 10 + digits[3];
+    const int seconds = digits[4] * 10 + digits[5];
+    if (hours > 23 || minutes > 59 || seconds > 60)
+        return -1;
+    std::int64_t ms = ((hours * 60LL + minutes) * 60 + seconds) * 1000;
+    if (field.size() > 6) {
+        if (field[6] != '.')
+            return -1;
+        int scale = 100;
+        for (std::size_t i = 7; i < field.size(); ++i) {
+            if (field[i] < '0' || field[i] > '9')
+                return -1;
+            ms += (field[i] - '0') * scale;
+            scale /= 10;
+        }
+    }
+    return ms;
+}
+
 double NmeaToDegrees(std::string_view field)
 {
     std::size_t i = 0;
@@ -285,7 +315,7 @@ int GpsInput::ParseGga(std::string_view sentence)
         acceptedHook_(sentence);
 
     if (noPosition_.MayTrigger(field(7)) && state_.triggerEnabled.load() != 0)
-        engine_.TriggerOnPosition(fix.latitude, fix.longitude);
+        engine_.TriggerOnFix(fix.latitude, fix.longitude, UtcMilliseconds(utc));
     accepted_.fetch_add(1, std::memory_order_relaxed);
     return 0;
 }

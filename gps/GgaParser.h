@@ -32,6 +32,10 @@ struct GpsFix {
     std::string heightText;  // altitude followed by the unit letter, e.g. 545.4M
 };
 
+// hhmmss[.s...] to milliseconds of the UTC day; -1 unless the field is a whole time (the
+// clock of a fix must not jump on a garbled field that the rest of the parser still takes).
+std::int64_t UtcMilliseconds(std::string_view field);
+
 // ddmm.mmmm (or dddmm.mmmm) to decimal degrees; text without a number gives 0.
 double NmeaToDegrees(std::string_view field);
 

@@ -36,7 +36,9 @@ constexpr const char* kHelp =
     "  --sensor-file FILE  the sensor layout, read as Ostrim reads it\n"
     "  --mode MODE         loop (default) or back-and-forth\n"
     "  --threshold METRES  firing distance (default 10)\n"
-    "  --rule on-fix       the firing rule: a fix inside the firing region (the only one)\n"
+    "  --rule RULE         on-fix (default): fire at a fix inside the firing region;\n"
+    "                      predictive: fire where the path from the last two fixes is\n"
+    "                      predicted to enter it, late when it was crossed unseen\n"
     "  --csv FILE          write one row a pass\n"
     "  --svg FILE          write a map: the track, each sensor's firing region, firings, misses\n"
     "  --gps-log DIR       write the GPS log the run would have written into DIR\n"
@@ -102,14 +104,11 @@ bool Parse(int argc, char** argv, Arguments& args, std::string& error, bool& hel
         } else if (arg == "--rule") {
             if (!value(text))
                 return false;
-            if (text == "predictive") {
-                error = "--rule predictive is not available yet; on-fix is the rule Ostrim uses";
+            if (text != "on-fix" && text != "predictive") {
+                error = "--rule must be on-fix or predictive, not \"" + text + "\"";
                 return false;
             }
-            if (text != "on-fix") {
-                error = "--rule must be on-fix, not \"" + text + "\"";
-                return false;
-            }
+            args.options.predictive = text == "predictive";
         } else if (arg == "--csv") {
             if (!value(args.csv))
                 return false;
@@ -225,8 +224,9 @@ int main(int argc, char** argv)
 
     const replay::Result result = replayer.Finish();
     const replay::Summary summary = replay::Summarise(result);
-    std::printf("%zu sensors, %s mode, threshold %.1f m, rule on-fix\n", result.sensors.size(),
-                args.options.backAndForth ? "back-and-forth" : "loop", args.options.threshold);
+    std::printf("%zu sensors, %s mode, threshold %.1f m, rule %s\n", result.sensors.size(),
+                args.options.backAndForth ? "back-and-forth" : "loop", args.options.threshold,
+                args.options.predictive ? "predictive" : "on-fix");
     std::fputs(replay::TextReport(result, summary).c_str(), stdout);
     if (!gpsLog.empty())
         std::printf("GPS log: %s\n", gpsLog.c_str());

@@ -29,6 +29,18 @@ FixSpacingWatch::FixSpacingWatch(const RunState& state, DialogFields& fields, Po
 
 int FixSpacingWatch::TriggerOnPosition(double latitude, double longitude)
 {
+    Measure(latitude, longitude);
+    return next_.TriggerOnPosition(latitude, longitude);
+}
+
+int FixSpacingWatch::TriggerOnFix(double latitude, double longitude, std::int64_t utcMs)
+{
+    Measure(latitude, longitude);
+    return next_.TriggerOnFix(latitude, longitude, utcMs);
+}
+
+void FixSpacingWatch::Measure(double latitude, double longitude)
+{
     if (havePrevious_) {
         const double step = GeodesicDistance(previousLatitude_, previousLongitude_, latitude, longitude);
         if (std::isfinite(step)) {
@@ -49,7 +61,6 @@ int FixSpacingWatch::TriggerOnPosition(double latitude, double longitude)
     havePrevious_ = true;
     previousLatitude_ = latitude;
     previousLongitude_ = longitude;
-    return next_.TriggerOnPosition(latitude, longitude);
 }
 
 } // namespace ostrim

@@ -35,11 +35,14 @@ public:
 
     // Measures the step from the previous fix, reports, then hands the fix on.
     int TriggerOnPosition(double latitude, double longitude) override;
+    int TriggerOnFix(double latitude, double longitude, std::int64_t utcMs) override;
 
     // The widest step between consecutive fixes seen so far, metres; 0 before two fixes.
     double LargestSpacing() const { return largest_.load(); }
 
 private:
+    void Measure(double latitude, double longitude);
+
     const RunState& state_;
     DialogFields& fields_;
     PositionConsumer& next_;

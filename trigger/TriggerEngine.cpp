@@ -183,6 +183,8 @@ void TriggerEngine::OnTimer(int timerId)
         for (int i = 0; i < n; ++i)
             table_.triggered[i].store(0);
         timers_.KillTimer(kAllTriggeredTimer);
+    } else if (timerId >= kPredictedTimer && timerId < kPredictedTimer + kPredictedTimerIds) {
+        OnPredictedTimer(timerId);
     }
 }
 

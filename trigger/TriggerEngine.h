@@ -15,7 +15,9 @@
 #include <chrono>
 #include <cstdint>
 #include <functional>
+#include <mutex>
 #include <string>
+#include <vector>
 
 namespace ostrim {
 
@@ -23,25 +25,65 @@ inline constexpr std::chrono::milliseconds kRearmPeriod{5000};
 inline constexpr std::chrono::milliseconds kOneSensorRearmPeriod{45000};
 inline constexpr std::chrono::milliseconds kAllTriggeredPeriod{5000};
 
-// Thread rule: TriggerOnPosition and CheckAllTriggered run on the GPS reader thread, OnTimer on
-// the thread that delivers timer expiries. They share only atomics of RunState and SensorTable.
-// Each call reads the sensor count once, and reads no entry at or past it. The GUI thread may set
-// nextIndex to -1 at any time; the engine never leaves it outside -1 to count - 1.
+// Fixes further apart in time than this give no speed to predict from.
+inline constexpr std::int64_t kPredictionGapMs = 5000;
+
+// With RunState::predictive set, the engine also fires between fixes: from the last two fixes it
+// knows speed and heading, predicts the straight path until the next fix is due and, where that
+// path enters the firing region of a sensor that is due, starts kPredictedTimer for the entry;
+// the next fix confirms or replaces the plan. A fix that shows the path since the previous one
+// crossed a due sensor's region without a firing fires it at once, late. All else is the on-fix
+// rule's: one firing per arming, the order of Back and Forth, the re-arm timers.
+//
+// Thread rule: TriggerOnPosition, TriggerOnFix and CheckAllTriggered run on the GPS reader
+// thread, OnTimer on the thread that delivers timer expiries. They share only atomics of RunState
+// and SensorTable, and, in predictive mode, the engine's own state under one mutex, which is also
+// held across every node switch of that mode: a switch from a timer and one from a fix never
+// overlap on the base-station port. Each call reads the sensor count once, and reads no entry at
+// or past it. The GUI thread may set nextIndex to -1 at any time; the engine never leaves it
+// outside -1 to count - 1.
 class TriggerEngine : public PositionConsumer {
 public:
     // Receives each trace line, "Distance is: %d\n"; standard output by default.
     using Trace = std::function<void(const std::string&)>;
+
+    enum class Firing { AtFix, Predicted, Late };
+    // Told of each firing, just before its switch, on the thread that makes it.
+    using FiringHook = std::function<void(int sensor, Firing kind)>;
 
     TriggerEngine(RunState& state, SensorTable& table, DialogFields& fields, TimerService& timers,
                   NodeSwitcher& switcher, Trace trace = {});
 
     // 1 when, in Back and Forth mode, the call fired a sensor or started the re-arm timer.
     int TriggerOnPosition(double latitude, double longitude) override;
+    // The fix with its UTC time of day: the on-fix rule ignores the time, the predictive rule
+    // needs it for speed and the time of entry.
+    int TriggerOnFix(double latitude, double longitude, std::int64_t utcMs) override;
     // Starts the all-triggered timer when every loaded sensor has fired. Always 1.
     int CheckAllTriggered();
     void OnTimer(int timerId);
 
+    // Set before the first fix.
+    void SetFiringHook(FiringHook hook) { firingHook_ = std::move(hook); }
+    // Predictive firings made at a fix because the path had crossed the region unseen.
+    int LateFirings() const { return lateFirings_.load(); }
+
 private:
+    struct Planned {
+        int sensor = -1;
+        std::int64_t dueMs = 0; // on the fixes' clock
+    };
+
+    int Predictive(int n, double latitude, double longitude, std::int64_t utcMs);
+    // True when sensor i may fire now under the mode's rules (armed, or due in the pass).
+    bool Due(int n, int i) const;
+    // Fires sensor i as its mode fires it; false when it no longer may.
+    bool FireDue(int n, int i, Firing kind);
+    // Plans the earliest entry into a due sensor's region on the straight path from `fromMs`
+    // to the end of the prediction; starts or kills kPredictedTimer.
+    void Plan(int n, std::int64_t fromMs);
+    void OnPredictedTimer(int timerId);
+    void CancelPlan();
     int LoopMode(int n, double latitude, double longitude);
     int BackAndForthMode(int n, double latitude, double longitude);
     int CheckAllTriggered(int n);
@@ -57,6 +99,24 @@ private:
     TimerService& timers_;
     NodeSwitcher& switcher_;
     Trace trace_;
+    FiringHook firingHook_;
+
+    // Predictive mode, under mutex_.
+    std::mutex mutex_;
+    bool haveFix_ = false;
+    double lastLatitude_ = 0;
+    double lastLongitude_ = 0;
+    std::int64_t lastUtcMs_ = -1;
+    std::int64_t clockMs_ = 0;       // the fixes' clock: UTC time of day, unwrapped at midnight
+    bool moving_ = false;            // the last two fixes gave a speed
+    double velocityLatitude_ = 0;    // degrees a millisecond
+    double velocityLongitude_ = 0;
+    std::int64_t fixMs_ = 0;         // the last fix on that clock
+    std::int64_t horizonMs_ = 0;     // when the next fix is due
+    Planned planned_;
+    int plannedTimer_ = -1;          // the id of the timer running for planned_, or -1
+    int nextTimer_ = 0;              // offset of the next plan's id from kPredictedTimer
+    std::atomic<int> lateFirings_{0};
 };
 
 // The status text shown just before a Back and Forth firing: the node id as the sensor file

@@ -9,6 +9,10 @@ namespace ostrim {
 
 inline constexpr int kRearmTimer = 101;        // Back and Forth: hold sensor 0 until it runs out
 inline constexpr int kAllTriggeredTimer = 102; // Loop: re-arm every sensor when it runs out
+// Predictive rule: the vehicle reaches a firing region. Each plan takes the next of these ids,
+// so an expiry already on its way when a fix replaced its plan is told apart and dropped.
+inline constexpr int kPredictedTimer = 103;
+inline constexpr int kPredictedTimerIds = 8;
 
 // Thread rule: StartTimer and KillTimer may be called from any thread; expiries are delivered
 // on one thread (the GUI thread in the dialog) by calling the engine's OnTimer.
@@ -33,6 +37,13 @@ class PositionConsumer {
 public:
     virtual ~PositionConsumer() = default;
     virtual int TriggerOnPosition(double latitude, double longitude) = 0;
+    // The same fix with its own UTC time of day in milliseconds (-1 when it gives none), for a
+    // consumer that needs speed and heading; the others see the position only.
+    virtual int TriggerOnFix(double latitude, double longitude, std::int64_t utcMs)
+    {
+        (void)utcMs;
+        return TriggerOnPosition(latitude, longitude);
+    }
 };
 
 } // namespace ostrim

@@ -40,6 +40,19 @@ public:
             Fix(x, y, tenths);
         return *this;
     }
+    // Straight from (x0, y0) along the unit direction (dx, dy), `count` fixes `step` apart.
+    Drive& Line(double x0, double y0, double dx, double dy, int count, double step, int tenths = 1)
+    {
+        for (int k = 0; k < count; ++k)
+            Fix(x0 + dx * step * k, y0 + dy * step * k, tenths);
+        return *this;
+    }
+    // One fix, the next `tenths` tenths of a second later.
+    Drive& At(double x, double y, int tenths = 10)
+    {
+        Fix(x, y, tenths);
+        return *this;
+    }
     // Far from every sensor for a while.
     Drive& Away(double seconds)
     {
@@ -147,6 +160,62 @@ TEST(ReplayPasses, EachPassFiresOrSaysWhyNot)
     }
 }
 
+struct RuleCase {
+    const char* name;
+    bool predictive;
+    Drive drive;
+    bool fired;
+    TriggerEngine::Firing kind;
+    double entryX; // where the path enters the firing region, metres along x from the origin
+    double within; // metres: the firing's distance from the entry point at most
+};
+
+// Both rules over a sensor at (100, 3): the path along y = 0 enters its firing region at
+// x = 100 - sqrt(91) = 90.46. At 1 fix/s and 130 km/h the fixes lie 36 m apart.
+TEST(ReplayPasses, PredictiveRule_FiresAtTheEntryNotAtTheNextFix)
+{
+    const double entry = 100 - std::sqrt(91.0);
+    const double d = std::sqrt(0.5);
+    const RuleCase cases[] = {
+        {"on-fix, 10 Hz", false, Drive().Along(0, 0, 200, 3.6), true, TriggerEngine::Firing::AtFix, entry, 3.6},
+        {"predictive, 10 Hz", true, Drive().Along(0, 0, 200, 3.6), true, TriggerEngine::Firing::Predicted, entry,
+         3.0},
+        {"on-fix, 1 Hz, no fix inside", false, Drive().Along(0, 0, 200, 36, 10), false, {}, entry, 0},
+        {"predictive, 1 Hz", true, Drive().Along(0, 0, 200, 36, 10), true, TriggerEngine::Firing::Predicted, entry,
+         0.5},
+        // A standstill gives no speed to predict from; the next fix shows the region crossed.
+        {"predictive, crossed unseen", true, Drive().At(60, 0).At(60, 0).At(110, 0), true,
+         TriggerEngine::Firing::Late, entry, 20},
+        // Heading for the region, the vehicle stops short: the next fix, early, cancels the plan.
+        {"predictive, stopped short", true, Drive().At(70, 0).At(85, 0, 2).At(85.5, 0).At(86, 0).At(86, 0),
+         false, {}, entry, 0},
+        // 45 degrees, 9 m north-west of the sensor at (100, 0): never inside the quarter disc.
+        {"predictive, 9 m at 45 degrees", true, Drive().Line(100 - 60 * d - 9 * d, -60 * d + 9 * d, d, d, 40, 3.6),
+         false, {}, 0, 0},
+        {"predictive, wrong side", true, Drive().Along(6, 0, 200, 3.6), false, {}, 0, 0},
+    };
+    for (const RuleCase& c : cases) {
+        SCOPED_TRACE(c.name);
+        replay::Options options;
+        options.predictive = c.predictive;
+        const bool diagonal = std::string(c.name).find("45") != std::string::npos;
+        const replay::Result result =
+            Replay(c.drive.Text(), {diagonal ? Drive::Sensor(100, 0) : Drive::Sensor(100, 3)}, options);
+        ASSERT_EQ(!result.firings.empty(), c.fired);
+        if (!c.fired)
+            continue;
+        ASSERT_EQ(result.firings.size(), 1u);
+        const replay::Firing& firing = result.firings[0];
+        EXPECT_EQ(firing.kind, c.kind);
+        const SensorEntry origin = Drive::Sensor(0, 0);
+        const double x = replay::LocalOffset(origin.latitude, origin.longitude, firing.latitude, firing.longitude).x;
+        EXPECT_NEAR(x, c.entryX, c.within);
+        if (c.kind == TriggerEngine::Firing::Predicted) {
+            EXPECT_GE(x, c.entryX - 0.5) << "fired before the entry";
+        }
+    }
+}
+
 struct TimerCase {
     const char* name;
     bool backAndForth;
@@ -206,14 +275,18 @@ TEST(ReplayCli, ExitStatusSaysWhetherEveryPassFired)
     test::WriteFile(folder / "hit.nmea", Drive().Along(0, 0, 200, 1.4).Text());
     test::WriteFile(folder / "miss.nmea", Drive().Along(8, 0, 200, 1.4).Text());
     test::WriteFile(folder / "text.txt", "not a drive\n");
+    test::WriteFile(folder / "sparse.nmea", Drive().Along(0, 0, 200, 36, 10).Text());
     const CliCase cases[] = {
         {"every pass fired", {"--sensor-file", sensors, folder / "hit.nmea"}, 0, "1 passes: 1 fired, 0 missed"},
         {"a pass missed", {"--sensor-file", sensors, folder / "miss.nmea"}, 1, "MISSED, passed north"},
         {"not NMEA", {"--sensor-file", sensors, folder / "text.txt"}, 0, "0 fixes"},
         {"no sensor file", {"--sensor-file", folder / "none.txt", folder / "hit.nmea"}, 2, "none.txt was not found."},
         {"no input", {"--sensor-file", sensors, folder / "none.nmea"}, 2, "cannot read"},
-        {"predictive", {"--sensor-file", sensors, "--rule", "predictive", folder / "hit.nmea"}, 2,
-         "not available yet"},
+        {"on-fix, fixes 36 m apart", {"--sensor-file", sensors, folder / "sparse.nmea"}, 1,
+         "would fire with --rule predictive"},
+        {"predictive, fixes 36 m apart", {"--sensor-file", sensors, "--rule", "predictive", folder / "sparse.nmea"},
+         0, "(predicted)"},
+        {"unknown rule", {"--sensor-file", sensors, "--rule", "early", folder / "hit.nmea"}, 2, "--rule"},
         {"bad threshold", {"--sensor-file", sensors, "--threshold", "-1", folder / "hit.nmea"}, 2, "--threshold"},
     };
     for (const CliCase& c : cases) {

@@ -93,41 +93,14 @@ std::string Metres(double metres)
     return text;
 }
 
-// hhmmss[.sss] of a sentence's second field, or -1. Only whole-looking times count: the clock
-// must not jump on a garbled field that the parser still takes.
+// The time field of a sentence, as the parser reads it; -1 when it gives none.
 std::int64_t ParseUtcField(std::string_view line)
 {
     std::size_t comma = line.find(',');
     if (comma == std::string_view::npos)
         return -1;
     std::string_view field = line.substr(comma + 1);
-    field = field.substr(0, field.find(','));
-    if (field.size() < 6)
-        return -1;
-    int digits[6];
-    for (int i = 0; i < 6; ++i) {
-        if (field[i] < '0' || field[i] > '9')
-            return -1;
-        digits[i] = field[i] - '0';
-    }
-    const int hours = digits[0] * 10 + digits[1];
-    const int minutes = digits[2] * 10 + digits[3];
-    const int seconds = digits[4] * 10 + digits[5];
-    if (hours > 23 || minutes > 59 || seconds > 60)
-        return -1;
-    std::int64_t ms = ((hours * 60LL + minutes) * 60 + seconds) * 1000;
-    if (field.size() > 6) {
-        if (field[6] != '.')
-            return -1;
-        int scale = 100;
-        for (std::size_t i = 7; i < field.size(); ++i) {
-            if (field[i] < '0' || field[i] > '9')
-                return -1;
-            ms += (field[i] - '0') * scale;
-            scale /= 10;
-        }
-    }
-    return ms;
+    return UtcMilliseconds(field.substr(0, field.find(',')));
 }
 
 } // namespace
@@ -194,6 +167,7 @@ private:
 class Replayer::Timers : public TimerService {
 public:
     void StartTimer(int id, std::chrono::milliseconds period) override { due_[id] = now_ + period.count(); }
+    std::int64_t Now() const { return now_; }
     void KillTimer(int id) override { due_.erase(id); }
 
     // Expires, earliest first, every timer due at or before `time`.
@@ -224,7 +198,14 @@ public:
     int SwitchNode(std::uint32_t nodeId) override
     {
         Replayer& r = replayer_;
-        r.firings_.push_back({r.fixes_.size() - 1, r.SensorOfNode(nodeId), nodeId});
+        const int sensor = r.firingSensor_ >= 0 ? r.firingSensor_ : r.SensorOfNode(nodeId);
+        const std::int64_t now = r.timers_->Now();
+        const Fix& fix = r.fixes_.back();
+        const std::int64_t utc = fix.utcMs < 0 ? -1 : (fix.utcMs + (now - fix.timeMs)) % kDayMs;
+        r.firings_.push_back({r.fixes_.size() - 1, sensor, nodeId, now, utc, r.firingKind_,
+                              fix.latitude, fix.longitude});
+        r.firingSensor_ = -1;
+        r.firingKind_ = TriggerEngine::Firing::AtFix;
         return 1;
     }
 
@@ -238,6 +219,7 @@ Replayer::Replayer(const Options& options)
 {
     state_.distanceThreshold = options_.threshold;
     state_.loopMode.store(options_.backAndForth ? 0 : 1);
+    state_.predictive.store(options_.predictive ? 1 : 0);
     if (!options_.gpsLogPath.empty()) {
         state_.logPaths.SetGps(options_.gpsLogPath);
         state_.logPaths.SetRaw("/dev/null"); // the input is the raw log already
@@ -245,6 +227,10 @@ Replayer::Replayer(const Options& options)
     logs_ = std::make_unique<GpsLogs>(state_.logPaths);
     engine_ = std::make_unique<TriggerEngine>(state_, table_, *fields_, *timers_, *switcher_,
                                               [](const std::string&) {});
+    engine_->SetFiringHook([this](int sensor, TriggerEngine::Firing kind) {
+        firingSensor_ = sensor;
+        firingKind_ = kind;
+    });
     const std::time_t logTime = options_.logTime != 0 ? options_.logTime : std::time(nullptr);
     PositionConsumer& consumer = *this;
     input_ = std::make_unique<GpsInput>(state_, *fields_, *logs_, consumer, [logTime] { return logTime; });
@@ -313,7 +299,12 @@ void Replayer::Line(std::string_view line)
 
 int Replayer::TriggerOnPosition(double latitude, double longitude)
 {
-    const std::int64_t utc = lineUtcMs_;
+    return TriggerOnFix(latitude, longitude, lineUtcMs_);
+}
+
+int Replayer::TriggerOnFix(double latitude, double longitude, std::int64_t utcMs)
+{
+    const std::int64_t utc = utcMs;
     if (utc >= 0 && lastUtcMs_ >= 0) {
         std::int64_t step = utc - lastUtcMs_;
         if (step < -kDayMs / 2)
@@ -347,8 +338,11 @@ int Replayer::TriggerOnPosition(double latitude, double longitude)
         if (!note.empty())
             heldNotes_[{i, fixes_.size() - 1}] = std::move(note);
     }
-    // The engine acts only on a fix in range of some sensor, decided by the very test above; a
-    // fix out of range of all would cost it a distance to every sensor and change nothing.
+    // The predictive rule needs every fix for the speed and heading.
+    if (options_.predictive)
+        return engine_->TriggerOnFix(latitude, longitude, utc);
+    // The on-fix rule acts only on a fix in range of some sensor, decided by the very test above;
+    // a fix out of range of all would cost it a distance to every sensor and change nothing.
     if (currentInRegion_.empty())
         return 0;
     return engine_->TriggerOnPosition(latitude, longitude);
@@ -397,6 +391,18 @@ int Replayer::SensorOfNode(std::uint32_t nodeId) const
 
 Result Replayer::Finish()
 {
+    // Where the track was at each firing between fixes: on the straight line to the next fix.
+    for (Firing& firing : firings_) {
+        const std::size_t k = firing.fix;
+        if (k + 1 >= fixes_.size() || firing.timeMs <= fixes_[k].timeMs)
+            continue;
+        const Fix& a = fixes_[k];
+        const Fix& b = fixes_[k + 1];
+        const double span = static_cast<double>(b.timeMs - a.timeMs);
+        const double t = span > 0 ? std::min(1.0, static_cast<double>(firing.timeMs - a.timeMs) / span) : 0.0;
+        firing.latitude = a.latitude + t * (b.latitude - a.latitude);
+        firing.longitude = a.longitude + t * (b.longitude - a.longitude);
+    }
     Result result;
     result.sensors = sensors_;
     result.fixes = fixes_;
@@ -478,6 +484,8 @@ Result Replayer::Finish()
                     pass.miss = Miss::NoFixInside;
                     pass.reason = "no fix inside the firing region (fixes " + Metres(crossingSpacing) +
                                   " m apart); the path between fixes crossed it";
+                    if (!options_.predictive)
+                        pass.reason += ": would fire with --rule predictive";
                 } else if (pass.closest < threshold) {
                     pass.miss = Miss::WrongSide;
                     pass.reason = "passed " + CompassWord(pass.bearing) + " of the sensor (wrong side)";

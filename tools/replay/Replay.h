@@ -30,6 +30,7 @@ namespace ostrim::replay {
 
 struct Options {
     bool backAndForth = false;
+    bool predictive = false;   // fire at the predicted entry into the region, not at a fix in it
     double threshold = 10.0;   // metres: the live program's distanceThreshold
     double passRadius = 50.0;  // metres: the track within this of a sensor is one pass of it
     std::string vehicleType;   // first column of the GPS log
@@ -47,9 +48,14 @@ struct Fix {
 };
 
 struct Firing {
-    std::size_t fix;
+    std::size_t fix;            // the last fix at or before the firing
     int sensor;
     std::uint32_t nodeId;
+    std::int64_t timeMs = 0;    // on the clock of Fix::timeMs; after the fix when predicted
+    std::int64_t utcMs = -1;
+    TriggerEngine::Firing kind = TriggerEngine::Firing::AtFix;
+    double latitude = 0;        // where the track was then, between the fixes around it
+    double longitude = 0;
 };
 
 enum class Miss {
@@ -140,6 +146,7 @@ private:
     class Switcher;
 
     int TriggerOnPosition(double latitude, double longitude) override;
+    int TriggerOnFix(double latitude, double longitude, std::int64_t utcMs) override;
     void Line(std::string_view line);
     std::string HeldNote(int sensor, const std::vector<int>& inRegion) const;
     int SensorOfNode(std::uint32_t nodeId) const;
@@ -163,6 +170,8 @@ private:
     std::vector<Fix> fixes_;
     std::vector<Firing> firings_;
     std::vector<int> currentInRegion_;
+    int firingSensor_ = -1; // told by the engine just before its switch
+    TriggerEngine::Firing firingKind_ = TriggerEngine::Firing::AtFix;
     // Why a sensor inside its firing region did not fire, by (sensor, fix).
     std::map<std::pair<int, std::size_t>, std::string> heldNotes_;
 };

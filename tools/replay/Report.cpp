@@ -53,6 +53,17 @@ std::string Xml(const std::string& text)
     return escaped;
 }
 
+// Its time, marked when the predictive rule fired it between fixes or late.
+std::string FiringText(const Firing& firing)
+{
+    std::string text = UtcText(firing.utcMs);
+    if (firing.kind == TriggerEngine::Firing::Predicted)
+        text += " (predicted)";
+    else if (firing.kind == TriggerEngine::Firing::Late)
+        text += " (late)";
+    return text;
+}
+
 } // namespace
 
 std::string TextReport(const Result& result, const Summary& summary)
@@ -73,7 +84,7 @@ std::string TextReport(const Result& result, const Summary& summary)
             } else {
                 out += "fired at";
                 for (std::size_t f : pass.firings)
-                    out += " " + UtcText(result.fixes[result.firings[f].fix].utcMs);
+                    out += " " + FiringText(result.firings[f]);
                 out += "\n";
             }
             out += Format("    closest approach %.1f m, bearing %.0f deg (%s) from the sensor, %s\n",
@@ -103,7 +114,7 @@ std::string CsvReport(const Result& result)
         const int number = ++numbers[pass.sensor];
         std::string firedAt;
         for (std::size_t f : pass.firings)
-            firedAt += (firedAt.empty() ? "" : " ") + UtcText(result.fixes[result.firings[f].fix].utcMs);
+            firedAt += (firedAt.empty() ? "" : " ") + FiringText(result.firings[f]);
         out += Format("%d,%s,%d,%s,%s,%s,%s,%.2f,%.0f,%s,", pass.sensor + 1,
                       Node(result.sensors[pass.sensor].nodeId).c_str(), number,
                       UtcText(result.fixes[pass.firstFix].utcMs).c_str(),
@@ -373,8 +384,8 @@ std::string SvgMap(const Result& result)
                 svg += Format("<circle cx=\"%.1f\" cy=\"%.1f\" r=\"1.4\" fill=\"#444\"/>\n", v.X(p), v.Y(p));
             }
             for (std::size_t f : pass.firings) {
-                const Fix& fix = result.fixes[result.firings[f].fix];
-                const Point p = projection.At(fix.latitude, fix.longitude);
+                const Firing& firing = result.firings[f];
+                const Point p = projection.At(firing.latitude, firing.longitude);
                 svg += Format("<circle cx=\"%.1f\" cy=\"%.1f\" r=\"5\" fill=\"none\" stroke=\"%s\" "
                               "stroke-width=\"2\"/>\n",
                               v.X(p), v.Y(p), kHit);
