@@ -7,6 +7,7 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <atomic>
 #include <cmath>
 #include <cstdint>
@@ -567,6 +568,42 @@ TEST_F(TriggerEngineTest, ConcurrentResets_NextIndexNeverLeavesRange)
     EXPECT_FALSE(outOfRange.load());
     for (std::uint32_t id : switcher.Switched())
         ASSERT_TRUE(id >= kFirstNode && id < kFirstNode + 3) << std::hex << id;
+}
+
+// ---------------------------------------------------------------------------------------------
+// Predictive rule: a switch from a timer and one from the reader, on two threads
+
+// The timer's switch of sensor 0 is under way (the real one holds the base-station port for
+// 100 ms and more) when the reader's fix reaches sensor 1: its switch must wait, not overlap.
+TEST_F(TriggerEngineTest, Predictive_TimerAndReaderSwitchesNeverOverlap)
+{
+    LoadTrack(2);
+    state.predictive = 1;
+    std::atomic<int> inside{0};
+    std::atomic<int> most{0};
+    std::atomic<bool> timerSwitching{false};
+    switcher.duringSwitch = [&](std::uint32_t) {
+        const int now = ++inside;
+        most = std::max(most.load(), now);
+        timerSwitching = true;
+        std::this_thread::sleep_for(150ms);
+        --inside;
+    };
+    // Two fixes a second apart, heading north-east for sensor 0: about 3 m from its region.
+    const Position s0 = TrackSensor(0);
+    const std::int64_t t = 36000000;
+    engine.TriggerOnFix(s0.latitude - 0.0002, s0.longitude - 0.0002, t);
+    engine.TriggerOnFix(s0.latitude - 0.0001, s0.longitude - 0.0001, t + 1000);
+    ASSERT_TRUE(timers.Running(kPredictedTimer)) << "no switch planned";
+
+    std::thread timerThread([&] { engine.OnTimer(kPredictedTimer); });
+    while (!timerSwitching)
+        std::this_thread::yield();
+    const Position near1 = Near(1);
+    engine.TriggerOnFix(near1.latitude, near1.longitude, t + 1300);
+    timerThread.join();
+    EXPECT_EQ(most.load(), 1);
+    EXPECT_EQ(switcher.Switched(), Nodes({0, 1}));
 }
 
 } // namespace
