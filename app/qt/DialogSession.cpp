@@ -55,6 +55,7 @@ DialogSession::DialogSession(COstrimDlg& dialog, Extras extras)
     buttons.loop = [&control] { control.OnLoop(); };
     buttons.backAndForth = [&control] { control.OnBackAndForth(); };
     buttons.endOfLap = [&control] { control.OnEndOfLap(); };
+    buttons.chooseRule = [&control](bool predictive) { control.ChooseRule(predictive); };
     // Ping and Test Node hold the GUI thread for their exchange (under a second), as Start's
     // own check does.
     buttons.ping = [&run] { run.BaseStation().OnPing(); };

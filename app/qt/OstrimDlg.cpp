@@ -104,6 +104,15 @@ COstrimDlg::COstrimDlg(const DialogOptions& options, QWidget* parent)
     about->setShortcutContext(Qt::WindowShortcut);
     connect(about, &QAction::triggered, this, &COstrimDlg::ShowAbout);
     addAction(about);
+    // The firing rule is chosen before Start and holds for the run: the item is greyed after.
+    predictive_ = new QAction(QStringLiteral("Predictive trigger"), this);
+    predictive_->setObjectName(QStringLiteral("predictiveAction"));
+    predictive_->setCheckable(true);
+    connect(predictive_, &QAction::toggled, this, [this](bool on) {
+        if (hooks_.chooseRule)
+            hooks_.chooseRule(on);
+    });
+    addAction(predictive_);
     setContextMenuPolicy(Qt::ActionsContextMenu);
 
     Control(kIdStart)->setFocus();
@@ -297,6 +306,7 @@ void COstrimDlg::OnStart()
     runActive_ = true; // the reader runs, also when the logs failed
     if (outcome != RunControl::StartOutcome::Running)
         return;
+    predictive_->setEnabled(false);
     // Left alone, the focus would pass on to Cancel, where the next Enter or Space would end
     // the run.
     QWidget* focus = focusWidget();

@@ -15,6 +15,7 @@
 #include <memory>
 #include <string>
 
+class QAction;
 class QComboBox;
 class QLineEdit;
 class QPushButton;
@@ -34,6 +35,8 @@ struct DialogHooks {
     std::function<void()> endOfLap;
     std::function<void()> ping;
     std::function<void()> testNode;
+    // The context menu's "Predictive trigger": the rule the next Start puts in force.
+    std::function<void(bool predictive)> chooseRule;
     // Stops the GPS reader and joins its thread; runs before the dialog closes, so no reader
     // callback outlives the dialog.
     std::function<void()> stopGps;
@@ -109,6 +112,7 @@ private:
     EndConfirmation confirmEnd_;
     std::unique_ptr<QtDialogFields> fields_;
     std::map<int, QWidget*> controls_; // children of the dialog
+    QAction* predictive_ = nullptr;    // checkable, on the context menu
 };
 
 } // namespace ostrim

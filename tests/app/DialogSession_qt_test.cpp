@@ -8,6 +8,7 @@
 #include "tests/support/ScratchFolder.h"
 
 #include <QAbstractButton>
+#include <QAction>
 #include <QLineEdit>
 #include <QTest>
 
@@ -107,6 +108,28 @@ TEST(DialogSession, FixesFurtherApartThanTheThreshold_ShownInTheTitleUntilTheyCl
     for (const char* latitude : {"5214.4593", "5214.4604", "5214.4615"})
         fix(latitude);
     EXPECT_EVENTUALLY_EQ(dialog.windowTitle(), QStringLiteral("Ostrim"));
+}
+
+// The rule chosen on the context menu is the one Start puts in force, and it holds for the run.
+TEST(DialogSession, PredictiveTriggerChosenBeforeStart_InForceForTheRun)
+{
+    test::ScratchFolder folder;
+    PseudoTerminal receiver;
+    ASSERT_EQ(receiver.Open(), 0);
+    COstrimDlg dialog(test::OneSensorRunOptions(folder, receiver));
+    dialog.Fields().SetMessagePresenter([](const QString&) {});
+    DialogSession session(dialog);
+    QAction* predictive = dialog.findChild<QAction*>("predictiveAction");
+    ASSERT_NE(predictive, nullptr);
+    EXPECT_TRUE(dialog.actions().contains(predictive));
+    EXPECT_EQ(predictive->text(), "Predictive trigger");
+    EXPECT_FALSE(predictive->isChecked());
+    predictive->trigger();
+    EXPECT_EQ(session.Run().State().predictive.load(), 0) << "before Start";
+    static_cast<QAbstractButton*>(dialog.Control(kIdStart))->click();
+    EXPECT_EQ(session.Run().State().predictive.load(), 1);
+    EXPECT_FALSE(predictive->isEnabled());
+    dialog.reject();
 }
 
 } // namespace
