@@ -124,41 +124,89 @@ std::string Cell(const Outcome& o)
     return text;
 }
 
+void Add(Outcome& total, const Outcome& o)
+{
+    total.passes += o.passes;
+    total.hits += o.hits;
+    total.late += o.late;
+    total.sumAfterEntry += o.sumAfterEntry;
+    total.sumBeforeSensor += o.sumBeforeSensor;
+    if (o.any && (!total.any || std::fabs(o.worstAfterEntry) > std::fabs(total.worstAfterEntry)))
+        total.worstAfterEntry = o.worstAfterEntry;
+    total.any = total.any || o.any;
+}
+
 } // namespace
 
 int main()
 {
-    std::printf("| path | km/h | fixes/s | on-fix: hits | after entry, mean m | worst m | before sensor, mean m "
-                "| predictive: hits | after entry, mean m | worst m | before sensor, mean m |\n");
-    std::printf("|---|---:|---:|---:|---:|---:|---:|---:|---:|---:|---:|\n");
+    struct Row {
+        const Path* path;
+        double kmh;
+        int rate;
+        Outcome onFix;
+        Outcome predictive;
+    };
+    std::vector<Row> rows;
     int failures = 0;
     std::vector<std::string> notes;
     for (const Path& path : kPaths) {
         for (double kmh : kSpeeds) {
             for (int rate : kRates) {
-                Outcome onFix;
-                Outcome predictive;
-                Drive(path, kmh, rate, false, onFix);
-                Drive(path, kmh, rate, true, predictive);
-                std::printf("| %s | %.0f | %d | %s | %s |\n", path.name, kmh, rate, Cell(onFix).c_str(),
-                            Cell(predictive).c_str());
+                Row row{&path, kmh, rate, {}, {}};
+                Drive(path, kmh, rate, false, row.onFix);
+                Drive(path, kmh, rate, true, row.predictive);
+                const Outcome& p = row.predictive;
                 char where[128];
                 std::snprintf(where, sizeof where, "%s, %.0f km/h, %d fixes/s", path.name, kmh, rate);
-                if (path.enters && predictive.hits != predictive.passes) {
+                if (path.enters && p.hits != p.passes) {
                     notes.push_back(std::string(where) + ": predictive missed a pass that enters the region");
                     ++failures;
                 }
-                if (!path.enters && predictive.hits != 0) {
+                if (!path.enters && p.hits != 0) {
                     notes.push_back(std::string(where) + ": predictive fired on a pass that never enters");
                     ++failures;
                 }
-                if (path.enters && rate >= 5 && predictive.any && std::fabs(predictive.worstAfterEntry) > 3.0) {
+                if (path.enters && rate >= 5 && p.any && std::fabs(p.worstAfterEntry) > 3.0) {
                     notes.push_back(std::string(where) + ": predictive fired more than 3 m from the entry");
                     ++failures;
                 }
+                rows.push_back(row);
             }
         }
     }
+
+    std::printf("Summary by fix rate, over the %d passes a rate that enter the region (all headings, "
+                "offsets and speeds); \"never entering\" counts firings on the %d a rate that do not.\n\n",
+                6 * 3 * kPhases, 2 * 3 * kPhases);
+    std::printf("| rule | fixes/s | hits | after entry, mean m | worst m | before sensor, mean m | "
+                "firings never entering |\n");
+    std::printf("|---|---:|---:|---:|---:|---:|---:|\n");
+    for (bool predictive : {false, true}) {
+        for (int rate : kRates) {
+            Outcome entering;
+            int wrong = 0;
+            for (const Row& row : rows) {
+                if (row.rate != rate)
+                    continue;
+                const Outcome& o = predictive ? row.predictive : row.onFix;
+                if (row.path->enters)
+                    Add(entering, o);
+                else
+                    wrong += o.hits;
+            }
+            std::printf("| %s | %d | %s | %d |\n", predictive ? "predictive" : "on-fix", rate, Cell(entering).c_str(),
+                        wrong);
+        }
+    }
+
+    std::printf("\nEvery cell, %d passes each:\n\n", kPhases);
+    std::printf("| path | km/h | fixes/s | on-fix: hits | after entry, mean m | worst m | before sensor, mean m "
+                "| predictive: hits | after entry, mean m | worst m | before sensor, mean m |\n");
+    std::printf("|---|---:|---:|---:|---:|---:|---:|---:|---:|---:|---:|\n");
+    for (const Row& row : rows)
+        std::printf("| %s | %.0f | %d | %s | %s |\n", row.path->name, row.kmh, row.rate, Cell(row.onFix).c_str(),
+                    Cell(row.predictive).c_str());
     std::printf("\n");
     if (failures == 0)
         std::printf("Checks: the predictive rule fired on every pass that enters the region, on none that "
