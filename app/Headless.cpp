@@ -169,8 +169,12 @@ int RunHeadless(const CommandLine& line)
     }
     timers.Stop();
     session.Stop();
-    if (monitor.RunStarted())
+    if (monitor.RunStarted()) {
         fields.Print(monitor.Summary());
+        if (session.State().predictive.load() != 0)
+            fields.Print("Predictive trigger: " + std::to_string(session.Engine().LateFirings()) +
+                         " firings late (a firing region crossed between fixes, unseen)");
+    }
     return result;
 }
 

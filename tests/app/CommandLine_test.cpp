@@ -18,7 +18,8 @@ TEST(CommandLine, GoodArguments_AreTakenAsGiven)
 {
     std::string error;
     auto line = ParseCommandLine(With(kHeadless, {"--base-port", "/dev/ttyUSB1", "--mode", "back-and-forth",
-                                                  "--vehicle-type", "--odd, name", "--trigger", "off"}),
+                                                  "--vehicle-type", "--odd, name", "--trigger", "off",
+                                                  "--rule", "predictive"}),
                                  error);
     ASSERT_TRUE(line) << error;
     EXPECT_EQ(line->mode, CommandLine::Mode::Headless);
@@ -29,6 +30,7 @@ TEST(CommandLine, GoodArguments_AreTakenAsGiven)
     EXPECT_TRUE(line->backAndForth);
     EXPECT_FALSE(line->triggerOn);
     EXPECT_EQ(line->vehicleType, "--odd, name");
+    EXPECT_TRUE(line->predictive);
 
     line = ParseCommandLine({}, error);
     ASSERT_TRUE(line);
@@ -68,6 +70,7 @@ TEST(CommandLine, BadArguments_AreRefusedWithTheReason)
         {{"--headless", "--gps-port", "g", "--sensor-file", "s"}, "--folder"},
         {With(kHeadless, {"--mode", "zigzag"}), "zigzag"},
         {With(kHeadless, {"--trigger", "maybe"}), "maybe"},
+        {With(kHeadless, {"--rule", "early"}), "early"},
         {With(kHeadless, {"--gps-port"}), "--gps-port needs a value"},
         {{"--headless", "--gps-port", "--folder", "f"}, "--gps-port needs a value"},
         {With(kHeadless, {"--vehicle-type"}), "--vehicle-type needs a value"},
@@ -89,7 +92,7 @@ TEST(CommandLine, Usage_ExplainsEveryOption)
 {
     const std::string usage = UsageText();
     for (const char* option : {"--headless", "--gps-port", "--base-port", "--sensor-file", "--folder", "--mode",
-                               "--vehicle-type", "--trigger", "--demo", "--laps", "--screenshot", "--help",
+                               "--vehicle-type", "--trigger", "--rule", "--demo", "--laps", "--screenshot", "--help",
                                "--version"})
         EXPECT_NE(usage.find(option), std::string::npos) << option;
 }
