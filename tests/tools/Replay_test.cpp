@@ -216,6 +216,25 @@ TEST(ReplayPasses, PredictiveRule_FiresAtTheEntryNotAtTheNextFix)
     }
 }
 
+// Back and Forth, sensors in table order at x = 100, 500 and 300: after the first fires, the
+// second is due, so the third, crossed between fixes 36 m apart, would not fire under the
+// predictive rule either; the report must not promise that it would.
+TEST(ReplayPasses, CrossedBetweenFixesWhileNotDue_NoPromiseOfThePredictiveRule)
+{
+    replay::Options options;
+    options.backAndForth = true;
+    const replay::Result result =
+        Replay(Drive().Along(0, 0, 150, 1.4).Along(0, 170, 400, 36, 10).Text(),
+               {Drive::Sensor(100, 3), Drive::Sensor(500, 3), Drive::Sensor(300, 3)}, options);
+    ASSERT_EQ(result.passes.size(), 2u);
+    EXPECT_FALSE(result.passes[0].firings.empty());
+    const replay::Pass& crossed = result.passes[1];
+    EXPECT_EQ(crossed.sensor, 2);
+    EXPECT_EQ(crossed.miss, replay::Miss::NoFixInside);
+    EXPECT_NE(crossed.reason.find("but sensor 2 was due next (table order)"), std::string::npos) << crossed.reason;
+    EXPECT_EQ(crossed.reason.find("would fire"), std::string::npos) << crossed.reason;
+}
+
 struct TimerCase {
     const char* name;
     bool backAndForth;

@@ -262,12 +262,14 @@ void Replayer::SetSensors(const std::vector<SensorEntry>& sensors)
     const int n = std::min<int>(static_cast<int>(sensors.size()), SensorTable::kCapacity);
     sensors_.assign(sensors.begin(), sensors.begin() + n);
     sensorCos_.clear();
+    sensorScale_.clear();
     for (int i = 0; i < n; ++i) {
         table_.latitude[i] = sensors_[i].latitude;
         table_.longitude[i] = sensors_[i].longitude;
         table_.nodeId[i] = sensors_[i].nodeId;
         table_.triggered[i].store(0);
         sensorCos_.push_back(std::cos(sensors_[i].latitude * std::numbers::pi / 180.0));
+        sensorScale_.push_back(MetresPerDegree(sensors_[i].latitude));
     }
     table_.count.store(n, std::memory_order_release);
 }
@@ -338,6 +340,8 @@ int Replayer::TriggerOnFix(double latitude, double longitude, std::int64_t utcMs
         if (!note.empty())
             heldNotes_[{i, fixes_.size() - 1}] = std::move(note);
     }
+    if (!options_.predictive && fixes_.size() > 1)
+        NoteCrossingsHeld();
     // The predictive rule needs every fix for the speed and heading.
     if (options_.predictive)
         return engine_->TriggerOnFix(latitude, longitude, utc);
@@ -346,6 +350,29 @@ int Replayer::TriggerOnFix(double latitude, double longitude, std::int64_t utcMs
     if (currentInRegion_.empty())
         return 0;
     return engine_->TriggerOnPosition(latitude, longitude);
+}
+
+// Sensors whose firing region the path since the last fix crossed, unseen by the on-fix rule,
+// while the engine's state held them: a miss there is not one the predictive rule would mend.
+void Replayer::NoteCrossingsHeld()
+{
+    const Fix& before = fixes_[fixes_.size() - 2];
+    const Fix& now = fixes_.back();
+    if (now.timeMs - before.timeMs > kMaxGapMs || now.timeMs <= before.timeMs)
+        return;
+    for (int i = 0; i < static_cast<int>(sensors_.size()); ++i) {
+        const SensorEntry& s = sensors_[i];
+        const Offset scale = sensorScale_[i];
+        const Offset p0{(before.longitude - s.longitude) * scale.x, (before.latitude - s.latitude) * scale.y};
+        const Offset p1{(now.longitude - s.longitude) * scale.x, (now.latitude - s.latitude) * scale.y};
+        if (!(Length(p1) < options_.threshold + Length({p1.x - p0.x, p1.y - p0.y})))
+            continue;
+        if (!CrossesRegion(p0, p1, options_.threshold))
+            continue;
+        std::string note = HeldNote(i, {i});
+        if (!note.empty())
+            crossedHeldNotes_[{i, fixes_.size() - 1}] = std::move(note);
+    }
 }
 
 // Why the engine, in its present state, will not fire this sensor although the fix is inside
@@ -484,7 +511,11 @@ Result Replayer::Finish()
                     pass.miss = Miss::NoFixInside;
                     pass.reason = "no fix inside the firing region (fixes " + Metres(crossingSpacing) +
                                   " m apart); the path between fixes crossed it";
-                    if (!options_.predictive)
+                    auto crossed = crossedHeldNotes_.lower_bound({s, pass.firstFix});
+                    if (crossed != crossedHeldNotes_.end() && crossed->first.first == s &&
+                        crossed->first.second <= pass.lastFix)
+                        pass.reason += ", but " + crossed->second;
+                    else if (!options_.predictive)
                         pass.reason += ": would fire with --rule predictive";
                 } else if (pass.closest < threshold) {
                     pass.miss = Miss::WrongSide;

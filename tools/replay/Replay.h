@@ -149,6 +149,7 @@ private:
     int TriggerOnFix(double latitude, double longitude, std::int64_t utcMs) override;
     void Line(std::string_view line);
     std::string HeldNote(int sensor, const std::vector<int>& inRegion) const;
+    void NoteCrossingsHeld();
     int SensorOfNode(std::uint32_t nodeId) const;
 
     Options options_;
@@ -163,6 +164,7 @@ private:
 
     std::vector<SensorEntry> sensors_;
     std::vector<double> sensorCos_; // for the cheap distance filter
+    std::vector<Offset> sensorScale_; // metres a degree at each sensor
     std::string partial_;           // a line not yet ended
     std::int64_t lineUtcMs_ = -1;   // the time field of the line being parsed
     std::int64_t lastUtcMs_ = -1;
@@ -174,6 +176,9 @@ private:
     TriggerEngine::Firing firingKind_ = TriggerEngine::Firing::AtFix;
     // Why a sensor inside its firing region did not fire, by (sensor, fix).
     std::map<std::pair<int, std::size_t>, std::string> heldNotes_;
+    // The same for a path that crossed the region between two fixes, by the later fix: the
+    // predictive rule would not have fired it either.
+    std::map<std::pair<int, std::size_t>, std::string> crossedHeldNotes_;
 };
 
 } // namespace ostrim::replay
