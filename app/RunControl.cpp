@@ -108,6 +108,7 @@ RunControl::StartOutcome RunControl::OnStart(const std::string& gpsPort, const s
     if (check != BaseStationCheck::kOk) {
         ShowCheckFailure(check);
         state_.triggerEnabled.store(0);
+        state_.triggerOffs.fetch_add(1);
         heldByCheck_ = wanted && !basePort.empty();
     } else if (heldByCheck_) {
         heldByCheck_ = false;
@@ -148,6 +149,7 @@ void RunControl::OnTriggerOnOff()
     heldByCheck_ = false;
     if (state_.triggerEnabled.load() != 0) {
         state_.triggerEnabled.store(0);
+        state_.triggerOffs.fetch_add(1);
         state_.nextIndex.store(-1);
         fields_.SetText(Field::Status, "Trigger off");
         return;

@@ -54,6 +54,9 @@ struct RunState {
     // 1: a sensor fires where the path from the last two fixes is predicted to enter its firing
     // region, not at the first fix inside it. Set at Start.
     std::atomic<std::int32_t> predictive{0};
+    // Counts the times triggering was switched off: the predictive rule joins no fix after one
+    // to a fix before it, as the path between went unwatched.
+    std::atomic<std::uint32_t> triggerOffs{0};
     double distanceThreshold = 10.0; // metres
     LogPaths logPaths;               // gpsLogPath, rawLogPath
 };

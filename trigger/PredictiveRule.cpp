@@ -84,7 +84,12 @@ int TriggerEngine::Predictive(int n, double latitude, double longitude, std::int
             stepMs += kDayMs; // past midnight
         clockMs_ += std::max<std::int64_t>(stepMs, 0);
     }
-    const bool havePath = haveFix_ && stepMs > 0 && stepMs <= kPredictionGapMs;
+    // Triggering switched off and on since the last fix: what the vehicle passed meanwhile is not
+    // to fire now.
+    const std::uint32_t offs = state_.triggerOffs.load();
+    const bool watched = offs == triggerOffs_;
+    triggerOffs_ = offs;
+    const bool havePath = haveFix_ && watched && stepMs > 0 && stepMs <= kPredictionGapMs;
 
     const PlanePoint scale = MetresPerDegreeAt(latitude);
     const double threshold = state_.distanceThreshold;

@@ -107,6 +107,7 @@ private:
     double lastLatitude_ = 0;
     double lastLongitude_ = 0;
     std::int64_t lastUtcMs_ = -1;
+    std::uint32_t triggerOffs_ = 0; // RunState::triggerOffs at the last fix
     std::int64_t clockMs_ = 0;       // the fixes' clock: UTC time of day, unwrapped at midnight
     bool moving_ = false;            // the last two fixes gave a speed
     double velocityLatitude_ = 0;    // degrees a millisecond

@@ -606,5 +606,27 @@ TEST_F(TriggerEngineTest, Predictive_TimerAndReaderSwitchesNeverOverlap)
     EXPECT_EQ(switcher.Switched(), Nodes({0, 1}));
 }
 
+// Two fixes a second apart either side of sensor 0, the path between through its region: late,
+// unless triggering was off and on again in between, when nobody watched that stretch.
+TEST_F(TriggerEngineTest, Predictive_CrossedUnseen_FiresLateOnlyWhenTriggeringStayedOn)
+{
+    for (bool offAndOn : {false, true}) {
+        SCOPED_TRACE(offAndOn ? "trigger off and on" : "trigger on throughout");
+        table.count = 0;
+        switcher.Clear();
+        LoadTrack(1);
+        state.predictive = 1;
+        TriggerEngine fresh(state, table, fields, timers, switcher, [](const std::string&) {});
+        const Position s0 = TrackSensor(0);
+        const std::int64_t t = 36000000;
+        fresh.TriggerOnFix(s0.latitude - 0.0002, s0.longitude - 0.0002, t);
+        if (offAndOn)
+            state.triggerOffs.fetch_add(1);
+        fresh.TriggerOnFix(s0.latitude + 0.0002, s0.longitude + 0.0002, t + 1000);
+        EXPECT_EQ(switcher.Switched(), offAndOn ? Ids{} : Nodes({0}));
+        EXPECT_EQ(fresh.LateFirings(), offAndOn ? 0 : 1);
+    }
+}
+
 } // namespace
 } // namespace ostrim
