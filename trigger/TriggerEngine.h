@@ -12,12 +12,12 @@
 #include "sensors/SensorTable.h"
 #include "trigger/TriggerInterfaces.h"
 
+#include <atomic>
 #include <chrono>
 #include <cstdint>
 #include <functional>
 #include <mutex>
 #include <string>
-#include <vector>
 
 namespace ostrim {
 
@@ -30,7 +30,7 @@ inline constexpr std::int64_t kPredictionGapMs = 5000;
 
 // With RunState::predictive set, the engine also fires between fixes: from the last two fixes it
 // knows speed and heading, predicts the straight path until the next fix is due and, where that
-// path enters the firing region of a sensor that is due, starts kPredictedTimer for the entry;
+// path enters the firing region of a sensor that is due, starts a timer for the entry;
 // the next fix confirms or replaces the plan. A fix that shows the path since the previous one
 // crossed a due sensor's region without a firing fires it at once, late. All else is the on-fix
 // rule's: one firing per arming, the order of Back and Forth, the re-arm timers.
@@ -80,7 +80,7 @@ private:
     // Fires sensor i as its mode fires it; false when it no longer may.
     bool FireDue(int n, int i, Firing kind);
     // Plans the earliest entry into a due sensor's region on the straight path from `fromMs`
-    // to the end of the prediction; starts or kills kPredictedTimer.
+    // to the end of the prediction, on the next of the kPredictedTimer ids.
     void Plan(int n, std::int64_t fromMs);
     void OnPredictedTimer(int timerId);
     void CancelPlan();
