@@ -1,6 +1,6 @@
 #include "app/qt/DialogSession.h"
 
-#include "app/qt/DialogTemplate.h"
+#include "app/DialogTemplate.h"
 #include "app/qt/RunPanel.h"
 
 #include <QWidget>

@@ -2,7 +2,7 @@
 
 #include "app/PortPreselection.h"
 #include "app/qt/AboutDlg.h"
-#include "app/qt/DialogTemplate.h"
+#include "app/DialogTemplate.h"
 #include "app/qt/DialogUnits.h"
 #include "app/qt/OstrimApp.h"
 #include "app/qt/PortListBox.h"
