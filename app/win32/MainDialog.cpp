@@ -4,6 +4,7 @@
 #include "app/DialogTemplate.h"
 #include "app/PortPreselection.h"
 #include "app/Version.h"
+#include "platform/PortList.h"
 
 #include <commdlg.h>
 #include <shlobj.h>
@@ -93,11 +94,6 @@ INT_PTR CALLBACK AboutProcedure(HWND window, UINT message, WPARAM wParam, LPARAM
 }
 
 } // namespace
-
-std::string ComDevicePath(const std::string& listText)
-{
-    return listText.empty() ? std::string() : "\\\\.\\" + listText;
-}
 
 MainDialog::MainDialog(Win32DialogOptions options)
     : options_(std::move(options)), folder_(options_.folder.empty() ? DefaultFolder() : options_.folder)
@@ -316,7 +312,7 @@ void MainDialog::OnStart()
         return;
     const std::string gps = fields_.SelectedPort(kIdGpsPort);
     const RunControl::StartOutcome outcome = session_->Control().OnStart(
-        ComDevicePath(gps), fields_.SelectedPort(kIdBaseStationPort));
+        gps.empty() ? std::string() : ComDevicePath(gps), fields_.SelectedPort(kIdBaseStationPort));
     if (outcome == RunControl::StartOutcome::GpsPortFailed)
         return;
     silence_.Arm(gps, SilenceWatch::Clock::now(), session_->Input().Accepted());

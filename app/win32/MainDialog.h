@@ -75,7 +75,4 @@ private:
     std::string title_; // from the reader thread, for kTitleMessage
 };
 
-// "COM5" -> "\\.\COM5", the device name the GPS port is opened by; empty stays empty.
-std::string ComDevicePath(const std::string& listText);
-
 } // namespace ostrim

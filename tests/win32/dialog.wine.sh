@@ -35,7 +35,7 @@ cleanup() {
     for pid in "${pids[@]}"; do kill "$pid" 2>/dev/null || true; done
     wineserver -k 2>/dev/null || true
     for pid in "${pids[@]}"; do wait "$pid" 2>/dev/null || true; done
-    rm -rf "$work"
+    [ -n "${OSTRIM_KEEP:-}" ] && echo "kept $work" || rm -rf "$work"
 }
 trap cleanup EXIT
 
@@ -83,7 +83,14 @@ for _ in $(seq 300); do
 done
 [ -n "$window" ] || fail "no dialog window; stderr: $(tail -n5 "$work/err.txt")"
 
-ports=$(sed -n 's/^Ports: //p' "$work/out.txt")
+# The program's standard output is in text mode: its lines end in CR LF.
+output() { tr -d '\r' <"$work/out.txt"; }
+ports=
+for _ in $(seq 100); do
+    ports=$(output | sed -n 's/^Ports: //p')
+    [ -n "$ports" ] && break
+    sleep 0.1
+done
 for port in COM5 COM6; do
     [[ " $ports " == *" $port "* ]] || fail "$port is not listed (listed: $ports)"
 done
@@ -96,12 +103,12 @@ xdotool key --clearmodifiers Return
 
 success=
 for _ in $(seq 300); do
-    success=$(grep -E -m1 '^Status: Node [0-9]+ success$' "$work/out.txt" || true)
+    success=$(output | grep -E -m1 '^Status: Node [0-9]+ success$' || true)
     [ -n "$success" ] && break
     sleep 0.1
 done
 if [ -z "$success" ]; then
-    echo "--- program's output"; cat "$work/out.txt"; echo "--- simulator"; cat "$work/sim.out"
+    echo "--- program's output"; output; echo "--- simulator"; cat "$work/sim.out"
     fail "the status line never showed \"Node %d success\""
 fi
 echo "dialog.wine: ${success#Status: }"
