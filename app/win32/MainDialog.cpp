@@ -102,8 +102,8 @@ MainDialog::MainDialog(Win32DialogOptions options)
 
 MainDialog::~MainDialog()
 {
-    if (session_)
-        session_->Stop();
+    if (run_)
+        run_->Run().Stop();
 }
 
 INT_PTR MainDialog::Run(HINSTANCE instance)
@@ -147,7 +147,7 @@ INT_PTR MainDialog::Handle(UINT message, WPARAM wParam, LPARAM)
     }
     case WM_TIMER:
         if (wParam == kSilenceTimer)
-            OnSilenceTimer();
+            run_->CheckSilence();
         else
             timers_.OnTimer(static_cast<int>(wParam));
         return TRUE;
@@ -205,18 +205,17 @@ void MainDialog::OnInitDialog()
         });
     }
 
-    Session::Hooks hooks;
-    hooks.selectedBasePort = [this] { return fields_.SelectedPort(kIdBaseStationPort); };
     HWND window = window_;
-    hooks.onDisconnected = [window] { PostMessageA(window, kEnableStartMessage, 0, 0); };
-    // The status line is soon replaced; the title keeps the warning in view while it holds.
-    hooks.onSpacing = [this](const std::string& warning) {
+    DialogView view;
+    view.enableStart = [window] { PostMessageA(window, kEnableStartMessage, 0, 0); };
+    view.setTitle = [this, window](const std::string& title) {
         std::lock_guard lock(titleMutex_);
-        title_ = warning.empty() ? std::string("Ostrim") : "Ostrim - " + warning;
-        PostMessageA(window_, kTitleMessage, 0, 0);
+        title_ = title;
+        PostMessageA(window, kTitleMessage, 0, 0);
     };
-    session_ = std::make_unique<Session>(fields_, timers_, std::move(hooks));
-    timers_.Attach(window_, [this](int id) { session_->Engine().OnTimer(id); });
+    run_ = std::make_unique<DialogRun>(fields_, timers_, std::move(view),
+                                       [this] { return fields_.SelectedPort(kIdBaseStationPort); });
+    timers_.Attach(window_, [this](int id) { run_->Run().Engine().OnTimer(id); });
     SetTimer(window_, kSilenceTimer, 1000, nullptr);
 }
 
@@ -258,9 +257,10 @@ void MainDialog::OnCommand(int id, int code)
         fields_.OnPortChanged(id);
         return;
     }
-    if (code != BN_CLICKED || !session_)
+    if (code != BN_CLICKED || !run_)
         return;
-    RunControl& control = session_->Control();
+    Session& run = run_->Run();
+    RunControl& control = run.Control();
     switch (id) {
     case kIdStart:
         OnStart();
@@ -289,10 +289,10 @@ void MainDialog::OnCommand(int id, int code)
     // Ping and Test Node hold the GUI thread for their exchange (under a second), as Start's
     // own check does.
     case kIdPing:
-        session_->BaseStation().OnPing();
+        run.BaseStation().OnPing();
         break;
     case kIdTestNode:
-        session_->BaseStation().OnTestNode();
+        run.BaseStation().OnTestNode();
         break;
     case kIdLvr:
         fields_.SetText(Field::SensorFile, LvrSensorFile(folder_));
@@ -311,11 +311,11 @@ void MainDialog::OnStart()
     if (!IsWindowEnabled(Control(kIdStart)))
         return;
     const std::string gps = fields_.SelectedPort(kIdGpsPort);
-    const RunControl::StartOutcome outcome = session_->Control().OnStart(
-        gps.empty() ? std::string() : ComDevicePath(gps), fields_.SelectedPort(kIdBaseStationPort));
+    const RunControl::StartOutcome outcome =
+        run_->Start(gps.empty() ? std::string() : ComDevicePath(gps),
+                    fields_.SelectedPort(kIdBaseStationPort), gps);
     if (outcome == RunControl::StartOutcome::GpsPortFailed)
         return;
-    silence_.Arm(gps, SilenceWatch::Clock::now(), session_->Input().Accepted());
     runActive_ = true; // the reader runs, also when the logs failed
     if (outcome != RunControl::StartOutcome::Running)
         return;
@@ -341,7 +341,7 @@ void MainDialog::OnCancel()
         return;
     if (!MayEnd())
         return;
-    session_->Stop(); // no reader callback outlives the dialog
+    run_->Run().Stop(); // no reader callback outlives the dialog
     EndDialog(window_, IDCANCEL);
 }
 
@@ -387,16 +387,6 @@ void MainDialog::OnBrowseSensorFile()
         return;
     }
     fields_.SetText(Field::SensorFile, file);
-}
-
-void MainDialog::OnSilenceTimer()
-{
-    const std::string text =
-        silence_.Check(SilenceWatch::Clock::now(), session_->Input().Accepted());
-    if (text.empty())
-        return;
-    fields_.SetText(Field::Status, text);
-    EnableWindow(Control(kIdStart), TRUE);
 }
 
 void MainDialog::PaintMinimised()

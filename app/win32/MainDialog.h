@@ -1,10 +1,9 @@
 #pragma once
-// The Windows dialog: template 102 of res/ostrim.rc, its controls routed to the same Session
-// and RunControl as the Qt dialog's. All of it runs on the GUI thread; what the GPS reader
+// The Windows dialog: template 102 of res/ostrim.rc, its controls routed to the same DialogRun
+// as the Qt dialog's. All of it runs on the GUI thread; what the GPS reader
 // thread sends (texts, timers, a lost receiver) arrives as posted messages.
 
-#include "app/Session.h"
-#include "app/SilenceWatch.h"
+#include "app/DialogRun.h"
 #include "app/win32/Win32DialogFields.h"
 #include "app/win32/Win32TimerService.h"
 
@@ -54,7 +53,6 @@ private:
     bool MayEnd();
     void OnBrowseFolder();
     void OnBrowseSensorFile();
-    void OnSilenceTimer();
     void PaintMinimised();
 
     HWND Control(int id) const { return GetDlgItem(window_, id); }
@@ -68,8 +66,7 @@ private:
 
     Win32DialogFields fields_;
     Win32TimerService timers_;
-    std::unique_ptr<Session> session_;
-    SilenceWatch silence_;
+    std::unique_ptr<DialogRun> run_;
 
     std::mutex titleMutex_;
     std::string title_; // from the reader thread, for kTitleMessage
