@@ -24,3 +24,12 @@ target_compile_definitions(ostrim_core_tests PRIVATE
 # Wine reads the Linux paths of the test data through its Z: drive. One Wine start for the whole
 # suite: a start per test would take most of the stage's time.
 add_test(NAME ostrim_core_tests COMMAND ostrim_core_tests)
+
+# The Windows dialog's parts that need no display (*_win32_test.cpp), in one Wine start too.
+file(GLOB_RECURSE WIN_DIALOG_TESTS CONFIGURE_DEPENDS ${CMAKE_CURRENT_SOURCE_DIR}/*_win32_test.cpp)
+if(TARGET ostrim_win32 AND WIN_DIALOG_TESTS)
+  add_executable(ostrim_win32_tests ${WIN_DIALOG_TESTS})
+  target_link_libraries(ostrim_win32_tests PRIVATE ostrim_win32 gtest gtest_main)
+  target_include_directories(ostrim_win32_tests PRIVATE ${PROJECT_SOURCE_DIR})
+  add_test(NAME ostrim_win32_tests COMMAND ostrim_win32_tests)
+endif()
