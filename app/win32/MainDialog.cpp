@@ -104,12 +104,17 @@ MainDialog::~MainDialog()
 {
     if (run_)
         run_->Run().Stop();
+    if (smallIcon_ != nullptr)
+        DestroyIcon(smallIcon_);
 }
 
 INT_PTR MainDialog::Run(HINSTANCE instance)
 {
     instance_ = instance;
     icon_ = LoadIconA(instance, MAKEINTRESOURCEA(OSTRIM_IDI_MAIN));
+    smallIcon_ = static_cast<HICON>(LoadImageA(instance, MAKEINTRESOURCEA(OSTRIM_IDI_MAIN), IMAGE_ICON,
+                                               GetSystemMetrics(SM_CXSMICON),
+                                               GetSystemMetrics(SM_CYSMICON), LR_DEFAULTCOLOR));
     return DialogBoxParamA(instance, MAKEINTRESOURCEA(OSTRIM_IDD_MAIN), nullptr, &MainDialog::Procedure,
                            reinterpret_cast<LPARAM>(this));
 }
@@ -183,7 +188,8 @@ void MainDialog::OnInitDialog()
 {
     AddAboutToSystemMenu();
     SendMessageA(window_, WM_SETICON, ICON_BIG, reinterpret_cast<LPARAM>(icon_));
-    SendMessageA(window_, WM_SETICON, ICON_SMALL, reinterpret_cast<LPARAM>(icon_));
+    SendMessageA(window_, WM_SETICON, ICON_SMALL,
+                 reinterpret_cast<LPARAM>(smallIcon_ != nullptr ? smallIcon_ : icon_));
 
     FillPortLists();
     const std::string sensorFile =

@@ -61,7 +61,8 @@ private:
     std::string folder_; // the folder the LVR and Mainline files are in
     HINSTANCE instance_ = nullptr;
     HWND window_ = nullptr;
-    HICON icon_ = nullptr;
+    HICON icon_ = nullptr;      // the large icon, also drawn when minimised
+    HICON smallIcon_ = nullptr; // the caption's and the task bar's, from the 16-pixel image
     bool runActive_ = false; // Start has opened the GPS port
 
     Win32DialogFields fields_;
