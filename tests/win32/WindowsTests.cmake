@@ -24,3 +24,9 @@ target_compile_definitions(ostrim_core_tests PRIVATE
 # Wine reads the Linux paths of the test data through its Z: drive. One Wine start for the whole
 # suite: a start per test would take most of the stage's time.
 add_test(NAME ostrim_core_tests COMMAND ostrim_core_tests)
+
+# The Win32 serial layer against pseudo-terminals mapped as COM ports; run by
+# tests/win32/serial.wine.sh, which holds the ports' far side on Linux.
+add_executable(ostrim_win32_serial_tests win32/Win32Serial_wine_test.cpp)
+target_link_libraries(ostrim_win32_serial_tests PRIVATE ostrim_serial gtest gtest_main)
+target_include_directories(ostrim_win32_serial_tests PRIVATE ${PROJECT_SOURCE_DIR})
