@@ -33,3 +33,9 @@ if(TARGET ostrim_win32 AND WIN_DIALOG_TESTS)
   target_include_directories(ostrim_win32_tests PRIVATE ${PROJECT_SOURCE_DIR})
   add_test(NAME ostrim_win32_tests COMMAND ostrim_win32_tests)
 endif()
+
+# The Win32 serial layer against pseudo-terminals mapped as COM ports; run by
+# tests/win32/serial.wine.sh, which holds the ports' far side on Linux.
+add_executable(ostrim_win32_serial_tests win32/Win32Serial_wine_test.cpp)
+target_link_libraries(ostrim_win32_serial_tests PRIVATE ostrim_serial gtest gtest_main)
+target_include_directories(ostrim_win32_serial_tests PRIVATE ${PROJECT_SOURCE_DIR})

@@ -18,9 +18,7 @@ export WINEPREFIX WINEDEBUG=-all
 fail() { echo "dialog.wine: FAIL: $*"; exit 1; }
 
 exe=
-for candidate in "$OSTRIM_WIN_BUILD/app/win32/ostrim.exe" "$OSTRIM_WIN_BUILD/ostrim.exe"; do
-    [ -f "$candidate" ] && exe=$candidate && break
-done
+[ -f "$OSTRIM_WIN_BUILD/ostrim.exe" ] && exe=$OSTRIM_WIN_BUILD/ostrim.exe
 [ -n "$exe" ] || fail "no ostrim.exe in $OSTRIM_WIN_BUILD"
 sim=$OSTRIM_LINUX_BUILD/ostrim-sim
 [ -x "$sim" ] || fail "no ostrim-sim in $OSTRIM_LINUX_BUILD"
