@@ -1,8 +1,8 @@
 // The far side of the Windows serial tests, on Linux: four pseudo-terminals that Wine maps as
 // COM ports. The first two are joined like a null-modem cable, so a test under Wine plays the
 // device on the second port; any byte written to the fourth makes the third one's far side close,
-// as when a receiver's adapter is pulled. Prints the four slave paths on one line, then relays
-// until it is terminated.
+// as when a receiver's adapter is pulled; the fifth is never read, a device that takes no bytes.
+// Prints the five slave paths on one line, then relays until it is terminated.
 
 #include "platform/posix/Poll.h"
 #include "platform/posix/PseudoTerminal.h"
@@ -16,15 +16,15 @@ using namespace std::chrono_literals;
 
 int main()
 {
-    std::array<ostrim::PseudoTerminal, 4> ports;
+    std::array<ostrim::PseudoTerminal, 5> ports;
     for (auto& port : ports) {
         if (int err = port.Open()) {
             std::fprintf(stderr, "ostrim_pty_pairs: %s\n", std::strerror(err));
             return 1;
         }
     }
-    std::printf("%s %s %s %s\n", ports[0].SlavePath().c_str(), ports[1].SlavePath().c_str(),
-                ports[2].SlavePath().c_str(), ports[3].SlavePath().c_str());
+    for (std::size_t i = 0; i < ports.size(); ++i)
+        std::printf(i + 1 < ports.size() ? "%s " : "%s\n", ports[i].SlavePath().c_str());
     std::fflush(stdout);
 
     bool thirdOpen = true;

@@ -1,6 +1,7 @@
 // The Win32 serial layer under Wine, against pseudo-terminals mapped as COM ports
-// (tests/win32/serial.wine.sh). OSTRIM_TEST_COM_PORTS names four ports: the first two joined
-// like a null-modem cable, and the third, whose far side closes when a byte reaches the fourth.
+// (tests/win32/serial.wine.sh). OSTRIM_TEST_COM_PORTS names five ports: the first two joined
+// like a null-modem cable; the third, whose far side closes when a byte reaches the fourth; the
+// fifth, whose far side reads nothing.
 
 #include "basestation/BaseStationCommands.h"
 #include "basestation/BaseStationPort.h"
@@ -10,6 +11,7 @@
 
 #include <gtest/gtest.h>
 
+#include <atomic>
 #include <chrono>
 #include <condition_variable>
 #include <cstdio>
@@ -70,7 +72,7 @@ protected:
     void SetUp() override
     {
         ports = Ports();
-        ASSERT_EQ(ports.size(), 4u) << "OSTRIM_TEST_COM_PORTS must name four COM ports";
+        ASSERT_EQ(ports.size(), 5u) << "OSTRIM_TEST_COM_PORTS must name five COM ports";
         monitor.SetCallback(&Delivery::Callback, &delivery);
     }
     int OpenMonitor(const std::string& port)
@@ -229,6 +231,33 @@ TEST_F(Win32Serial, PortList_ShowsTheMappedPortsInNumberOrder)
     EXPECT_EQ(mapped, ports) << ::testing::PrintToString(listed);
     EXPECT_TRUE(SerialPortPresent(ports[0]));
     EXPECT_FALSE(SerialPortPresent("COM250"));
+}
+
+TEST_F(Win32Serial, BaseStation_ADeviceThatTakesNoBytes_CannotHoldTheWrite)
+{
+    BaseStationPortHandle stuck = OpenBaseStationPort(ports[4].c_str());
+    ASSERT_NE(stuck, nullptr) << LastBaseStationOpenError();
+    // More than the pseudo-terminal holds, so the writes stall.
+    const std::vector<std::uint8_t> bytes(256 * 1024, 0x55);
+    std::atomic<int> result{-2};
+    std::thread writer([&] { result = WriteBaseStationPort(stuck, bytes.data(), bytes.size()); });
+    const auto before = Clock::now();
+    while (result == -2 && Clock::now() - before < 5s)
+        std::this_thread::sleep_for(5ms);
+    const auto took = Clock::now() - before;
+    if (result == -2) {
+        ADD_FAILURE() << "the write still waits after 5 s";
+        writer.detach();
+        return;
+    }
+    writer.join();
+    std::printf("write to a device that takes nothing: %.1f ms\n",
+                std::chrono::duration<double, std::milli>(took).count());
+    EXPECT_EQ(result, 1);
+    EXPECT_LT(took, 1500ms);
+    const auto closing = Clock::now();
+    EXPECT_EQ(CloseBaseStationPort(stuck), 0);
+    EXPECT_LT(Clock::now() - closing, 1500ms);
 }
 
 TEST(Win32PortNames, ComNamesOpenAsDevicePaths)

@@ -3,7 +3,8 @@
 # base station on pseudo-terminals mapped as COM ports (the receiver ostrim_drive_receiver, the
 # base station ostrim-sim --base, both Linux programs), and the Linux ostrim --headless drives
 # the same way. The nodes switched, in order, the status lines and both logs must be the same
-# byte for byte.
+# byte for byte. At the end the receiver goes, which the run must report, and Ctrl-C (SIGINT)
+# must end it with status 0.
 # Needs OSTRIM_WIN_BUILD, OSTRIM_LINUX_BUILD and WINEPREFIX (an initialised prefix).
 set -euo pipefail
 here=$(cd "$(dirname "$0")" && pwd)
@@ -79,6 +80,12 @@ drive() {
     done
     [ "$(wc -l <"$gps_log")" -ge "$fixes" ] || fail "$system $mode: the log holds fewer than $fixes fixes"
 
+    # The receiver goes, as when its adapter is pulled: the run says so.
+    kill "$receiver"
+    wait "$receiver" 2>/dev/null || true
+    wait_for_pattern "$dir/program.out" '^GPS receiver disconnected' 10 ||
+        fail "$system $mode: a receiver that went was not reported"
+
     # SIGINT: under Wine the console's Ctrl-C, which the program ends a run on.
     kill -INT "$program"
     local status=0
@@ -89,8 +96,8 @@ drive() {
     kill -0 "$program" 2>/dev/null && fail "$system $mode: the program did not end on Ctrl-C"
     wait "$program" || status=$?
     [ "$status" -eq 0 ] || fail "$system $mode: exit status $status: $(cat "$dir/program.err")"
-    kill "$base" "$receiver"
-    wait "$base" "$receiver" 2>/dev/null || true
+    kill "$base"
+    wait "$base" 2>/dev/null || true
 
     # The node commands the base station saw, without their times.
     grep -E ' (on|off)$' "$dir/base.out" | awk '{print $(NF-1), $NF}' >"$dir/nodes"
