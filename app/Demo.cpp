@@ -4,7 +4,7 @@
 #include "app/RunMonitor.h"
 #include "app/Session.h"
 #include "app/ThreadTimerService.h"
-#include "platform/posix/Signals.h"
+#include "platform/Signals.h"
 #include "tools/sim/BaseStationSim.h"
 #include "tools/sim/GpsReceiverSim.h"
 #include "tools/sim/Track.h"

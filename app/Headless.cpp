@@ -4,12 +4,12 @@
 #include "app/Session.h"
 #include "app/SilenceWatch.h"
 #include "app/ThreadTimerService.h"
-#include "platform/posix/Signals.h"
+#include "platform/PortList.h"
+#include "platform/Signals.h"
 
 #include <atomic>
 #include <cerrno>
 #include <csignal>
-#include <filesystem>
 
 namespace ostrim {
 
@@ -95,6 +95,7 @@ void WaitRunning(Session& session, PrintingFields& fields, const CommandLine& li
         case SIGINT:
         case SIGTERM:
             return;
+#ifdef SIGUSR1
         case SIGUSR1:
             control.OnTriggerOnOff();
             break;
@@ -103,6 +104,7 @@ void WaitRunning(Session& session, PrintingFields& fields, const CommandLine& li
             if (control.OnEndOfLap())
                 fields.SetText(Field::Status, "End of Lap: " + session.State().logPaths.Gps());
             break;
+#endif
         default:
             break;
         }
@@ -110,8 +112,7 @@ void WaitRunning(Session& session, PrintingFields& fields, const CommandLine& li
             silence.Check(SilenceWatch::Clock::now(), session.Input().Accepted());
         if (!silent.empty())
             fields.SetText(Field::Status, silent);
-        std::error_code ignored;
-        if (disconnected && std::filesystem::exists(line.gpsPort, ignored)) {
+        if (disconnected && SerialPortPresent(line.gpsPort)) {
             disconnected = false;
             if (control.OnStart(line.gpsPort, line.basePort) != RunControl::StartOutcome::Running)
                 disconnected = true; // try again at the next second

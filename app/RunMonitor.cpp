@@ -1,6 +1,7 @@
 #include "app/RunMonitor.h"
 
 #include "gps/GgaParser.h"
+#include "platform/LocalTime.h"
 #include "sensors/Distance.h"
 
 #include <algorithm>
@@ -84,7 +85,7 @@ std::string ClockText(WallClock::time_point time)
 {
     std::time_t t = WallClock::to_time_t(time);
     std::tm local{};
-    if (::localtime_r(&t, &local) == nullptr)
+    if (!ToLocalTime(t, &local))
         return "--:--:--";
     char buffer[16];
     std::strftime(buffer, sizeof buffer, "%H:%M:%S", &local);

@@ -4,7 +4,7 @@
 #include "app/Demo.h"
 #include "app/Headless.h"
 #include "app/qt/RunDialog.h"
-#include "platform/posix/Signals.h"
+#include "platform/Signals.h"
 
 #include <cstdio>
 #include <optional>

@@ -3,7 +3,7 @@
 
 #include "app/DialogFields.h"
 #include "basestation/BaseStationPort.h"
-#include "platform/posix/EventFd.h"
+#include "platform/EventFd.h"
 #include "trigger/TriggerInterfaces.h"
 
 #include <cstdint>

@@ -63,7 +63,7 @@ public:
 
 private:
     std::string folder_;
-    ostrim::LogFileSystem& real_ = ostrim::PosixLogFileSystem();
+    ostrim::LogFileSystem& real_ = ostrim::SystemLogFileSystem();
 };
 
 FileStore* store = nullptr;

@@ -1,5 +1,6 @@
 #include "gps/GgaParser.h"
 
+#include "platform/LocalTime.h"
 #include "text/Ascii.h"
 
 #include <charconv>
@@ -98,7 +99,7 @@ std::string FixedSix(double value)
 std::string LocalDate(std::time_t time)
 {
     std::tm local{};
-    if (::localtime_r(&time, &local) == nullptr)
+    if (!ToLocalTime(time, &local))
         return std::string();
     char buffer[64];
     std::size_t length = std::strftime(buffer, sizeof buffer, "%m/%d/%Y", &local);

@@ -31,7 +31,7 @@ public:
     virtual int Close(Handle handle) = 0;
 };
 
-// The real files; one instance serves every thread, as it keeps no state.
-LogFileSystem& PosixLogFileSystem();
+// The real files (POSIX or Win32); one instance serves every thread, as it keeps no state.
+LogFileSystem& SystemLogFileSystem();
 
 } // namespace ostrim

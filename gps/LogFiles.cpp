@@ -1,5 +1,7 @@
 #include "gps/LogFiles.h"
 
+#include "platform/LocalTime.h"
+
 #include <algorithm>
 #include <cerrno>
 #include <cstdint>
@@ -66,7 +68,7 @@ void Compact(std::string& bytes, std::size_t& head)
 std::string MakeLogPath(const std::string& folder, const char* format, std::time_t time)
 {
     std::tm local{};
-    if (::localtime_r(&time, &local) == nullptr)
+    if (!ToLocalTime(time, &local))
         return folder;
     char name[256];
     std::size_t length = std::strftime(name, sizeof name, format, &local);

@@ -16,15 +16,20 @@
 namespace ostrim {
 
 // The name formats; the leading separator joins the name to the folder text as it stands.
+#ifdef _WIN32
+inline constexpr char kGpsLogFormat[] = "\\%H_%M-%d-%m-%Y-GPS-Data.txt";
+inline constexpr char kRawLogFormat[] = "\\%H_%M-%d-%m-%Y-Raw-GPS-Data.txt";
+#else
 inline constexpr char kGpsLogFormat[] = "/%H_%M-%d-%m-%Y-GPS-Data.txt";
 inline constexpr char kRawLogFormat[] = "/%H_%M-%d-%m-%Y-Raw-GPS-Data.txt";
+#endif
 
 // The folder text followed directly by `time` formatted in local time with `format`.
 std::string MakeLogPath(const std::string& folder, const char* format, std::time_t time);
 
 // Creates a missing file and leaves an existing one as it is (its records stay).
 // 0 on success, else the errno of the failure.
-int CreateLogFile(const std::string& path, LogFileSystem& files = PosixLogFileSystem());
+int CreateLogFile(const std::string& path, LogFileSystem& files = SystemLogFileSystem());
 
 // Appends records to the files that `paths` names at the moment of each append.
 //
@@ -51,7 +56,7 @@ public:
     // logs' creation at Start): the record waits for the first log; nothing has failed.
     static constexpr int kNoLogYet = -1;
 
-    explicit GpsLogs(LogPaths& paths, LogFileSystem& files = PosixLogFileSystem())
+    explicit GpsLogs(LogPaths& paths, LogFileSystem& files = SystemLogFileSystem())
         : paths_(paths), files_(files)
     {
     }

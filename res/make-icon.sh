@@ -14,3 +14,5 @@ convert -size 64x64 xc:none \
   -draw 'arc 41,14 57,30 200,340' -draw 'arc 36,8 62,34 205,335' \
   -stroke none -fill white -draw 'rectangle 48,34 50,44' \
   PNG32:ostrim.png
+# The Windows program's icon resource, from the same drawing.
+convert ostrim.png -define icon:auto-resize=48,32,16 ostrim.ico

@@ -1,6 +1,6 @@
 #include "sensors/SensorFile.h"
 
-#include "platform/posix/UniqueFd.h"
+#include "platform/FileRead.h"
 #include "text/Ascii.h"
 
 #include <array>
@@ -12,10 +12,6 @@
 #include <memory>
 #include <system_error>
 #include <vector>
-
-#include <fcntl.h>
-#include <sys/stat.h>
-#include <unistd.h>
 
 namespace ostrim {
 
@@ -103,23 +99,9 @@ std::string NodeIdText(long long line, const std::string& field, std::uint32_t v
     return LineLabel(line) + ": node id " + shown + " read as " + hex;
 }
 
-long PosixRead(int fd, void* buffer, std::size_t size)
+long SystemRead(int fd, void* buffer, std::size_t size)
 {
-    return ::read(fd, buffer, size);
-}
-
-bool FolderExists(const std::string& path)
-{
-    std::string::size_type slash = path.rfind('/');
-    std::string folder;
-    if (slash == std::string::npos)
-        folder = ".";
-    else if (slash == 0)
-        folder = "/";
-    else
-        folder = path.substr(0, slash);
-    struct stat info {};
-    return ::stat(folder.c_str(), &info) == 0 && S_ISDIR(info.st_mode);
+    return ReadFileBytes(fd, buffer, size);
 }
 
 struct ReadOutcome {
@@ -131,25 +113,15 @@ struct ReadOutcome {
 ReadOutcome ReadSensorFile(const std::string& path, ReadFunction read)
 {
     ReadOutcome outcome;
-    // Non-blocking only so that opening a FIFO cannot wait for a writer; pipes are refused below.
-    UniqueFd file(::open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK));
-    if (file.Get() < 0) {
-        outcome.cause = CauseFromOpenError(errno, path);
+    int fd = -1;
+    if (int err = OpenRegularFile(path, &fd)) {
+        outcome.cause = err == ENODEV ? FileErrorCause::Generic : CauseFromOpenError(err, path);
         return outcome;
     }
-    struct stat info {};
-    if (::fstat(file.Get(), &info) != 0) {
-        outcome.cause = CauseFromErrno(errno);
-        return outcome;
-    }
-    if (S_ISDIR(info.st_mode)) {
-        outcome.cause = CauseFromErrno(EISDIR);
-        return outcome;
-    }
-    if (!S_ISREG(info.st_mode)) {
-        outcome.cause = FileErrorCause::Generic;
-        return outcome;
-    }
+    struct Closer {
+        int fd;
+        ~Closer() { CloseFile(fd); }
+    } closer{fd};
 
     SensorFileParser parser;
     // Left uninitialised: each read fills what the parser then sees, and zeroing 64 KiB on every
@@ -157,7 +129,7 @@ ReadOutcome ReadSensorFile(const std::string& path, ReadFunction read)
     constexpr std::size_t kReadSize = 64 * 1024;
     std::unique_ptr<char[]> buffer(new char[kReadSize]);
     while (!parser.Done()) {
-        long got = read(file.Get(), buffer.get(), kReadSize);
+        long got = read(fd, buffer.get(), kReadSize);
         if (got < 0) {
             if (errno == EINTR)
                 continue;
@@ -204,7 +176,7 @@ FileErrorCause CauseFromErrno(int err)
 FileErrorCause CauseFromOpenError(int err, const std::string& path)
 {
     FileErrorCause cause = CauseFromErrno(err);
-    if (cause == FileErrorCause::FileNotFound && (path.empty() || !FolderExists(path)))
+    if (cause == FileErrorCause::FileNotFound && (path.empty() || !ParentFolderExists(path)))
         return FileErrorCause::BadPath;
     return cause;
 }
@@ -501,7 +473,7 @@ std::vector<SensorEntry> ParseSensorText(std::string_view text)
 SensorLoadResult LoadSensorFile(const std::string& path, SensorTable& table, RunState& state,
                                 DialogFields& fields)
 {
-    return LoadSensorFile(path, table, state, fields, PosixRead);
+    return LoadSensorFile(path, table, state, fields, SystemRead);
 }
 
 SensorLoadResult LoadSensorFile(const std::string& path, SensorTable& table, RunState& state,

@@ -3,6 +3,7 @@
 // plain start needs nothing; the demo fills the folder, the sensor file and its ports.
 // No Qt types here: the command-line parser fills this without knowing Qt.
 
+#include "app/DialogDefaults.h"
 #include "platform/posix/PortList.h"
 
 #include <string>
@@ -31,12 +32,5 @@ struct DialogOptions {
     // When positive: press Start first and take the picture this long after, so a run shows.
     int screenshotAfterStartMs = 0;
 };
-
-// $HOME/LVR_LAPS; /tmp/LVR_LAPS when HOME is not set.
-std::string DefaultFolder();
-
-// The folder's sensor files for the LVR and Mainline radio buttons.
-std::string LvrSensorFile(const std::string& folder);
-std::string MainlineSensorFile(const std::string& folder);
 
 } // namespace ostrim

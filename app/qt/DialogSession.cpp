@@ -1,6 +1,6 @@
 #include "app/qt/DialogSession.h"
 
-#include "app/qt/DialogTemplate.h"
+#include "app/DialogTemplate.h"
 #include "app/qt/RunPanel.h"
 
 #include <QWidget>
@@ -12,23 +12,21 @@ DialogSession::DialogSession(COstrimDlg& dialog, Extras extras)
 {
     QtDialogFields& fields = dialog.Fields();
     fields_ = std::make_unique<MonitoredFields>(fields, monitor_);
-    Session::Hooks hooks;
-    hooks.trace = std::move(extras.trace);
-    hooks.selectedBasePort = [&fields] { return fields.SelectedPort(PortField::BaseStation); };
-    // Start again once the receiver is back: it opens the port anew and starts new logs.
-    hooks.onDisconnected = [&dialog] {
+    DialogView view;
+    view.enableStart = [&dialog] {
         QMetaObject::invokeMethod(dialog.Control(kIdStart), "setEnabled", Qt::QueuedConnection,
                                   Q_ARG(bool, true));
     };
-    // The status line is soon replaced; the title keeps the warning in view while it holds.
-    hooks.onSpacing = [&dialog](const std::string& warning) {
-        const QString title = warning.empty() ? QStringLiteral("Ostrim")
-                                              : QStringLiteral("Ostrim - ") + QString::fromStdString(warning);
-        QMetaObject::invokeMethod(&dialog, [&dialog, title] { dialog.setWindowTitle(title); },
-                                  Qt::QueuedConnection);
+    view.setTitle = [&dialog](const std::string& title) {
+        QMetaObject::invokeMethod(
+            &dialog, [&dialog, text = QString::fromStdString(title)] { dialog.setWindowTitle(text); },
+            Qt::QueuedConnection);
     };
-        session_ = std::make_unique<Session>(*fields_, timers_, std::move(hooks));
-    monitor_.Attach(session_->State(), session_->Table(), session_->Input());
+    run_ = std::make_unique<DialogRun>(
+        *fields_, timers_, std::move(view),
+        [&fields] { return fields.SelectedPort(PortField::BaseStation); }, std::move(extras.trace));
+    Session& run = run_->Run();
+    monitor_.Attach(run.State(), run.Table(), run.Input());
     panel_ = RunPanel::AttachBelow(dialog, monitor_);
     if (extras.summary) {
         QObject::connect(&dialog, &QDialog::finished, panel_,
@@ -37,16 +35,13 @@ DialogSession::DialogSession(COstrimDlg& dialog, Extras extras)
                                  show(monitor_.Summary());
                          });
     }
-    timers_.SetHandler([this](int id) { session_->Engine().OnTimer(id); });
+    timers_.SetHandler([&run](int id) { run.Engine().OnTimer(id); });
 
-    Session& run = *session_;
     RunControl& control = run.Control();
     DialogHooks buttons;
-    buttons.start = [this, &control, after = std::move(extras.afterStart)](
-                        const std::string& gpsPort, const std::string& basePort) {
-        RunControl::StartOutcome outcome = control.OnStart(gpsPort, basePort);
-        if (outcome != RunControl::StartOutcome::GpsPortFailed)
-            silence_.Arm(gpsPort, SilenceWatch::Clock::now(), session_->Input().Accepted());
+    buttons.start = [this, after = std::move(extras.afterStart)](const std::string& gpsPort,
+                                                                  const std::string& basePort) {
+        RunControl::StartOutcome outcome = run_->Start(gpsPort, basePort, gpsPort);
         if (after)
             after();
         return outcome;
@@ -64,25 +59,15 @@ DialogSession::DialogSession(COstrimDlg& dialog, Extras extras)
     dialog.SetHooks(std::move(buttons));
 
     silenceTimer_.setInterval(std::chrono::seconds(1));
-    QObject::connect(&silenceTimer_, &QTimer::timeout, &silenceTimer_, [this] { CheckSilence(); });
+    QObject::connect(&silenceTimer_, &QTimer::timeout, &silenceTimer_, [this] { run_->CheckSilence(); });
     silenceTimer_.start();
-}
-
-void DialogSession::CheckSilence()
-{
-    const std::string text =
-        silence_.Check(SilenceWatch::Clock::now(), session_->Input().Accepted());
-    if (text.empty())
-        return;
-    fields_->SetText(Field::Status, text); // through the monitor, so the history has it
-    dialog_.Control(kIdStart)->setEnabled(true);
 }
 
 DialogSession::~DialogSession()
 {
     silenceTimer_.stop();
     dialog_.SetHooks({});
-    session_->Stop();
+    run_->Run().Stop();
     delete panel_;
 }
 

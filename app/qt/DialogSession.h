@@ -3,9 +3,8 @@
 // buttons call the session's handlers. RunDialog uses it; end-to-end tests use it to drive the
 // dialog against the simulator without RunDialog's application object.
 
+#include "app/DialogRun.h"
 #include "app/RunMonitor.h"
-#include "app/Session.h"
-#include "app/SilenceWatch.h"
 #include "app/qt/OstrimDlg.h"
 #include "app/qt/QtTimerService.h"
 
@@ -36,24 +35,20 @@ public:
     DialogSession(const DialogSession&) = delete;
     DialogSession& operator=(const DialogSession&) = delete;
 
-    Session& Run() { return *session_; }
+    Session& Run() { return run_->Run(); }
     QtTimerService& Timers() { return timers_; }
     RunMonitor& Monitor() { return monitor_; }
     RunPanel* Panel() const { return panel_; }
 
     // The GPS port has been silent for SilenceWatch::kLimit since its last sentence.
-    bool GpsSilent() const { return silence_.Silent(); }
+    bool GpsSilent() const { return run_->GpsSilent(); }
 
 private:
-    // Once a second: a silent GPS port is told and Start enabled, so another port can be picked.
-    void CheckSilence();
-
     COstrimDlg& dialog_;
     QtTimerService timers_;
     RunMonitor monitor_;
     std::unique_ptr<MonitoredFields> fields_; // the dialog's fields, each status text recorded
-    std::unique_ptr<Session> session_;
-    SilenceWatch silence_;
+    std::unique_ptr<DialogRun> run_;
     QTimer silenceTimer_;
     RunPanel* panel_ = nullptr; // a child of the dialog, deleted before the monitor goes
 };

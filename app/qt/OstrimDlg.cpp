@@ -2,7 +2,7 @@
 
 #include "app/PortPreselection.h"
 #include "app/qt/AboutDlg.h"
-#include "app/qt/DialogTemplate.h"
+#include "app/DialogTemplate.h"
 #include "app/qt/DialogUnits.h"
 #include "app/qt/OstrimApp.h"
 #include "app/qt/PortListBox.h"
@@ -31,18 +31,24 @@ namespace ostrim {
 
 namespace {
 
-constexpr const char* kSensorFileFilter = "Text Files (*.txt);;Comma Separated Values(*.csv)";
+QString SensorFileFilter()
+{
+    QStringList filters;
+    for (const FileFilter& filter : kSensorFileFilters)
+        filters << QString::fromLatin1(filter.name);
+    return filters.join(QStringLiteral(";;"));
+}
 
 QString DefaultFolderPicker(QWidget* parent, const QString& startFolder)
 {
-    return QFileDialog::getExistingDirectory(parent, QStringLiteral("Pick a Directory"),
+    return QFileDialog::getExistingDirectory(parent, QString::fromLatin1(kFolderPickerTitle),
                                              startFolder);
 }
 
 QString DefaultSensorFilePicker(QWidget* parent, const QString& startFolder)
 {
     return QFileDialog::getOpenFileName(parent, QString(), startFolder,
-                                        QString::fromLatin1(kSensorFileFilter));
+                                        SensorFileFilter());
 }
 
 bool DefaultConfirmEnd(QWidget* parent)
@@ -350,7 +356,7 @@ void COstrimDlg::OnBrowseFolder()
     if (folder.isEmpty())
         return;
     std::string path = folder.toStdString();
-    std::printf("Selected Folder: %s\n", path.c_str());
+    std::fputs(FolderSelectedLine(path).c_str(), stdout);
     std::fflush(stdout);
     fields_->SetText(Field::Folder, path);
 }
@@ -360,7 +366,7 @@ void COstrimDlg::OnBrowseSensorFile()
     QString current = QString::fromStdString(fields_->GetText(Field::SensorFile));
     QString file = pickers_.sensorFile(this, QFileInfo(current).absolutePath());
     if (file.isEmpty()) {
-        fields_->SetText(Field::Status, "No file selected");
+        fields_->SetText(Field::Status, kNoFileSelected);
         return;
     }
     fields_->SetText(Field::SensorFile, file.toStdString());

@@ -51,8 +51,6 @@ struct DialogPickers {
 // Asked before Cancel or the close box ends an active run; true ends it. Tests replace it.
 using EndConfirmation = std::function<bool(QWidget* parent)>;
 
-inline constexpr char kConfirmEndText[] = "End the run? Logging and node switching stop.";
-
 class COstrimDlg : public QDialog {
     Q_OBJECT
 

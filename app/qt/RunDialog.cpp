@@ -1,7 +1,7 @@
 #include "app/qt/RunDialog.h"
 
 #include "app/Demo.h"
-#include "app/qt/DialogTemplate.h"
+#include "app/DialogTemplate.h"
 #include "app/qt/OstrimApp.h"
 #include "app/qt/OstrimDlg.h"
 

@@ -1,6 +1,6 @@
 #include "app/qt/RunPanel.h"
 
-#include "app/qt/DialogTemplate.h"
+#include "app/DialogTemplate.h"
 #include "app/qt/DialogUnits.h"
 #include "app/qt/OstrimDlg.h"
 

@@ -140,6 +140,12 @@ std::vector<SerialPortEntry> ListSerialPorts(const PortListRoots& roots, const U
     return entries;
 }
 
+bool SerialPortPresent(const std::string& path)
+{
+    std::error_code ignored;
+    return std::filesystem::exists(path, ignored);
+}
+
 bool NaturalLess(const std::string& a, const std::string& b)
 {
     auto isDigit = [](char c) { return c >= '0' && c <= '9'; };

@@ -38,6 +38,9 @@ UartType ProbeUartIoctl(const std::string& device);
 std::vector<SerialPortEntry> ListSerialPorts(const PortListRoots& roots = {},
                                              const UartProbe& probe = ProbeUartIoctl);
 
+// Whether the device is there now (a USB adapter may come and go).
+bool SerialPortPresent(const std::string& path);
+
 // Orders names as people count: digit runs by value, everything else byte by byte.
 bool NaturalLess(const std::string& a, const std::string& b);
 

@@ -74,7 +74,7 @@ public:
 
 } // namespace
 
-LogFileSystem& PosixLogFileSystem()
+LogFileSystem& SystemLogFileSystem()
 {
     static PosixFiles files;
     return files;

@@ -1,4 +1,4 @@
-#include "platform/posix/Signals.h"
+#include "platform/Signals.h"
 
 #include <cerrno>
 #include <csignal>

@@ -1,7 +1,7 @@
 // The dialog with a real run behind it, its GPS receiver on a pseudo-terminal.
 
 #include "app/qt/DialogSession.h"
-#include "app/qt/DialogTemplate.h"
+#include "app/DialogTemplate.h"
 #include "platform/posix/PseudoTerminal.h"
 #include "tests/support/DialogRun.h"
 #include "tests/support/PtyTestSupport.h"

@@ -1,4 +1,5 @@
 #include "app/RunControl.h"
+#include "gps/LogFiles.h"
 
 #include "tests/support/FakeDialogFields.h"
 #include "tests/support/ScratchFolder.h"
@@ -12,6 +13,9 @@
 
 namespace ostrim {
 namespace {
+
+// The separator the log names start with: "/", on Windows "\".
+const std::string kSep(1, kGpsLogFormat[0]);
 
 namespace fs = std::filesystem;
 using test::FakeDialogFields;
@@ -87,8 +91,8 @@ TEST_F(RunControlTest, Start_LoopModeWithWorkingBaseStation_RunsAndCreatesBothLo
     EXPECT_EQ(base.checkedPort, "/dev/base");
     EXPECT_EQ(table.count.load(), 1);
     EXPECT_EQ(state.sensorsLoaded.load(), 1);
-    EXPECT_EQ(state.logPaths.Gps(), dir.Path().string() + "/14_05-07-12-2026-GPS-Data.txt");
-    EXPECT_EQ(state.logPaths.Raw(), dir.Path().string() + "/14_05-07-12-2026-Raw-GPS-Data.txt");
+    EXPECT_EQ(state.logPaths.Gps(), dir.Path().string() + kSep + "14_05-07-12-2026-GPS-Data.txt");
+    EXPECT_EQ(state.logPaths.Raw(), dir.Path().string() + kSep + "14_05-07-12-2026-Raw-GPS-Data.txt");
     EXPECT_TRUE(fs::exists(state.logPaths.Gps()));
     EXPECT_EQ(fs::file_size(state.logPaths.Raw()), 0u);
 }
@@ -100,7 +104,7 @@ TEST_F(RunControlTest, Start_WithoutGpsPort_ShowsMessageAndCreatesNothing)
     EXPECT_EQ(fields.Messages()[0].rfind("Error opening GPS receiver port\n", 0), 0u);
     EXPECT_EQ(gps.opens, 0);
     EXPECT_EQ(base.checks, 0);
-    EXPECT_TRUE(fs::is_empty(dir.Path().string()) || !fs::exists(dir.Path().string() + "/14_05-07-12-2026-GPS-Data.txt"));
+    EXPECT_TRUE(fs::is_empty(dir.Path().string()) || !fs::exists(dir.Path().string() + kSep + "14_05-07-12-2026-GPS-Data.txt"));
 }
 
 TEST_F(RunControlTest, Start_GpsPortRefused_MessageCarriesTheReason)
@@ -350,7 +354,7 @@ TEST_F(RunControlTest, TriggerOffAndModeRadios_ResetTheBackAndForthState)
 TEST_F(RunControlTest, EndOfLap_BeforeStartAndWithLongOrMissingFolder)
 {
     control.OnEndOfLap();
-    EXPECT_EQ(state.logPaths.Gps(), dir.Path().string() + "/14_05-07-12-2026-GPS-Data.txt");
+    EXPECT_EQ(state.logPaths.Gps(), dir.Path().string() + kSep + "14_05-07-12-2026-GPS-Data.txt");
     EXPECT_TRUE(fs::exists(state.logPaths.Gps()));
     EXPECT_TRUE(state.logPaths.Raw().empty());
 
@@ -359,18 +363,18 @@ TEST_F(RunControlTest, EndOfLap_BeforeStartAndWithLongOrMissingFolder)
     fs::create_directory(deep);
     fields.SetText(Field::Folder, deep);
     control.OnEndOfLap();
-    EXPECT_TRUE(fs::exists(deep + "/14_05-07-12-2026-GPS-Data.txt"));
+    EXPECT_TRUE(fs::exists(deep + kSep + "14_05-07-12-2026-GPS-Data.txt"));
 
     fields.SetText(Field::Folder, dir.Path().string() + "/gone");
     control.OnEndOfLap();
     EXPECT_EQ(fields.Status(), "Failed to create log file");
-    EXPECT_EQ(state.logPaths.Gps(), dir.Path().string() + "/gone/14_05-07-12-2026-GPS-Data.txt");
+    EXPECT_EQ(state.logPaths.Gps(), dir.Path().string() + "/gone" + kSep + "14_05-07-12-2026-GPS-Data.txt");
 }
 
 TEST_F(RunControlTest, EndOfLap_SameMinute_KeepsTheRecordsAlreadyWritten)
 {
     ASSERT_EQ(Start(), RunControl::StartOutcome::Running);
-    std::ofstream(state.logPaths.Gps(), std::ios::app) << "record\r\n";
+    std::ofstream(state.logPaths.Gps(), std::ios::app | std::ios::binary) << "record\r\n";
     control.OnEndOfLap();
     EXPECT_EQ(fs::file_size(state.logPaths.Gps()), 8u);
 }

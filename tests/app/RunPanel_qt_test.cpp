@@ -2,7 +2,7 @@
 // when it closes.
 
 #include "app/qt/DialogSession.h"
-#include "app/qt/DialogTemplate.h"
+#include "app/DialogTemplate.h"
 #include "app/qt/RunPanel.h"
 #include "platform/posix/PseudoTerminal.h"
 #include "tests/support/DialogRun.h"

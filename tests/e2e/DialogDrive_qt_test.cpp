@@ -3,7 +3,7 @@
 
 #include "app/Demo.h"
 #include "app/qt/DialogSession.h"
-#include "app/qt/DialogTemplate.h"
+#include "app/DialogTemplate.h"
 #include "app/qt/RunDialog.h"
 #include "tests/support/DriveScript.h"
 #include "tests/support/ScopedTimeZone.h"

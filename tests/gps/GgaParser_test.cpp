@@ -17,7 +17,6 @@
 #include <filesystem>
 #include <random>
 #include <sstream>
-#include <sys/wait.h>
 #include <vector>
 
 namespace ostrim {
@@ -359,6 +358,13 @@ TEST(ParseGga, FixBeforeLogsAreNamed_NoFailureTextAndRecordKeptForTheFirstLog)
     EXPECT_EQ(rig.RawLog(), kExample + std::string(kExample));
 }
 
+// Windows finds no path below a file where POSIX finds no directory.
+#ifdef _WIN32
+constexpr char kUnderAFile[] = "No such file or directory";
+#else
+constexpr char kUnderAFile[] = "Not a directory";
+#endif
+
 TEST(ParseGga, LogWriteFails_StatusSaysSoOnceAndRecoveryIsAnnounced)
 {
     ScopedTimeZone zone("UTC0");
@@ -369,7 +375,7 @@ TEST(ParseGga, LogWriteFails_StatusSaysSoOnceAndRecoveryIsAnnounced)
 
     rig.state.logPaths.SetGps(rig.dir / "file/gps.txt");
     rig.Feed(kExample);
-    EXPECT_EQ(rig.fields.Status(), "GPS log write failed: Not a directory");
+    EXPECT_EQ(rig.fields.Status(), std::string("GPS log write failed: ") + kUnderAFile);
     EXPECT_EQ(rig.RawLog(), kExample);
     EXPECT_EQ(rig.engine.Count(), 1u); // triggering goes on regardless
 
@@ -380,7 +386,7 @@ TEST(ParseGga, LogWriteFails_StatusSaysSoOnceAndRecoveryIsAnnounced)
 
     rig.state.logPaths.SetRaw(rig.dir / "file/raw.txt");
     rig.Feed(kExample);
-    EXPECT_EQ(rig.fields.Status(), "Raw log write failed: Not a directory");
+    EXPECT_EQ(rig.fields.Status(), std::string("Raw log write failed: ") + kUnderAFile);
 
     std::filesystem::remove(rig.dir / "file");
     std::filesystem::create_directory(rig.dir / "file");

@@ -9,7 +9,9 @@
 #include <cstdio>
 #include <cstdlib>
 #include <string>
+#ifndef _WIN32
 #include <sys/wait.h>
+#endif
 
 namespace ostrim::test {
 
@@ -17,6 +19,15 @@ class CommaDecimalLocale {
 public:
     CommaDecimalLocale()
     {
+#ifdef _WIN32
+        // Windows names its locales otherwise and has them all.
+        for (const char* name : {"German_Germany.1252", "de-DE", "German"}) {
+            if (std::setlocale(LC_NUMERIC, name) != nullptr) {
+                active_ = true;
+                return;
+            }
+        }
+#else
         for (const char* name : {"de_DE.UTF-8", "de_DE.utf8", "de_DE.ISO-8859-1", "de_DE"}) {
             if (std::setlocale(LC_NUMERIC, name) != nullptr) {
                 active_ = true;
@@ -36,6 +47,7 @@ public:
             std::snprintf(printed, sizeof printed, "%.1f", 3.5);
             active_ = std::string(printed) == "3,5"; // the locale really is in force
         }
+#endif
     }
     ~CommaDecimalLocale() { std::setlocale(LC_NUMERIC, "C"); }
     CommaDecimalLocale(const CommaDecimalLocale&) = delete;

@@ -6,6 +6,7 @@
 #include <filesystem>
 #include <fstream>
 #include <iterator>
+#include <random>
 #include <string>
 
 namespace ostrim::test {
@@ -14,10 +15,24 @@ class ScratchFolder {
 public:
     ScratchFolder()
     {
+#ifdef _WIN32
+        // No mkdtemp: a random name, taken only if nobody has it yet.
+        std::random_device random;
+        for (int attempt = 0; path_.empty(); ++attempt) {
+            auto candidate = std::filesystem::temp_directory_path() /
+                             ("ostrim-" + std::to_string(random()));
+            std::error_code failed;
+            if (std::filesystem::create_directory(candidate, failed))
+                path_ = candidate;
+            else if (attempt > 100)
+                std::abort();
+        }
+#else
         std::string pattern = (std::filesystem::temp_directory_path() / "ostrim-XXXXXX").string();
         if (::mkdtemp(pattern.data()) == nullptr)
             std::abort();
         path_ = pattern;
+#endif
     }
     ~ScratchFolder()
     {

@@ -1,7 +1,9 @@
 #pragma once
-// Signals for a front end without an event loop: they are blocked in every thread and taken
-// synchronously by the one thread that waits for them, so no handler ever runs and the
-// waiting thread acts on them as on any other event.
+// Termination (SIGINT, SIGTERM; on Windows Ctrl-C, Ctrl-Break and the console closing) for a
+// front end without an event loop: the one thread that waits for them acts on them as on any
+// other event. On POSIX they are blocked in every thread and taken synchronously, so no handler
+// ever runs; on Windows the console's handler only hands them to that thread. SIGUSR1 and
+// SIGUSR2 exist on POSIX only.
 
 #include <chrono>
 

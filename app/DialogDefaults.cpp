@@ -1,4 +1,4 @@
-#include "app/qt/DialogOptions.h"
+#include "app/DialogDefaults.h"
 
 #include <cstdlib>
 
@@ -6,20 +6,30 @@ namespace ostrim {
 
 namespace {
 
+#ifdef _WIN32
+constexpr char kSeparator = '\\';
+#else
+constexpr char kSeparator = '/';
+#endif
+
 std::string InFolder(const std::string& folder, const char* name)
 {
-    if (!folder.empty() && folder.back() == '/')
+    if (!folder.empty() && (folder.back() == '/' || folder.back() == kSeparator))
         return folder + name;
-    return folder + "/" + name;
+    return folder + kSeparator + name;
 }
 
 } // namespace
 
 std::string DefaultFolder()
 {
+#ifdef _WIN32
+    return "C:\\LVR_LAPS";
+#else
     const char* home = std::getenv("HOME");
     std::string base = home != nullptr && *home != '\0' ? home : "/tmp";
     return InFolder(base, "LVR_LAPS");
+#endif
 }
 
 std::string LvrSensorFile(const std::string& folder)
@@ -30,6 +40,11 @@ std::string LvrSensorFile(const std::string& folder)
 std::string MainlineSensorFile(const std::string& folder)
 {
     return InFolder(folder, "Mainline_Cells_VLS.txt");
+}
+
+std::string FolderSelectedLine(const std::string& folder)
+{
+    return "Selected Folder: " + folder + "\n";
 }
 
 } // namespace ostrim

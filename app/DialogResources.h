@@ -1,0 +1,22 @@
+/* The dialogs' sizes and the resource ids beside the control list (app/DialogControls.def).
+   Plain C preprocessor text: the resource compiler includes it too. */
+#pragma once
+
+#define OSTRIM_IDD_ABOUT 100
+#define OSTRIM_IDS_ABOUT 101 /* "&About Ostrim..." on the system menu */
+#define OSTRIM_IDD_MAIN 102
+#define OSTRIM_IDI_MAIN 128
+#define OSTRIM_IDM_ABOUT 16 /* system-menu command of the About box */
+
+/* Main dialog, client area in dialog units. */
+#define OSTRIM_MAIN_WIDTH 335
+#define OSTRIM_MAIN_HEIGHT 232
+
+/* About box: its size, the icon's corner, the version text and the OK button. */
+#define OSTRIM_ABOUT_WIDTH 235
+#define OSTRIM_ABOUT_HEIGHT 55
+#define OSTRIM_ABOUT_ICON_X 11
+#define OSTRIM_ABOUT_ICON_Y 17
+#define OSTRIM_ABOUT_TEXT_RECT 40, 10, 119, 8
+#define OSTRIM_ABOUT_OK_RECT 178, 7, 50, 16
+#define OSTRIM_IDC_ABOUT_VERSION 1100 /* the version text, set from the build's version */

@@ -1,0 +1,55 @@
+#include "app/DialogRun.h"
+
+namespace ostrim {
+
+DialogRun::DialogRun(DialogFields& fields, TimerService& timers, DialogView view,
+                     std::function<std::string()> selectedBasePort, TriggerEngine::Trace trace)
+    : fields_(fields), view_(std::move(view))
+{
+    Session::Hooks hooks;
+    hooks.trace = std::move(trace);
+    hooks.selectedBasePort = std::move(selectedBasePort);
+    // Start again once the receiver is back: it opens the port anew and starts new logs.
+    hooks.onDisconnected = [this] {
+        if (view_.enableStart)
+            view_.enableStart();
+    };
+    // The status line is soon replaced; the title keeps the warning in view while it holds.
+    hooks.onSpacing = [this](const std::string& warning) {
+        if (view_.setTitle)
+            view_.setTitle(TitleFor(warning));
+    };
+    session_ = std::make_unique<Session>(fields, timers, std::move(hooks));
+}
+
+DialogRun::~DialogRun()
+{
+    session_->Stop();
+}
+
+std::string DialogRun::TitleFor(const std::string& warning)
+{
+    return warning.empty() ? std::string("Ostrim") : "Ostrim - " + warning;
+}
+
+RunControl::StartOutcome DialogRun::Start(const std::string& gpsPort, const std::string& basePort,
+                                          const std::string& gpsName)
+{
+    const RunControl::StartOutcome outcome = session_->Control().OnStart(gpsPort, basePort);
+    if (outcome != RunControl::StartOutcome::GpsPortFailed)
+        silence_.Arm(gpsName, SilenceWatch::Clock::now(), session_->Input().Accepted());
+    return outcome;
+}
+
+void DialogRun::CheckSilence()
+{
+    const std::string text =
+        silence_.Check(SilenceWatch::Clock::now(), session_->Input().Accepted());
+    if (text.empty())
+        return;
+    fields_.SetText(Field::Status, text);
+    if (view_.enableStart)
+        view_.enableStart();
+}
+
+} // namespace ostrim

@@ -1,0 +1,59 @@
+#pragma once
+// The run behind a dialog's buttons, the same for the Qt and the Windows dialog: the Session,
+// Start with the silence watch it arms, and what the dialog is told when the receiver goes or
+// the fixes spread out. The front end only shows it: enabling Start, the window title.
+//
+// Thread rule: Start, the other buttons' handlers, CheckSilence and Stop run on the GUI thread.
+// The DialogView's functions are called from the GPS reader thread as well, and must queue
+// their work to the GUI thread.
+
+#include "app/DialogFields.h"
+#include "app/RunControl.h"
+#include "app/Session.h"
+#include "app/SilenceWatch.h"
+
+#include <functional>
+#include <memory>
+#include <string>
+
+namespace ostrim {
+
+struct DialogView {
+    // Enables Start again: the receiver went away, or the GPS port has been silent. Any thread.
+    std::function<void()> enableStart;
+    // The window title to show. Any thread.
+    std::function<void(const std::string& title)> setTitle;
+};
+
+class DialogRun {
+public:
+    // `selectedBasePort` gives the Base Station list's selection, from any thread.
+    DialogRun(DialogFields& fields, TimerService& timers, DialogView view,
+              std::function<std::string()> selectedBasePort, TriggerEngine::Trace trace = {});
+    ~DialogRun();
+    DialogRun(const DialogRun&) = delete;
+    DialogRun& operator=(const DialogRun&) = delete;
+
+    Session& Run() { return *session_; }
+
+    // Start: `gpsPort` the device to open, `basePort` the Base Station entry, empty for none.
+    // A reader that runs afterwards is watched for silence under the name `gpsName`.
+    RunControl::StartOutcome Start(const std::string& gpsPort, const std::string& basePort,
+                                   const std::string& gpsName);
+
+    // About once a second: a GPS port silent for SilenceWatch::kLimit is told and Start enabled,
+    // so another port can be picked.
+    void CheckSilence();
+    bool GpsSilent() const { return silence_.Silent(); }
+
+    // The title for a spacing warning; "Ostrim" when there is none.
+    static std::string TitleFor(const std::string& warning);
+
+private:
+    DialogFields& fields_;
+    DialogView view_;
+    std::unique_ptr<Session> session_;
+    SilenceWatch silence_;
+};
+
+} // namespace ostrim

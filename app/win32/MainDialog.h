@@ -1,0 +1,76 @@
+#pragma once
+// The Windows dialog: template 102 of res/ostrim.rc, its controls routed to the same DialogRun
+// as the Qt dialog's. All of it runs on the GUI thread; what the GPS reader
+// thread sends (texts, timers, a lost receiver) arrives as posted messages.
+
+#include "app/DialogRun.h"
+#include "app/win32/Win32DialogFields.h"
+#include "app/win32/Win32TimerService.h"
+
+#include <windows.h>
+
+#include <memory>
+#include <mutex>
+#include <string>
+
+namespace ostrim {
+
+// What the command line may fill in; empty texts take the defaults.
+struct Win32DialogOptions {
+    std::string folder;
+    std::string sensorFile;
+    std::string vehicleType = "Dunrel 80k truck";
+    std::string nodeId = "4070BF7B";
+    std::string gpsPort;  // "COM5" or "\\.\COM5": listed if missing, and selected
+    std::string basePort; // "5", "COM5" or "\\.\COM5"
+    bool echoStatus = false; // each status text also as a line "Status: ..." on standard output
+};
+
+class MainDialog {
+public:
+    explicit MainDialog(Win32DialogOptions options);
+    ~MainDialog();
+    MainDialog(const MainDialog&) = delete;
+    MainDialog& operator=(const MainDialog&) = delete;
+
+    // Runs the dialog modally until Cancel or the close box; the run's reader is stopped then.
+    INT_PTR Run(HINSTANCE instance);
+
+private:
+    static constexpr UINT kEnableStartMessage = WM_APP + 3;
+    static constexpr UINT kTitleMessage = WM_APP + 4;
+    static constexpr UINT_PTR kSilenceTimer = 1; // the engine's timers are 101 and 102
+
+    static INT_PTR CALLBACK Procedure(HWND window, UINT message, WPARAM wParam, LPARAM lParam);
+    INT_PTR Handle(UINT message, WPARAM wParam, LPARAM lParam);
+
+    void OnInitDialog();
+    void AddAboutToSystemMenu();
+    void FillPortLists();
+    void OnCommand(int id, int code);
+    void OnStart();
+    void OnCancel();
+    bool MayEnd();
+    void OnBrowseFolder();
+    void OnBrowseSensorFile();
+    void PaintMinimised();
+
+    HWND Control(int id) const { return GetDlgItem(window_, id); }
+
+    Win32DialogOptions options_;
+    std::string folder_; // the folder the LVR and Mainline files are in
+    HINSTANCE instance_ = nullptr;
+    HWND window_ = nullptr;
+    HICON icon_ = nullptr;      // the large icon, also drawn when minimised
+    HICON smallIcon_ = nullptr; // the caption's and the task bar's, from the 16-pixel image
+    bool runActive_ = false; // Start has opened the GPS port
+
+    Win32DialogFields fields_;
+    Win32TimerService timers_;
+    std::unique_ptr<DialogRun> run_;
+
+    std::mutex titleMutex_;
+    std::string title_; // from the reader thread, for kTitleMessage
+};
+
+} // namespace ostrim
