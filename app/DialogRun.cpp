@@ -4,7 +4,7 @@ namespace ostrim {
 
 DialogRun::DialogRun(DialogFields& fields, TimerService& timers, DialogView view,
                      std::function<std::string()> selectedBasePort, TriggerEngine::Trace trace)
-    : fields_(fields), view_(std::move(view))
+    : fields_(fields), view_(std::move(view)), timers_(timers)
 {
     Session::Hooks hooks;
     hooks.trace = std::move(trace);
@@ -19,12 +19,35 @@ DialogRun::DialogRun(DialogFields& fields, TimerService& timers, DialogView view
         if (view_.setTitle)
             view_.setTitle(TitleFor(warning));
     };
-    session_ = std::make_unique<Session>(fields, timers, std::move(hooks));
+    session_ = std::make_unique<Session>(fields, timers_, std::move(hooks));
+    timers_.Plans().SetHandler([this](int id) { session_->Engine().OnTimer(id); });
 }
 
 DialogRun::~DialogRun()
 {
-    session_->Stop();
+    session_->Stop(); // ends a switch in progress, so the plans' thread can be joined
+    timers_.Plans().Stop();
+}
+
+bool DialogRun::PlanTimers::IsPlan(int id)
+{
+    return id >= kPredictedTimer && id < kPredictedTimer + kPredictedTimerIds;
+}
+
+void DialogRun::PlanTimers::StartTimer(int id, std::chrono::milliseconds period)
+{
+    if (IsPlan(id))
+        plans_.StartTimer(id, period);
+    else
+        window_.StartTimer(id, period);
+}
+
+void DialogRun::PlanTimers::KillTimer(int id)
+{
+    if (IsPlan(id))
+        plans_.KillTimer(id);
+    else
+        window_.KillTimer(id);
 }
 
 std::string DialogRun::TitleFor(const std::string& warning)

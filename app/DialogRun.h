@@ -11,6 +11,7 @@
 #include "app/RunControl.h"
 #include "app/Session.h"
 #include "app/SilenceWatch.h"
+#include "app/ThreadTimerService.h"
 
 #include <functional>
 #include <memory>
@@ -50,8 +51,24 @@ public:
     static std::string TitleFor(const std::string& warning);
 
 private:
+    // The window's timers serve the re-arm timers; a planned switch runs on a thread of its own,
+    // as the reader's do, so a base station slow to answer never freezes the window.
+    class PlanTimers : public TimerService {
+    public:
+        explicit PlanTimers(TimerService& window) : window_(window) {}
+        void StartTimer(int id, std::chrono::milliseconds period) override;
+        void KillTimer(int id) override;
+        ThreadTimerService& Plans() { return plans_; }
+
+    private:
+        static bool IsPlan(int id);
+        TimerService& window_;
+        ThreadTimerService plans_;
+    };
+
     DialogFields& fields_;
     DialogView view_;
+    PlanTimers timers_;
     std::unique_ptr<Session> session_;
     SilenceWatch silence_;
 };

@@ -36,7 +36,8 @@ inline constexpr std::int64_t kPredictionGapMs = 5000;
 // rule's: one firing per arming, the order of Back and Forth, the re-arm timers.
 //
 // Thread rule: TriggerOnPosition, TriggerOnFix and CheckAllTriggered run on the GPS reader
-// thread, OnTimer on the thread that delivers timer expiries. They share only atomics of RunState
+// thread, OnTimer on the threads that deliver timer expiries (a dialog's window timers for the
+// re-arm timers, a thread of their own for the predictive plans). They share only atomics of RunState
 // and SensorTable, and, in predictive mode, the engine's own state under one mutex, which is also
 // held across every node switch of that mode: a switch from a timer and one from a fix never
 // overlap on the base-station port. Each call reads the sensor count once, and reads no entry at
