@@ -30,3 +30,8 @@ add_test(NAME ostrim_core_tests COMMAND ostrim_core_tests)
 add_executable(ostrim_win32_serial_tests win32/Win32Serial_wine_test.cpp)
 target_link_libraries(ostrim_win32_serial_tests PRIVATE ostrim_serial gtest gtest_main)
 target_include_directories(ostrim_win32_serial_tests PRIVATE ${PROJECT_SOURCE_DIR})
+
+# The console program prints the version project() sets, as ostrim does.
+string(REPLACE "." "\\." version_pattern "${PROJECT_VERSION}")
+add_test(NAME ostrim_cli_version COMMAND ostrim-cli --version)
+set_tests_properties(ostrim_cli_version PROPERTIES PASS_REGULAR_EXPRESSION "^ostrim ${version_pattern}\r?\n$")
