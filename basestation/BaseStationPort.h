@@ -19,10 +19,11 @@ using BaseStationPortHandle = BaseStationHandle*;
 
 // The device of a port number. The base-station list holds device paths here; a bare number
 // (from an operator or an old habit) still names a port: n is /dev/ttyS(n-1), as COM1 is ttyS0.
-// 0 or less (no selection) gives the empty name, which opens nothing (ENOENT).
+// 0 or less (no selection) gives the empty name, which opens nothing (ENOENT). On Windows n is
+// \\.\COMn (port 0 too, which opens nothing); a negative number gives the empty name.
 std::string MakeComPortName(int portNumber);
 // The device of a base-station list entry: a bare decimal number goes through MakeComPortName,
-// anything else is taken as the device path it is.
+// anything else is taken as the device path it is (on Windows "COM12" as \\.\COM12).
 std::string PortNameFromListText(const std::string& text);
 
 // Opens the device exclusively at 38400 baud 8N1, raw; null when it cannot be opened or set up.

@@ -56,8 +56,9 @@ public:
     // 0 on success; 16 null path; 8 the device cannot be opened (missing, no permission, held
     // by another: see LastError); 4 the line settings were refused (also an unsupported baud
     // rate or byte size); 1 the modem lines cannot be read for line watch; 32 the wake-up
-    // events or the thread cannot be created. 2 is not produced: reads wait in poll(), so
-    // there are no driver time-outs to set. A monitor that is running is stopped first.
+    // events or the thread cannot be created. On POSIX 2 is not produced: reads wait in
+    // poll(), so there are no driver time-outs to set; on Windows 2 is SetCommTimeouts
+    // refused. A monitor that is running is stopped first. On Windows "COM3" opens \\.\COM3.
     int Open(const char* path, int baudRate, int parity, int byteSize, int lineWatch);
     // errno of the last failed Open, for the operator's message.
     int LastError() const;

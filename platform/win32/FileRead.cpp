@@ -13,9 +13,15 @@ int OpenRegularFile(const std::string& path, int* fd)
 {
     // Binary: the C library's text mode would drop CRs and stop at a Ctrl-Z.
     int file = ::_open(path.c_str(), _O_RDONLY | _O_BINARY | _O_NOINHERIT);
-    if (file < 0)
-        return errno;
     struct _stat64 info {};
+    if (file < 0) {
+        // Windows refuses to open a folder as access denied; say what it is.
+        int err = errno;
+        if (err == EACCES && ::_stat64(path.c_str(), &info) == 0 &&
+            (info.st_mode & _S_IFMT) == _S_IFDIR)
+            return EISDIR;
+        return err;
+    }
     int err = 0;
     if (::_fstat64(file, &info) != 0)
         err = errno;

@@ -16,7 +16,7 @@ file(GLOB_RECURSE WIN_CORE_TESTS CONFIGURE_DEPENDS ${CMAKE_CURRENT_SOURCE_DIR}/*
 list(FILTER WIN_CORE_TESTS EXCLUDE REGEX "_(pty|qt)_test\\.cpp$")
 list(FILTER WIN_CORE_TESTS EXCLUDE REGEX "/win32/")
 list(FILTER WIN_CORE_TESTS EXCLUDE REGEX "/(LogFiles|SensorFile|Replay)_test\\.cpp$")
-add_executable(ostrim_core_tests ${WIN_CORE_TESTS})
+add_executable(ostrim_core_tests ${WIN_CORE_TESTS} win32/Win32Files_test.cpp)
 target_link_libraries(ostrim_core_tests PRIVATE ostrim_core ostrim_replay gtest gtest_main)
 target_include_directories(ostrim_core_tests PRIVATE ${PROJECT_SOURCE_DIR})
 target_compile_definitions(ostrim_core_tests PRIVATE
@@ -39,3 +39,8 @@ endif()
 add_executable(ostrim_win32_serial_tests win32/Win32Serial_wine_test.cpp)
 target_link_libraries(ostrim_win32_serial_tests PRIVATE ostrim_serial gtest gtest_main)
 target_include_directories(ostrim_win32_serial_tests PRIVATE ${PROJECT_SOURCE_DIR})
+
+# The console program prints the version project() sets, as ostrim does.
+string(REPLACE "." "\\." version_pattern "${PROJECT_VERSION}")
+add_test(NAME ostrim_cli_version COMMAND ostrim-cli --version)
+set_tests_properties(ostrim_cli_version PROPERTIES PASS_REGULAR_EXPRESSION "^ostrim ${version_pattern}\r?\n$")

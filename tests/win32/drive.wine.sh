@@ -96,6 +96,9 @@ drive() {
     kill -0 "$program" 2>/dev/null && fail "$system $mode: the program did not end on Ctrl-C"
     wait "$program" || status=$?
     [ "$status" -eq 0 ] || fail "$system $mode: exit status $status: $(cat "$dir/program.err")"
+    # A clean end prints the run's summary last; a process merely killed does not.
+    tail -n 1 "$dir/program.out" | grep -q '^Run summary: ' ||
+        fail "$system $mode: the run did not end cleanly on Ctrl-C"
     kill "$base"
     wait "$base" 2>/dev/null || true
 
