@@ -30,6 +30,8 @@ inline constexpr FileFilter kSensorFileFilters[] = {
 inline constexpr char kNoFileSelected[] = "No file selected";
 
 // Asked before Cancel or the close box ends an active run.
+// The firing rule's choice beside About; chosen before Start, it holds for the run.
+inline constexpr char kPredictiveTriggerText[] = "Predictive trigger";
 inline constexpr char kConfirmEndText[] = "End the run? Logging and node switching stop.";
 
 } // namespace ostrim

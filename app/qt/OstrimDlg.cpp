@@ -1,5 +1,6 @@
 #include "app/qt/OstrimDlg.h"
 
+#include "app/DialogDefaults.h"
 #include "app/PortPreselection.h"
 #include "app/qt/AboutDlg.h"
 #include "app/DialogTemplate.h"
@@ -111,7 +112,7 @@ COstrimDlg::COstrimDlg(const DialogOptions& options, QWidget* parent)
     connect(about, &QAction::triggered, this, &COstrimDlg::ShowAbout);
     addAction(about);
     // The firing rule is chosen before Start and holds for the run: the item is greyed after.
-    predictive_ = new QAction(QStringLiteral("Predictive trigger"), this);
+    predictive_ = new QAction(QString::fromLatin1(kPredictiveTriggerText), this);
     predictive_->setObjectName(QStringLiteral("predictiveAction"));
     predictive_->setCheckable(true);
     connect(predictive_, &QAction::toggled, this, [this](bool on) {

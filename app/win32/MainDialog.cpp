@@ -161,6 +161,10 @@ INT_PTR MainDialog::Handle(UINT message, WPARAM wParam, LPARAM)
             DialogBoxParamA(instance_, MAKEINTRESOURCEA(OSTRIM_IDD_ABOUT), window_, AboutProcedure, 0);
             return TRUE;
         }
+        if ((wParam & 0xFFF0) == OSTRIM_IDM_PREDICTIVE) {
+            TogglePredictive();
+            return TRUE;
+        }
         return FALSE;
     case WM_PAINT:
         if (IsIconic(window_)) {
@@ -186,7 +190,7 @@ INT_PTR MainDialog::Handle(UINT message, WPARAM wParam, LPARAM)
 
 void MainDialog::OnInitDialog()
 {
-    AddAboutToSystemMenu();
+    AddSystemMenuItems();
     SendMessageA(window_, WM_SETICON, ICON_BIG, reinterpret_cast<LPARAM>(icon_));
     SendMessageA(window_, WM_SETICON, ICON_SMALL,
                  reinterpret_cast<LPARAM>(smallIcon_ != nullptr ? smallIcon_ : icon_));
@@ -225,7 +229,7 @@ void MainDialog::OnInitDialog()
     SetTimer(window_, kSilenceTimer, 1000, nullptr);
 }
 
-void MainDialog::AddAboutToSystemMenu()
+void MainDialog::AddSystemMenuItems()
 {
     char text[64] = {};
     if (LoadStringA(instance_, OSTRIM_IDS_ABOUT, text, sizeof text) <= 0)
@@ -235,6 +239,18 @@ void MainDialog::AddAboutToSystemMenu()
         return;
     AppendMenuA(menu, MF_SEPARATOR, 0, nullptr);
     AppendMenuA(menu, MF_STRING, OSTRIM_IDM_ABOUT, text);
+    AppendMenuA(menu, MF_STRING | MF_UNCHECKED, OSTRIM_IDM_PREDICTIVE, kPredictiveTriggerText);
+}
+
+void MainDialog::TogglePredictive()
+{
+    HMENU menu = GetSystemMenu(window_, FALSE);
+    const UINT state = GetMenuState(menu, OSTRIM_IDM_PREDICTIVE, MF_BYCOMMAND);
+    if (state == static_cast<UINT>(-1) || (state & (MF_GRAYED | MF_DISABLED)) != 0)
+        return;
+    const bool on = (state & MF_CHECKED) == 0;
+    CheckMenuItem(menu, OSTRIM_IDM_PREDICTIVE, MF_BYCOMMAND | (on ? MF_CHECKED : MF_UNCHECKED));
+    run_->Run().Control().ChooseRule(on);
 }
 
 void MainDialog::FillPortLists()
@@ -331,6 +347,11 @@ void MainDialog::OnStart()
     if (focus == nullptr || focus == Control(kIdStart) || focus == Control(kIdCancel))
         SendMessageA(window_, WM_NEXTDLGCTL, reinterpret_cast<WPARAM>(Control(kIdStatus)), TRUE);
     EnableWindow(Control(kIdStart), FALSE);
+    EnableMenuItem(GetSystemMenu(window_, FALSE), OSTRIM_IDM_PREDICTIVE, MF_BYCOMMAND | MF_GRAYED);
+    if (options_.echoStatus) {
+        std::printf("Rule: %s\n", run_->Run().State().predictive.load() != 0 ? "predictive" : "on-fix");
+        std::fflush(stdout);
+    }
 }
 
 bool MainDialog::MayEnd()

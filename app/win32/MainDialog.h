@@ -45,7 +45,8 @@ private:
     INT_PTR Handle(UINT message, WPARAM wParam, LPARAM lParam);
 
     void OnInitDialog();
-    void AddAboutToSystemMenu();
+    void AddSystemMenuItems();
+    void TogglePredictive();
     void FillPortLists();
     void OnCommand(int id, int code);
     void OnStart();

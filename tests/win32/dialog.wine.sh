@@ -1,8 +1,8 @@
 #!/usr/bin/env bash
 # The Windows dialog under Wine on a virtual X display, against the Linux simulator on
 # pseudo-terminals mapped as COM5 (GPS receiver) and COM6 (base station). It opens with the
-# mapped ports listed, Start pressed by keyboard runs a short drive, and the status line comes
-# to "Node %d success". The program echoes its status texts to standard output when
+# mapped ports listed, the predictive trigger is chosen on the system menu and put in force by
+# Start, pressed by keyboard; a short drive runs and the status line comes to "Node %d success". The program echoes its status texts to standard output when
 # OSTRIM_ECHO_STATUS is set, which is how the status line is read here.
 #
 # Environment: OSTRIM_WIN_BUILD (the cross build folder), OSTRIM_LINUX_BUILD (the Linux build
@@ -94,9 +94,14 @@ for port in COM5 COM6; do
 done
 echo "dialog.wine: listed ports: $ports"
 
-# Start has the focus when the dialog opens and is the default button.
+# The predictive trigger, the system menu's last item, chosen by keyboard before Start.
 sleep 1
 xdotool windowfocus --sync "$window" 2>/dev/null || true
+xdotool key --clearmodifiers alt+space
+sleep 0.5
+xdotool key --clearmodifiers Up Return
+sleep 0.5
+# Start has the focus when the dialog opens and is the default button.
 xdotool key --clearmodifiers Return
 
 success=
@@ -110,6 +115,8 @@ if [ -z "$success" ]; then
     fail "the status line never showed \"Node %d success\""
 fi
 echo "dialog.wine: ${success#Status: }"
+rule=$(output | sed -n 's/^Rule: //p' | head -n1)
+[ "$rule" = predictive ] || fail "Start put the rule '$rule' in force, not the predictive one chosen on the system menu"
 ls "$laps"/*-GPS-Data.txt "$laps"/*-Raw-GPS-Data.txt >/dev/null 2>&1 || fail "no log files in C:\\LVR_LAPS"
 
 if [ -n "${OSTRIM_SCREENSHOT:-}" ]; then
