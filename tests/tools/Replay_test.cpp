@@ -193,6 +193,9 @@ TEST(ReplayPasses, PredictiveRule_FiresAtTheEntryNotAtTheNextFix)
         {"predictive, 9 m at 45 degrees", true, Drive().Line(100 - 60 * d - 9 * d, -60 * d + 9 * d, d, d, 40, 3.6),
          false, {}, 0, 0},
         {"predictive, wrong side", true, Drive().Along(6, 0, 200, 3.6), false, {}, 0, 0},
+        // The recording ends with the plan made: live, its timer would still have switched.
+        {"predictive, drive ends before the entry", true, Drive().Along(0, 0, 72, 36, 10), true,
+         TriggerEngine::Firing::Predicted, entry, 0.5},
     };
     for (const RuleCase& c : cases) {
         SCOPED_TRACE(c.name);

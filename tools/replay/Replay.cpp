@@ -186,6 +186,28 @@ public:
         now_ = time;
     }
 
+    // The drive ends: a switch the predictive rule planned still happens, as it would live.
+    // No plan reaches past the fix interval, so no later fix was needed.
+    void ExpirePlans(TriggerEngine& engine)
+    {
+        auto isPlan = [](const auto& timer) {
+            return timer.first >= kPredictedTimer && timer.first < kPredictedTimer + kPredictedTimerIds;
+        };
+        for (;;) {
+            auto next = due_.end();
+            for (auto it = due_.begin(); it != due_.end(); ++it) {
+                if (isPlan(*it) && (next == due_.end() || it->second < next->second))
+                    next = it;
+            }
+            if (next == due_.end())
+                break;
+            const int id = next->first;
+            now_ = std::max(now_, next->second);
+            due_.erase(next);
+            engine.OnTimer(id);
+        }
+    }
+
 private:
     std::int64_t now_ = 0;
     std::map<int, std::int64_t> due_;
@@ -418,15 +440,22 @@ int Replayer::SensorOfNode(std::uint32_t nodeId) const
 
 Result Replayer::Finish()
 {
-    // Where the track was at each firing between fixes: on the straight line to the next fix.
+    if (!fixes_.empty())
+        timers_->ExpirePlans(*engine_);
+    // Where the track was at each firing between fixes: on the straight line to the next fix;
+    // after the last fix, on the line of the last two, as the plan was made.
     for (Firing& firing : firings_) {
         const std::size_t k = firing.fix;
-        if (k + 1 >= fixes_.size() || firing.timeMs <= fixes_[k].timeMs)
+        if (firing.timeMs <= fixes_[k].timeMs)
             continue;
-        const Fix& a = fixes_[k];
-        const Fix& b = fixes_[k + 1];
+        const bool last = k + 1 >= fixes_.size();
+        if (last && k == 0)
+            continue;
+        const Fix& a = last ? fixes_[k - 1] : fixes_[k];
+        const Fix& b = last ? fixes_[k] : fixes_[k + 1];
         const double span = static_cast<double>(b.timeMs - a.timeMs);
-        const double t = span > 0 ? std::min(1.0, static_cast<double>(firing.timeMs - a.timeMs) / span) : 0.0;
+        double t = span > 0 ? static_cast<double>(firing.timeMs - a.timeMs) / span : 0.0;
+        t = last ? std::min(t, 2.0) : std::min(t, 1.0);
         firing.latitude = a.latitude + t * (b.latitude - a.latitude);
         firing.longitude = a.longitude + t * (b.longitude - a.longitude);
     }
