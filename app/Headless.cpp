@@ -172,9 +172,8 @@ int RunHeadless(const CommandLine& line)
     session.Stop();
     if (monitor.RunStarted()) {
         fields.Print(monitor.Summary());
-        if (session.State().predictive.load() != 0)
-            fields.Print("Predictive trigger: " + std::to_string(session.Engine().LateFirings()) +
-                         " firings late (a firing region crossed between fixes, unseen)");
+        if (const std::string late = session.LateFiringsText(); !late.empty())
+            fields.Print(late);
     }
     return result;
 }

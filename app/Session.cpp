@@ -116,6 +116,14 @@ Session::~Session()
     Stop();
 }
 
+std::string Session::LateFiringsText() const
+{
+    if (state_.predictive.load() == 0)
+        return {};
+    return "Predictive trigger: " + std::to_string(engine_.LateFirings()) +
+           " firings late (a firing region crossed between fixes, unseen)";
+}
+
 void Session::Stop()
 {
     baseStation_.Stop(); // a switch stuck on the base station would hold the reader's join

@@ -47,6 +47,9 @@ public:
     GpsInput& Input() { return input_; }
     const FixSpacingWatch& Spacing() const { return spacing_; }
 
+    // The run summary's line on the predictive rule's late firings; empty under the on-fix rule.
+    std::string LateFiringsText() const;
+
     // Stops the GPS reader and joins its thread; after it no callback reaches the fields.
     void Stop();
 

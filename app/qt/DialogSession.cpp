@@ -31,8 +31,10 @@ DialogSession::DialogSession(COstrimDlg& dialog, Extras extras)
     if (extras.summary) {
         QObject::connect(&dialog, &QDialog::finished, panel_,
                          [this, show = std::move(extras.summary)] {
-                             if (monitor_.RunStarted())
-                                 show(monitor_.Summary());
+                             if (!monitor_.RunStarted())
+                                 return;
+                             const std::string late = run_->Run().LateFiringsText();
+                             show(late.empty() ? monitor_.Summary() : monitor_.Summary() + "\n" + late);
                          });
     }
     timers_.SetHandler([&run](int id) { run.Engine().OnTimer(id); });

@@ -110,7 +110,8 @@ TEST(DialogSession, FixesFurtherApartThanTheThreshold_ShownInTheTitleUntilTheyCl
     EXPECT_EVENTUALLY_EQ(dialog.windowTitle(), QStringLiteral("Ostrim"));
 }
 
-// The rule chosen on the context menu is the one Start puts in force, and it holds for the run.
+// The rule chosen on the context menu is the one Start puts in force, and it holds for the run;
+// the summary counts its late firings.
 TEST(DialogSession, PredictiveTriggerChosenBeforeStart_InForceForTheRun)
 {
     test::ScratchFolder folder;
@@ -118,7 +119,10 @@ TEST(DialogSession, PredictiveTriggerChosenBeforeStart_InForceForTheRun)
     ASSERT_EQ(receiver.Open(), 0);
     COstrimDlg dialog(test::OneSensorRunOptions(folder, receiver));
     dialog.Fields().SetMessagePresenter([](const QString&) {});
-    DialogSession session(dialog);
+    std::vector<std::string> summaries;
+    DialogSession::Extras extras;
+    extras.summary = [&](const std::string& text) { summaries.push_back(text); };
+    DialogSession session(dialog, std::move(extras));
     QAction* predictive = dialog.findChild<QAction*>("predictiveAction");
     ASSERT_NE(predictive, nullptr);
     EXPECT_TRUE(dialog.actions().contains(predictive));
@@ -130,6 +134,8 @@ TEST(DialogSession, PredictiveTriggerChosenBeforeStart_InForceForTheRun)
     EXPECT_EQ(session.Run().State().predictive.load(), 1);
     EXPECT_FALSE(predictive->isEnabled());
     dialog.reject();
+    ASSERT_EQ(summaries.size(), 1u);
+    EXPECT_NE(summaries[0].find("\nPredictive trigger: 0 firings late"), std::string::npos) << summaries[0];
 }
 
 } // namespace
