@@ -151,13 +151,7 @@ int TriggerEngine::Predictive(int n, double latitude, double longitude, std::int
                     break;
                 continue;
             }
-            if (n == 1) {
-                fields_.SetText(Field::Status, "One Cell: Back and Forth timer set");
-                timers_.StartTimer(kRearmTimer, kOneSensorRearmPeriod);
-            } else {
-                fields_.SetText(Field::Status, "Back and Forth timer set");
-                timers_.StartTimer(kRearmTimer, kRearmPeriod);
-            }
+            HoldSensorZero(n);
             break;
         }
     }

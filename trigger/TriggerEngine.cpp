@@ -161,6 +161,12 @@ int TriggerEngine::BackAndForthMode(int n, double latitude, double longitude)
 
     // Sensor 0 after a full pass: held until the re-arm timer runs out, counted from the last fix
     // in range (each one restarts it).
+    HoldSensorZero(n);
+    return 1;
+}
+
+void TriggerEngine::HoldSensorZero(int n)
+{
     if (n == 1) {
         fields_.SetText(Field::Status, "One Cell: Back and Forth timer set");
         timers_.StartTimer(kRearmTimer, kOneSensorRearmPeriod);
@@ -168,7 +174,6 @@ int TriggerEngine::BackAndForthMode(int n, double latitude, double longitude)
         fields_.SetText(Field::Status, "Back and Forth timer set");
         timers_.StartTimer(kRearmTimer, kRearmPeriod);
     }
-    return 1;
 }
 
 void TriggerEngine::OnTimer(int timerId)

@@ -89,6 +89,8 @@ private:
     int BackAndForthMode(int n, double latitude, double longitude);
     int CheckAllTriggered(int n);
     bool InRange(int i, double latitude, double longitude, bool trace);
+    // Starts (or restarts) the re-arm timer that holds sensor 0 after a full Back and Forth pass.
+    void HoldSensorZero(int n);
     // Moves nextIndex past the sensor just fired, wrapping to 0 after the last one, unless the
     // operator reset it meanwhile. True when it wrapped.
     bool StepNextIndex(int n, std::int32_t fired);

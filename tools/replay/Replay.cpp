@@ -1,6 +1,7 @@
 #include "tools/replay/Replay.h"
 
 #include "sensors/Distance.h"
+#include "trigger/PathPrediction.h"
 
 #include <algorithm>
 #include <cmath>
@@ -15,37 +16,19 @@ namespace {
 constexpr std::int64_t kDayMs = 24LL * 3600 * 1000;
 constexpr double kNaN = std::numeric_limits<double>::quiet_NaN();
 
-// Metres a degree along the meridian and along the parallel at a latitude, WGS-84.
-struct Scale {
-    double north;
-    double east;
-};
-
-Scale ScaleAt(double latitude)
-{
-    constexpr double a = 6378137.0;
-    constexpr double e2 = 0.00669437999014; // first eccentricity squared
-    constexpr double kRad = std::numbers::pi / 180.0;
-    const double s = std::sin(latitude * kRad);
-    const double w = 1.0 - e2 * s * s;
-    const double meridian = a * (1.0 - e2) / (w * std::sqrt(w));
-    const double primeVertical = a / std::sqrt(w);
-    return {meridian * kRad, primeVertical * std::cos(latitude * kRad) * kRad};
-}
-
 // Offsets from one sensor, its scale worked out once.
 struct Frame {
     double latitude;
     double longitude;
-    Scale scale;
+    PlanePoint scale; // metres a degree: x of longitude, y of latitude
 
     explicit Frame(const SensorEntry& s)
-        : latitude(s.latitude), longitude(s.longitude), scale(ScaleAt(s.latitude))
+        : latitude(s.latitude), longitude(s.longitude), scale(MetresPerDegreeAt(s.latitude))
     {
     }
     Offset At(double lat, double lon) const
     {
-        return {(lon - longitude) * scale.east, (lat - latitude) * scale.north};
+        return {(lon - longitude) * scale.x, (lat - latitude) * scale.y};
     }
 };
 
@@ -112,8 +95,8 @@ Offset LocalOffset(double sensorLatitude, double sensorLongitude, double latitud
 
 Offset MetresPerDegree(double latitude)
 {
-    const Scale scale = ScaleAt(latitude);
-    return {scale.east, scale.north};
+    const PlanePoint scale = MetresPerDegreeAt(latitude);
+    return {scale.x, scale.y};
 }
 
 std::string UtcText(std::int64_t utcMs)
