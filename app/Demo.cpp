@@ -1,9 +1,9 @@
 #include "app/Demo.h"
 
 #include "app/Headless.h"
-#include "app/RunMonitor.h"
-#include "app/Session.h"
-#include "app/ThreadTimerService.h"
+#include "run/RunMonitor.h"
+#include "run/Session.h"
+#include "run/ThreadTimerService.h"
 #include "platform/Signals.h"
 #include "tools/sim/BaseStationSim.h"
 #include "tools/sim/GpsReceiverSim.h"

@@ -1,9 +1,9 @@
 #include "app/Headless.h"
 
-#include "app/RunMonitor.h"
-#include "app/Session.h"
-#include "app/SilenceWatch.h"
-#include "app/ThreadTimerService.h"
+#include "run/RunMonitor.h"
+#include "run/Session.h"
+#include "run/SilenceWatch.h"
+#include "run/ThreadTimerService.h"
 #include "platform/PortList.h"
 #include "platform/Signals.h"
 

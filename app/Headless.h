@@ -3,7 +3,7 @@
 // status text is printed as one line, and timers run on a thread of their own.
 
 #include "app/CommandLine.h"
-#include "app/DialogFields.h"
+#include "runstate/DialogFields.h"
 
 #include <cstdio>
 #include <map>

@@ -1,7 +1,7 @@
 #pragma once
 // What the program says to the base station: the one-byte ping and the node on/off frames.
 
-#include "app/DialogFields.h"
+#include "runstate/DialogFields.h"
 #include "basestation/BaseStationPort.h"
 #include "platform/EventFd.h"
 #include "trigger/TriggerInterfaces.h"

@@ -21,8 +21,8 @@
 //                      [--skip-latency] [--skip-cpu] [--ostrim PATH] [--sim PATH]
 //                      (ostrim and ostrim-sim: by default next to this program)
 
-#include "app/Session.h"
-#include "app/ThreadTimerService.h"
+#include "run/Session.h"
+#include "run/ThreadTimerService.h"
 #include "basestation/RadioFrameBuilder.h"
 #include "platform/posix/Poll.h"
 #include "platform/posix/PseudoTerminal.h"

@@ -14,7 +14,7 @@
 //
 // The clock's date is taken in local time: a target sets TZ=UTC before the first input.
 
-#include "app/RunState.h"
+#include "runstate/RunState.h"
 #include "fuzz/fuzz_check.h"
 #include "gps/GgaParser.h"
 #include "gps/LogFileSystem.h"

@@ -11,7 +11,7 @@
 //   text by repeating it.
 // A violation aborts, so libFuzzer keeps the input.
 
-#include "app/RunState.h"
+#include "runstate/RunState.h"
 #include "fuzz/fuzz_check.h"
 #include "sensors/SensorFile.h"
 #include "sensors/SensorTable.h"

@@ -3,7 +3,7 @@
 // latitude and longitude fields hold (receivers may repeat their last position there). Such a
 // fix is shown and logged like any other; it only never reaches the trigger engine.
 
-#include "app/DialogFields.h"
+#include "runstate/DialogFields.h"
 
 #include <string_view>
 

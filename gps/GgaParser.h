@@ -4,8 +4,8 @@
 //
 // Example: $GPGGA,123519.00,4807.038,N,01131.000,E,1,08,0.9,545.4,M,46.9,M,,*69
 
-#include "app/DialogFields.h"
-#include "app/RunState.h"
+#include "runstate/DialogFields.h"
+#include "runstate/RunState.h"
 #include "gps/FixQuality.h"
 #include "gps/LogFiles.h"
 #include "trigger/TriggerInterfaces.h"

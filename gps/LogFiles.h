@@ -3,7 +3,7 @@
 // received). Every append opens, writes and closes, so both files are complete on disk after
 // every fix and other programs can read them during a run.
 
-#include "app/RunState.h"
+#include "runstate/RunState.h"
 #include "gps/LogFileSystem.h"
 
 #include <cstddef>

@@ -7,8 +7,8 @@
 // four fields is skipped; the first empty line ends the file. Numbers are read the same in every
 // locale: the decimal point is always '.'.
 
-#include "app/DialogFields.h"
-#include "app/RunState.h"
+#include "runstate/DialogFields.h"
+#include "runstate/RunState.h"
 #include "sensors/SensorTable.h"
 
 #include <cstddef>

@@ -4,8 +4,8 @@
 // fixes lie further apart than that, a pass can fall between two of them. Says so once when such
 // a stretch starts and once when it ends, not at every fix.
 
-#include "app/DialogFields.h"
-#include "app/RunState.h"
+#include "runstate/DialogFields.h"
+#include "runstate/RunState.h"
 #include "trigger/TriggerInterfaces.h"
 
 #include <atomic>

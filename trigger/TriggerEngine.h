@@ -7,8 +7,8 @@
 // a NaN distance is never closer) and both of the fix's coordinate numbers are strictly smaller
 // than the sensor's: the vehicle is admitted from one side only.
 
-#include "app/DialogFields.h"
-#include "app/RunState.h"
+#include "runstate/DialogFields.h"
+#include "runstate/RunState.h"
 #include "sensors/SensorTable.h"
 #include "trigger/TriggerInterfaces.h"
 

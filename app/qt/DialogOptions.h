@@ -3,7 +3,7 @@
 // plain start needs nothing; the demo fills the folder, the sensor file and its ports.
 // No Qt types here: the command-line parser fills this without knowing Qt.
 
-#include "app/DialogDefaults.h"
+#include "run/DialogDefaults.h"
 #include "platform/posix/PortList.h"
 
 #include <string>

@@ -3,8 +3,8 @@
 // buttons call the session's handlers. RunDialog uses it; end-to-end tests use it to drive the
 // dialog against the simulator without RunDialog's application object.
 
-#include "app/DialogRun.h"
-#include "app/RunMonitor.h"
+#include "run/DialogRun.h"
+#include "run/RunMonitor.h"
 #include "app/qt/OstrimDlg.h"
 #include "app/qt/QtTimerService.h"
 

@@ -1,7 +1,7 @@
 #include "app/qt/OstrimDlg.h"
 
-#include "app/DialogDefaults.h"
-#include "app/PortPreselection.h"
+#include "run/DialogDefaults.h"
+#include "run/PortPreselection.h"
 #include "app/qt/AboutDlg.h"
 #include "app/DialogTemplate.h"
 #include "app/qt/DialogUnits.h"

@@ -3,7 +3,7 @@
 // It holds no run logic: each button calls a hook, which the composition of a run (or a test)
 // supplies; the fields reach the logic through Fields().
 
-#include "app/RunControl.h"
+#include "run/RunControl.h"
 #include "app/qt/DialogOptions.h"
 #include "app/qt/QtDialogFields.h"
 

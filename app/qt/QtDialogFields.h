@@ -7,7 +7,7 @@
 // widget: they read a copy kept under a lock, which holds the last text set or, when none is
 // pending, what the operator typed. ShowMessage never blocks a thread other than the GUI thread.
 
-#include "app/DialogFields.h"
+#include "runstate/DialogFields.h"
 
 #include <QObject>
 #include <QPointer>

@@ -2,7 +2,7 @@
 // The run panel below the dialog's controls: the run's figures, the sensors and the history of
 // status texts, shown from RunMonitor snapshots on a timer. It holds no logic of its own.
 
-#include "app/RunMonitor.h"
+#include "run/RunMonitor.h"
 
 #include <QWidget>
 

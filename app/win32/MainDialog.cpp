@@ -1,8 +1,8 @@
 #include "app/win32/MainDialog.h"
 
-#include "app/DialogDefaults.h"
+#include "run/DialogDefaults.h"
 #include "app/DialogTemplate.h"
-#include "app/PortPreselection.h"
+#include "run/PortPreselection.h"
 #include "app/Version.h"
 #include "platform/PortList.h"
 

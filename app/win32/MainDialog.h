@@ -3,7 +3,7 @@
 // as the Qt dialog's. All of it runs on the GUI thread; what the GPS reader
 // thread sends (texts, timers, a lost receiver) arrives as posted messages.
 
-#include "app/DialogRun.h"
+#include "run/DialogRun.h"
 #include "app/win32/Win32DialogFields.h"
 #include "app/win32/Win32TimerService.h"
 

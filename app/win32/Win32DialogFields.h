@@ -9,7 +9,7 @@
 // text set or, when none is pending, what the operator typed. ShowMessage shows the message box
 // at once on the GUI thread and is queued from any other, never blocking the reader.
 
-#include "app/DialogFields.h"
+#include "runstate/DialogFields.h"
 
 #include <windows.h>
 

@@ -2,7 +2,7 @@
 // A DialogFields that keeps every text in memory and records the status history, so tests can
 // check both the last text and the order of texts.
 
-#include "app/DialogFields.h"
+#include "runstate/DialogFields.h"
 
 #include <map>
 #include <mutex>

@@ -2,7 +2,7 @@
 // A NodeSwitcher that records the nodes it is asked to switch and sets the status text the real
 // one sets: "Node %d success", or "Base station failed to open" when told the port does not open.
 
-#include "app/DialogFields.h"
+#include "runstate/DialogFields.h"
 #include "trigger/TriggerInterfaces.h"
 
 #include <atomic>

@@ -8,8 +8,8 @@
 // sent. They describe a straight road due east; sensors stand 4 m north of it, so the vehicle
 // passes each on the side where both coordinate numbers are smaller.
 
-#include "app/Session.h"
-#include "app/ThreadTimerService.h"
+#include "run/Session.h"
+#include "run/ThreadTimerService.h"
 #include "tests/support/FakeDialogFields.h"
 #include "tests/support/ScratchFolder.h"
 #include "tools/sim/BaseStationSim.h"

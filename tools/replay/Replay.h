@@ -10,8 +10,8 @@
 // Positions are unsigned decimal degrees, as the engine sees them; the hemisphere letters of the
 // fixes turn them into true compass directions for the words and the map.
 
-#include "app/DialogFields.h"
-#include "app/RunState.h"
+#include "runstate/DialogFields.h"
+#include "runstate/RunState.h"
 #include "gps/GgaParser.h"
 #include "gps/LogFiles.h"
 #include "sensors/SensorFile.h"

@@ -1,4 +1,4 @@
-#include "app/DialogDefaults.h"
+#include "run/DialogDefaults.h"
 
 #include <cstdlib>
 

@@ -1,4 +1,4 @@
-#include "app/RunControl.h"
+#include "run/RunControl.h"
 
 #include "gps/LogFiles.h"
 #include "sensors/SensorFile.h"

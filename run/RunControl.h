@@ -2,8 +2,8 @@
 // The controls that start and steer a run: Start, Trigger On/Off, the mode radios, End of Lap.
 // The front ends (Qt dialog, headless) call these on their GUI thread; the logic lives here.
 
-#include "app/DialogFields.h"
-#include "app/RunState.h"
+#include "runstate/DialogFields.h"
+#include "runstate/RunState.h"
 #include "sensors/SensorTable.h"
 
 #include <ctime>

@@ -1,6 +1,6 @@
 // The run behind both dialogs, without a window: which thread a planned switch runs on.
 
-#include "app/DialogRun.h"
+#include "run/DialogRun.h"
 #include "tests/support/FakeDialogFields.h"
 #include "tests/support/FakeTimers.h"
 

@@ -1,4 +1,4 @@
-#include "app/ThreadTimerService.h"
+#include "run/ThreadTimerService.h"
 
 #include <gtest/gtest.h>
 

@@ -7,11 +7,11 @@
 // The DialogView's functions are called from the GPS reader thread as well, and must queue
 // their work to the GUI thread.
 
-#include "app/DialogFields.h"
-#include "app/RunControl.h"
-#include "app/Session.h"
-#include "app/SilenceWatch.h"
-#include "app/ThreadTimerService.h"
+#include "runstate/DialogFields.h"
+#include "run/RunControl.h"
+#include "run/Session.h"
+#include "run/SilenceWatch.h"
+#include "run/ThreadTimerService.h"
 
 #include <functional>
 #include <memory>

@@ -1,4 +1,4 @@
-#include "app/PortPreselection.h"
+#include "run/PortPreselection.h"
 
 #include <gtest/gtest.h>
 

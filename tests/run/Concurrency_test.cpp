@@ -2,7 +2,7 @@
 // paths. Run under ThreadSanitizer (see the README) this shows the sharing is race-free; in any
 // build it shows nothing is lost while laps end and modes change under a stream of fixes.
 
-#include "app/RunControl.h"
+#include "run/RunControl.h"
 #include "gps/GgaParser.h"
 #include "gps/LogFiles.h"
 #include "trigger/TriggerEngine.h"

@@ -13,8 +13,8 @@
 // read the sensor positions, so they run on the thread that loads the sensor file (the GUI
 // thread), HistoryFrom on any.
 
-#include "app/DialogFields.h"
-#include "app/RunState.h"
+#include "runstate/DialogFields.h"
+#include "runstate/RunState.h"
 #include "sensors/SensorTable.h"
 
 #include <chrono>

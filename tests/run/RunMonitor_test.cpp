@@ -1,6 +1,6 @@
 // The run's figures as the panel and the summary show them, on a clock the test moves.
 
-#include "app/RunMonitor.h"
+#include "run/RunMonitor.h"
 
 #include <gtest/gtest.h>
 

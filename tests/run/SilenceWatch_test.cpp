@@ -1,4 +1,4 @@
-#include "app/SilenceWatch.h"
+#include "run/SilenceWatch.h"
 
 #include <gtest/gtest.h>
 

@@ -1,4 +1,4 @@
-#include "app/RunMonitor.h"
+#include "run/RunMonitor.h"
 
 #include "gps/GgaParser.h"
 #include "platform/LocalTime.h"

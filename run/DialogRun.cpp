@@ -1,4 +1,4 @@
-#include "app/DialogRun.h"
+#include "run/DialogRun.h"
 
 namespace ostrim {
 

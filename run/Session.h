@@ -3,9 +3,9 @@
 // trigger engine, the base-station commands and the GPS port reader. The Qt dialog and the
 // headless front end each own one and differ only in how they show fields and run timers.
 
-#include "app/DialogFields.h"
-#include "app/RunControl.h"
-#include "app/RunState.h"
+#include "runstate/DialogFields.h"
+#include "run/RunControl.h"
+#include "runstate/RunState.h"
 #include "basestation/BaseStationCommands.h"
 #include "gps/GgaParser.h"
 #include "gps/LogFiles.h"
