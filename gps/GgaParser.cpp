@@ -108,6 +108,14 @@ std::string LocalDate(std::time_t time)
 
 std::string ErrorText(int err) { return std::generic_category().message(err); }
 
+// A small whole number such as the fix quality; -1 for an empty or unreadable field.
+int SmallNumber(std::string_view field)
+{
+    int value = -1;
+    auto [end, ec] = std::from_chars(field.data(), field.data() + field.size(), value);
+    return ec == std::errc() && end == field.data() + field.size() && value >= 0 ? value : -1;
+}
+
 } // namespace
 
 std::int64_t UtcMilliseconds(std::string_view field)
@@ -311,14 +319,32 @@ int GpsInput::ParseGga(std::string_view sentence)
     std::string record = MakeGpsLogRecord(fields_.GetText(Field::VehicleType), fix);
     int gpsErr = logs_.AppendGpsLog(record);
     int rawErr = logs_.AppendRawLog(sentence);
+    const std::int64_t utcMs = UtcMilliseconds(utc);
+    if (fixHook_)
+        fixHook_({fix.latitude, fix.longitude, utcMs, SmallNumber(field(7))});
     ReportLogResults(gpsErr, rawErr);
     if (acceptedHook_)
         acceptedHook_(sentence);
 
-    if (noPosition_.MayTrigger(field(7)) && state_.triggerEnabled.load() != 0)
-        engine_.TriggerOnFix(fix.latitude, fix.longitude, UtcMilliseconds(utc));
+    const bool hadNoPosition = noPosition_.NoPosition();
+    const bool mayTrigger = noPosition_.MayTrigger(field(7));
+    if (noPosition_.NoPosition() != hadNoPosition)
+        Raise(hadNoPosition ? EventType::QualityZeroEnd : EventType::QualityZeroBegin);
+    if (mayTrigger && state_.triggerEnabled.load() != 0)
+        engine_.TriggerOnFix(fix.latitude, fix.longitude, utcMs);
     accepted_.fetch_add(1, std::memory_order_relaxed);
     return 0;
+}
+
+void GpsInput::Raise(EventType type, std::string detail, std::string reason)
+{
+    if (events_ == nullptr)
+        return;
+    RunEvent event;
+    event.type = type;
+    event.detail = std::move(detail);
+    event.reason = std::move(reason);
+    events_->OnEvent(event);
 }
 
 // Says when a log stops being written (or fails for another reason) and when it writes again;
@@ -326,7 +352,7 @@ int GpsInput::ParseGga(std::string_view sentence)
 void GpsInput::ReportLogResults(int gpsErr, int rawErr)
 {
     std::string text;
-    auto note = [&text](int& failing, int err, const char* name) {
+    auto note = [this, &text](int& failing, int err, const char* name) {
         if (err == GpsLogs::kNoLogYet)
             return; // Start has not named the logs yet; the record waits for them
         std::string part;
@@ -334,6 +360,10 @@ void GpsInput::ReportLogResults(int gpsErr, int rawErr)
             part = std::string(name) + " log write failed: " + ErrorText(err);
         else if (err == 0 && failing != 0)
             part = std::string(name) + " log writing again";
+        if (err != 0 && failing == 0)
+            Raise(EventType::LogOutageBegin, std::string(name) + " log", ErrorText(err));
+        else if (err == 0 && failing != 0)
+            Raise(EventType::LogOutageEnd, std::string(name) + " log");
         failing = err;
         if (part.empty())
             return;

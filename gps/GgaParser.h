@@ -5,6 +5,7 @@
 // Example: $GPGGA,123519.00,4807.038,N,01131.000,E,1,08,0.9,545.4,M,46.9,M,,*69
 
 #include "runstate/DialogFields.h"
+#include "runstate/RunEvents.h"
 #include "runstate/RunState.h"
 #include "gps/FixQuality.h"
 #include "gps/LogFiles.h"
@@ -44,6 +45,14 @@ double NmeaToDegrees(std::string_view field);
 inline constexpr std::size_t kMaxRecord = 255;
 std::string MakeGpsLogRecord(const std::string& vehicleType, const GpsFix& fix);
 
+// An accepted fix as the run's listeners need it.
+struct AcceptedFix {
+    double latitude = 0.0;   // decimal degrees, the hemisphere letter not applied
+    double longitude = 0.0;
+    std::int64_t utcMs = -1; // UTC time of day, -1 when the field is not a whole time
+    int quality = -1;        // field 7; -1 when empty or unreadable
+};
+
 // Thread rule: AssembleSentence and ParseGga run on the GPS reader thread only.
 class GpsInput {
 public:
@@ -63,6 +72,14 @@ public:
     // Told of each accepted sentence, as received, once both logs have it. Set before the
     // reader starts; runs on the reader thread.
     void SetAcceptedHook(std::function<void(std::string_view)> hook) { acceptedHook_ = std::move(hook); }
+    // Told of each accepted fix once both logs have it, before anything else hears of it (the
+    // status texts, the events and the trigger engine of the same fix come after). Set before
+    // the reader starts; runs on the reader thread.
+    void SetFixHook(std::function<void(const AcceptedFix&)> hook) { fixHook_ = std::move(hook); }
+    // Told when the GPS or raw log stops being written and when it writes again, and when the
+    // receiver's fixes lose their position (quality 0) and have it again. Set before the reader
+    // starts.
+    void SetEventSink(EventSink* events) { events_ = events; }
 
     // Lines dropped whole for running past kMaxSentence characters before their line feed.
     std::size_t DroppedLines() const { return droppedLines_; }
@@ -73,6 +90,7 @@ public:
 
 private:
     void ReportLogResults(int gpsErr, int rawErr);
+    void Raise(EventType type, std::string detail = {}, std::string reason = {});
 
     RunState& state_;
     DialogFields& fields_;
@@ -81,6 +99,8 @@ private:
     Clock clock_;
     NoPositionGate noPosition_{fields_};
     std::function<void(std::string_view)> acceptedHook_;
+    std::function<void(const AcceptedFix&)> fixHook_;
+    EventSink* events_ = nullptr;
     std::string sentence_;
     bool overlong_ = false;
     std::size_t droppedLines_ = 0;

@@ -40,6 +40,9 @@ bool TriggerEngine::FireDue(int n, int i, Firing kind)
         return false;
     if (firingHook_)
         firingHook_(i, kind);
+    RaiseFiring(i, kind == Firing::Late        ? FiringKind::Late
+                   : kind == Firing::Predicted ? FiringKind::Predicted
+                                               : FiringKind::OnFix);
     if (kind == Firing::Late)
         lateFirings_.fetch_add(1);
     if (state_.loopMode.load() != 0) {

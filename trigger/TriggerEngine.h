@@ -8,6 +8,7 @@
 // than the sensor's: the vehicle is admitted from one side only.
 
 #include "runstate/DialogFields.h"
+#include "runstate/RunEvents.h"
 #include "runstate/RunState.h"
 #include "sensors/SensorTable.h"
 #include "trigger/TriggerInterfaces.h"
@@ -16,6 +17,7 @@
 #include <chrono>
 #include <cstdint>
 #include <functional>
+#include <memory>
 #include <mutex>
 #include <string>
 
@@ -66,6 +68,18 @@ public:
 
     // Set before the first fix.
     void SetFiringHook(FiringHook hook) { firingHook_ = std::move(hook); }
+    // Told of each firing (EventType::Firing: sensor, node, kind), just before its switch, on
+    // the thread that makes it. Set before the first fix.
+    void SetEventSink(EventSink* events) { events_ = events; }
+
+    // A reloaded sensor table, whole, to be put in force at the next fix. Any thread; a later
+    // offer replaces one not yet in force.
+    void OfferTable(std::unique_ptr<SensorTable> table);
+    // On the GPS reader thread, before a fix reaches the engine: puts an offered table in
+    // place of the current one. A sensor whose node id and position are unchanged keeps its
+    // fired flag; a Back and Forth pass starts again with a search; a planned firing is
+    // dropped. True when a table was put in force.
+    bool ApplyOfferedTable();
     // Predictive firings made at a fix because the path had crossed the region unseen.
     int LateFirings() const { return lateFirings_.load(); }
 
@@ -95,6 +109,7 @@ private:
     // operator reset it meanwhile. True when it wrapped.
     bool StepNextIndex(int n, std::int32_t fired);
     int LoadedCount() const;
+    void RaiseFiring(int i, FiringKind kind);
 
     RunState& state_;
     SensorTable& table_;
@@ -103,6 +118,10 @@ private:
     NodeSwitcher& switcher_;
     Trace trace_;
     FiringHook firingHook_;
+    EventSink* events_ = nullptr;
+
+    std::mutex offerMutex_;
+    std::unique_ptr<SensorTable> offered_;
 
     // Predictive mode, under mutex_.
     std::mutex mutex_;
