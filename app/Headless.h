@@ -44,8 +44,9 @@ inline constexpr char kDefaultVehicleType[] = "Dunrel 80k truck";
 inline constexpr char kDefaultNodeId[] = "4070BF7B";
 
 // Runs until SIGINT or SIGTERM (on Windows Ctrl-C, Ctrl-Break or the console closing); on
-// POSIX SIGUSR1 is Trigger On/Off, SIGUSR2 End of Lap. 0 after a signal; non-zero when the run
-// could not start.
+// POSIX SIGUSR1 is Trigger On/Off, SIGUSR2 End of Lap, SIGHUP Reload sensors. Records still
+// held at the end go to the rescue folder, which is printed. 0 after a signal; 2 when the GPS
+// port did not open, 3 when the logs could not be created, 4 when held records were lost.
 int RunHeadless(const CommandLine& line);
 
 } // namespace ostrim

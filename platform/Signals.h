@@ -2,8 +2,8 @@
 // Termination (SIGINT, SIGTERM; on Windows Ctrl-C, Ctrl-Break and the console closing) for a
 // front end without an event loop: the one thread that waits for them acts on them as on any
 // other event. On POSIX they are blocked in every thread and taken synchronously, so no handler
-// ever runs; on Windows the console's handler only hands them to that thread. SIGUSR1 and
-// SIGUSR2 exist on POSIX only.
+// ever runs; on Windows the console's handler only hands them to that thread. SIGUSR1, SIGUSR2
+// and SIGHUP exist on POSIX only.
 
 #include <chrono>
 
@@ -17,10 +17,10 @@ int WaitForTerminationSignal();
 // As above, but gives up after `timeout` and returns 0.
 int WaitForTerminationSignalFor(std::chrono::milliseconds timeout);
 
-// As BlockTerminationSignals, and SIGUSR1 and SIGUSR2 as well: the operator's controls of a
-// run without a screen.
+// As BlockTerminationSignals, and SIGUSR1, SIGUSR2 and SIGHUP as well: the operator's controls
+// of a run without a screen.
 void BlockRunSignals();
-// Waits up to `timeout` for SIGINT, SIGTERM, SIGUSR1 or SIGUSR2: the signal number, or 0.
+// Waits up to `timeout` for SIGINT, SIGTERM, SIGUSR1, SIGUSR2 or SIGHUP: the signal number, or 0.
 int WaitForRunSignalFor(std::chrono::milliseconds timeout);
 
 // A reader of standard output that goes away must not end the program: writes to it fail

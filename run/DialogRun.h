@@ -1,16 +1,15 @@
 #pragma once
 // The run behind a dialog's buttons, the same for the Qt and the Windows dialog: the Session,
-// Start with the silence watch it arms, and what the dialog is told when the receiver goes or
-// the fixes spread out. The front end only shows it: enabling Start, the window title.
+// its once-a-second tick, and what the dialog is told when the receiver goes or the fixes
+// spread out. The front end only shows it: enabling Start, the window title.
 //
-// Thread rule: Start, the other buttons' handlers, CheckSilence and Stop run on the GUI thread.
+// Thread rule: Start, the other buttons' handlers, Tick and Stop run on the GUI thread.
 // The DialogView's functions are called from the GPS reader thread as well, and must queue
 // their work to the GUI thread.
 
 #include "runstate/DialogFields.h"
 #include "run/RunControl.h"
 #include "run/Session.h"
-#include "run/SilenceWatch.h"
 #include "run/ThreadTimerService.h"
 
 #include <functional>
@@ -42,10 +41,15 @@ public:
     RunControl::StartOutcome Start(const std::string& gpsPort, const std::string& basePort,
                                    const std::string& gpsName);
 
-    // About once a second: a GPS port silent for SilenceWatch::kLimit is told and Start enabled,
-    // so another port can be picked.
-    void CheckSilence();
-    bool GpsSilent() const { return silence_.Silent(); }
+    // About once a second (Session::Tick): a GPS port silent for SilenceWatch::kLimit is told
+    // and Start enabled, so another port can be picked; a base station that failed its check
+    // is checked again every 3 s, and switching comes on when it answers.
+    void Tick();
+    bool GpsSilent() const { return session_->GpsSilent(); }
+
+    // Ends the run as the window closes: the base station's stop first, then the reader and the
+    // planned switches' thread. Held records stay for Rescue.
+    void Stop();
 
     // The title for a spacing warning; "Ostrim" when there is none.
     static std::string TitleFor(const std::string& warning);
@@ -66,11 +70,9 @@ private:
         ThreadTimerService plans_;
     };
 
-    DialogFields& fields_;
     DialogView view_;
     PlanTimers timers_;
     std::unique_ptr<Session> session_;
-    SilenceWatch silence_;
 };
 
 } // namespace ostrim

@@ -120,6 +120,12 @@ COstrimDlg::COstrimDlg(const DialogOptions& options, QWidget* parent)
             hooks_.chooseRule(on);
     });
     addAction(predictive_);
+    auto* reload = new QAction(QString::fromLatin1(kReloadSensorsText), this);
+    reload->setObjectName(QStringLiteral("reloadSensorsAction"));
+    reload->setShortcut(QKeySequence(Qt::Key_F5));
+    reload->setShortcutContext(Qt::WindowShortcut);
+    connect(reload, &QAction::triggered, this, [this] { Call(hooks_.reloadSensors); });
+    addAction(reload);
     setContextMenuPolicy(Qt::ActionsContextMenu);
 
     Control(kIdStart)->setFocus();

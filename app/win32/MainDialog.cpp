@@ -103,7 +103,7 @@ MainDialog::MainDialog(Win32DialogOptions options)
 MainDialog::~MainDialog()
 {
     if (run_)
-        run_->Run().Stop();
+        run_->Stop();
     if (smallIcon_ != nullptr)
         DestroyIcon(smallIcon_);
 }
@@ -151,8 +151,8 @@ INT_PTR MainDialog::Handle(UINT message, WPARAM wParam, LPARAM)
         return TRUE;
     }
     case WM_TIMER:
-        if (wParam == kSilenceTimer)
-            run_->CheckSilence();
+        if (wParam == kTickTimer)
+            run_->Tick();
         else
             timers_.OnTimer(static_cast<int>(wParam));
         return TRUE;
@@ -163,6 +163,10 @@ INT_PTR MainDialog::Handle(UINT message, WPARAM wParam, LPARAM)
         }
         if ((wParam & 0xFFF0) == OSTRIM_IDM_PREDICTIVE) {
             TogglePredictive();
+            return TRUE;
+        }
+        if ((wParam & 0xFFF0) == OSTRIM_IDM_RELOAD) {
+            run_->Run().Control().OnReloadSensors();
             return TRUE;
         }
         return FALSE;
@@ -181,7 +185,7 @@ INT_PTR MainDialog::Handle(UINT message, WPARAM wParam, LPARAM)
         OnCancel();
         return TRUE;
     case WM_DESTROY:
-        KillTimer(window_, kSilenceTimer);
+        KillTimer(window_, kTickTimer);
         return FALSE;
     default:
         return FALSE;
@@ -226,7 +230,7 @@ void MainDialog::OnInitDialog()
     run_ = std::make_unique<DialogRun>(fields_, timers_, std::move(view),
                                        [this] { return fields_.SelectedPort(kIdBaseStationPort); });
     timers_.Attach(window_, [this](int id) { run_->Run().Engine().OnTimer(id); });
-    SetTimer(window_, kSilenceTimer, 1000, nullptr);
+    SetTimer(window_, kTickTimer, 1000, nullptr);
 }
 
 void MainDialog::AddSystemMenuItems()
@@ -240,6 +244,7 @@ void MainDialog::AddSystemMenuItems()
     AppendMenuA(menu, MF_SEPARATOR, 0, nullptr);
     AppendMenuA(menu, MF_STRING, OSTRIM_IDM_ABOUT, text);
     AppendMenuA(menu, MF_STRING | MF_UNCHECKED, OSTRIM_IDM_PREDICTIVE, kPredictiveTriggerText);
+    AppendMenuA(menu, MF_STRING, OSTRIM_IDM_RELOAD, kReloadSensorsText);
 }
 
 void MainDialog::TogglePredictive()
@@ -368,8 +373,49 @@ void MainDialog::OnCancel()
         return;
     if (!MayEnd())
         return;
-    run_->Run().Stop(); // no reader callback outlives the dialog
+    run_->Stop(); // no reader callback outlives the dialog
+    RescueHeldRecords();
+    if (options_.echoStatus && run_->Run().Monitor().RunStarted()) {
+        std::printf("%s\n", run_->Run().Summary().c_str());
+        std::fflush(stdout);
+    }
     EndDialog(window_, IDCANCEL);
+}
+
+void MainDialog::RescueHeldRecords()
+{
+    Session& run = run_->Run();
+    if (!run.Monitor().RunStarted() || run.Held().records == 0)
+        return;
+    std::string folder = run.DefaultRescueFolder();
+    std::string failure;
+    for (;;) {
+        const std::string text = (failure.empty() ? std::string() : failure + "\n\n") +
+                                 RescueQuestion(run.Logs().Held().records) + "\n\n" + folder +
+                                 "\n\nYes: write them there.  No: choose another folder.";
+        const int answer = MessageBoxA(window_, text.c_str(), "Ostrim", MB_YESNOCANCEL | MB_ICONWARNING);
+        if (answer == IDCANCEL)
+            return; // given up: the summary says how many are lost
+        if (answer == IDNO) {
+            BROWSEINFOA info{};
+            info.hwndOwner = window_;
+            info.lpszTitle = kFolderPickerTitle;
+            info.ulFlags = BIF_NEWDIALOGSTYLE | BIF_RETURNONLYFSDIRS;
+            LPITEMIDLIST item = SHBrowseForFolderA(&info);
+            if (item == nullptr)
+                continue;
+            char path[MAX_PATH] = {};
+            const bool got = SHGetPathFromIDListA(item, path) != FALSE;
+            CoTaskMemFree(item);
+            if (!got)
+                continue;
+            folder = path;
+        }
+        const RescueResult rescue = run.Rescue(folder);
+        if (rescue.lost == 0)
+            return;
+        failure = RescueFailedText(folder, rescue.error);
+    }
 }
 
 void MainDialog::OnBrowseFolder()
