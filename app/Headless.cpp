@@ -92,7 +92,6 @@ private:
 // when the receiver comes back, nor to switch triggering on after a failed base-station check.
 void WaitRunning(Session& session)
 {
-    RunControl& control = session.Control();
     for (;;) {
         switch (WaitForRunSignalFor(1s)) {
         case SIGINT:
@@ -100,13 +99,13 @@ void WaitRunning(Session& session)
             return;
 #ifdef SIGUSR1
         case SIGUSR1:
-            control.OnTriggerOnOff();
+            session.Control().OnTriggerOnOff();
             break;
         case SIGUSR2:
-            control.OnEndOfLap();
+            session.Control().OnEndOfLap();
             break;
         case SIGHUP:
-            control.OnReloadSensors();
+            session.Control().OnReloadSensors();
             break;
 #endif
         default:

@@ -1,5 +1,6 @@
 // The predictive rule of the trigger engine: firings at the predicted entry into a firing region.
 
+#include "sensors/Distance.h"
 #include "trigger/PathPrediction.h"
 #include "trigger/TriggerEngine.h"
 
@@ -119,10 +120,15 @@ int TriggerEngine::Predictive(int n, double latitude, double longitude, std::int
         return InRange(i, latitude, longitude, false);
     };
 
+    // The trace the on-fix rule writes for the same fix: each distance its scans measure.
+    auto trace = [&](int i) {
+        trace_(DistanceTraceLine(GeodesicDistance(latitude, longitude, table_.latitude[i], table_.longitude[i])));
+    };
     int result = 0;
     Firing kind = Firing::AtFix;
     if (state_.loopMode.load() != 0) {
         for (int i = 0; i < n; ++i) {
+            trace(i);
             if (table_.triggered[i].load() == 0 && hit(i, kind))
                 FireDue(n, i, kind);
         }
@@ -138,6 +144,8 @@ int TriggerEngine::Predictive(int n, double latitude, double longitude, std::int
             if (k < 0) {
                 int found = -1;
                 for (int i = 0; i < n && found < 0; ++i) {
+                    if (round == 0)
+                        trace(i);
                     if (hit(i, kind))
                         found = i;
                 }
