@@ -70,10 +70,13 @@ void RunControl::LoadSensorsOnce()
     // The whole text of the box: cutting it would read another file than the operator typed.
     if (state_.sensorsLoaded.load() == 0) {
         const std::string path = fields_.GetText(Field::SensorFile);
+        const bool wasOn = state_.triggerEnabled.load() != 0;
         const SensorLoadResult result = LoadSensorFile(path, table_, state_, fields_);
         Raise(EventType::SensorsLoaded, path + ": " + (result.cause != FileErrorCause::None
                                                            ? result.message
                                                            : std::to_string(result.count) + " sensors"));
+        if (wasOn && state_.triggerEnabled.load() == 0)
+            Raise(EventType::SwitchingOff, "no sensors loaded");
         // A load that found no sensor (a misspelt name, an empty file) is tried again at the
         // next Start or Trigger on, so a corrected Sensor File box works without a restart.
         state_.sensorsLoaded.store(table_.count.load() > 0 ? 1 : 0);

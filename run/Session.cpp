@@ -141,7 +141,9 @@ Session::~Session()
 // On the reader thread, before the fix's own events and before the engine sees it.
 void Session::OnFixAccepted(const AcceptedFix& fix)
 {
-    events_.OnFix(fix.latitude, fix.longitude, fix.utcMs);
+    // Under quality 0 the receiver says it has no position, whatever the fields hold.
+    if (fix.quality != 0)
+        events_.OnFix(fix.latitude, fix.longitude, fix.utcMs);
     if (engine_.ApplyOfferedTable()) {
         RunEvent applied;
         applied.type = EventType::SensorsApplied;
