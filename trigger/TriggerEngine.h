@@ -6,6 +6,11 @@
 // A sensor is in range of a fix when the fix is closer than RunState::distanceThreshold (strictly;
 // a NaN distance is never closer) and both of the fix's coordinate numbers are strictly smaller
 // than the sensor's: the vehicle is admitted from one side only.
+//
+// A sensor whose node id could not be read (SensorTable::Armable false) is never switched by
+// either rule. It keeps its place in the table: Loop mode re-arms once every other sensor has
+// fired; Back and Forth steps over it in the pass order, so the first armable sensor is the one
+// held after a full pass (the re-arm period still follows the table's count).
 
 #include "runstate/DialogFields.h"
 #include "runstate/RunState.h"
@@ -89,10 +94,13 @@ private:
     int BackAndForthMode(int n, double latitude, double longitude);
     int CheckAllTriggered(int n);
     bool InRange(int i, double latitude, double longitude, bool trace);
-    // Starts (or restarts) the re-arm timer that holds sensor 0 after a full Back and Forth pass.
+    // Starts (or restarts) the re-arm timer that holds the first armable sensor after a full Back
+    // and Forth pass.
     void HoldSensorZero(int n);
-    // Moves nextIndex past the sensor just fired, wrapping to 0 after the last one, unless the
-    // operator reset it meanwhile. True when it wrapped.
+    // The first sensor that may be switched, -1 for none.
+    int FirstArmable(int n) const;
+    // Moves nextIndex past the sensor just fired to the next armable one, wrapping to the first
+    // after the last, unless the operator reset it meanwhile. True when it wrapped.
     bool StepNextIndex(int n, std::int32_t fired);
     int LoadedCount() const;
 
