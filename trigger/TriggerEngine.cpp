@@ -63,6 +63,12 @@ bool TriggerEngine::InRange(int i, double latitude, double longitude, bool trace
 {
     const double sensorLatitude = table_.latitude[i];
     const double sensorLongitude = table_.longitude[i];
+    trace = trace && tracing_;
+    // With no trace line to write, what is cheap decides first: the side, and the latitudes alone
+    // (no degree of latitude is shorter than 110.5 km).
+    if (!trace && !(latitude < sensorLatitude && longitude < sensorLongitude &&
+                    (sensorLatitude - latitude) * 110000.0 < state_.distanceThreshold))
+        return false;
     const double d = GeodesicDistance(latitude, longitude, sensorLatitude, sensorLongitude);
     if (trace)
         trace_(DistanceTraceLine(d));
@@ -82,6 +88,8 @@ int TriggerEngine::LoopMode(int n, double latitude, double longitude)
 {
     for (int i = 0; i < n; ++i) {
         if (InRange(i, latitude, longitude, true) && table_.triggered[i].load() == 0 && table_.Armable(i)) {
+            if (firingHook_)
+                firingHook_(i, Firing::AtFix);
             switcher_.SwitchNode(table_.nodeId[i]);
             // Fired whatever the base station said: a failed switch is not retried.
             table_.triggered[i].store(1);
@@ -155,6 +163,8 @@ int TriggerEngine::BackAndForthMode(int n, double latitude, double longitude)
         if (found < 0)
             return 0;
         state_.nextIndex.store(found);
+        if (firingHook_)
+            firingHook_(found, Firing::AtFix);
         switcher_.SwitchNode(table_.nodeId[found]);
         StepNextIndex(n, found);
         return 1;
@@ -172,6 +182,8 @@ int TriggerEngine::BackAndForthMode(int n, double latitude, double longitude)
 
     if (k != FirstArmable(n) || state_.rearmed.load() != 0) {
         fields_.SetText(Field::Status, NearerSensorText(table_.nodeId[k]));
+        if (firingHook_)
+            firingHook_(k, Firing::AtFix);
         switcher_.SwitchNode(table_.nodeId[k]);
         if (StepNextIndex(n, k))
             state_.rearmed.store(0);
@@ -193,6 +205,28 @@ void TriggerEngine::HoldSensorZero(int n)
         fields_.SetText(Field::Status, "Back and Forth timer set");
         timers_.StartTimer(kRearmTimer, kRearmPeriod);
     }
+}
+
+std::string TriggerEngine::HeldReason(int sensor, int firstInRegion) const
+{
+    const int n = LoadedCount();
+    if (sensor < 0 || sensor >= n)
+        return {};
+    if (!table_.Armable(sensor))
+        return NotArmedText(table_.unreadableNodeId[sensor].data());
+    if (state_.loopMode.load() != 0)
+        return table_.triggered[sensor].load() != 0 ? "it had fired and was not re-armed yet" : "";
+    const std::int32_t next = state_.nextIndex.load();
+    if (next < 0) {
+        if (firstInRegion < 0 || firstInRegion == sensor)
+            return {};
+        return "sensor " + std::to_string(firstInRegion + 1) + ", also in range, came first in table order";
+    }
+    if (next != sensor)
+        return "sensor " + std::to_string(next + 1) + " was due next (table order)";
+    if (sensor == FirstArmable(n) && state_.rearmed.load() == 0)
+        return "held until the re-arm timer runs out";
+    return {};
 }
 
 void TriggerEngine::OnTimer(int timerId)

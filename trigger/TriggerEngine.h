@@ -54,7 +54,7 @@ public:
     using Trace = std::function<void(const std::string&)>;
 
     enum class Firing { AtFix, Predicted, Late };
-    // Told of each firing, just before its switch, on the thread that makes it.
+    // Told of each firing under either rule, just before its switch, on the thread that makes it.
     using FiringHook = std::function<void(int sensor, Firing kind)>;
 
     TriggerEngine(RunState& state, SensorTable& table, DialogFields& fields, TimerService& timers,
@@ -71,6 +71,16 @@ public:
 
     // Set before the first fix.
     void SetFiringHook(FiringHook hook) { firingHook_ = std::move(hook); }
+    // Off: no trace line is written, and a distance is measured only where it can decide (the
+    // replay, which has no use for the trace). On by default. Set before the first fix.
+    void SetTracing(bool on) { tracing_ = on; }
+
+    // Why the engine, as it stands, will not fire `sensor` at a fix inside its firing region
+    // ("sensor 3 was due next (table order)", "held until the re-arm timer runs out", ...); empty
+    // when it will. `firstInRegion` is the first armable sensor, in table order, whose region
+    // holds the fix (the Back and Forth search fires only that one), -1 when unknown. Reads only
+    // atomics: any thread may ask, and the answer holds for the next fix the engine is given.
+    std::string HeldReason(int sensor, int firstInRegion) const;
     // Predictive firings made at a fix because the path had crossed the region unseen.
     int LateFirings() const { return lateFirings_.load(); }
 
@@ -111,6 +121,7 @@ private:
     NodeSwitcher& switcher_;
     Trace trace_;
     FiringHook firingHook_;
+    bool tracing_ = true;
 
     // Predictive mode, under mutex_.
     std::mutex mutex_;

@@ -1,8 +1,13 @@
 // Drives past a sensor replayed offline: which passes fire, and what a miss is put down to.
 
 #include "tests/support/ChildProcess.h"
+#include "tests/support/FakeDialogFields.h"
+#include "tests/support/FakeTimers.h"
+#include "tests/support/RecordingNodeSwitcher.h"
 #include "tests/support/ScratchFolder.h"
 #include "tools/replay/Replay.h"
+#include "tools/replay/Report.h"
+#include "trigger/PassTracker.h"
 
 #include <gtest/gtest.h>
 
@@ -53,6 +58,12 @@ public:
         Fix(x, y, tenths);
         return *this;
     }
+    // The fix quality of the fixes that follow.
+    Drive& Quality(int quality)
+    {
+        quality_ = quality;
+        return *this;
+    }
     // Far from every sensor for a while.
     Drive& Away(double seconds)
     {
@@ -86,9 +97,9 @@ private:
         const SensorEntry p = Sensor(x, y);
         const int cs = cs_ % 8640000;
         char body[160];
-        std::snprintf(body, sizeof body, "GPGGA,%02d%02d%02d.%02d,%s,%c,%s,%c,1,08,0.9,100.0,M,46.9,M,,",
+        std::snprintf(body, sizeof body, "GPGGA,%02d%02d%02d.%02d,%s,%c,%s,%c,%d,08,0.9,100.0,M,46.9,M,,",
                       cs / 360000, cs / 6000 % 60, cs / 100 % 60, cs % 100, Minutes(p.latitude, 2).c_str(),
-                      latLetter_, Minutes(p.longitude, 3).c_str(), lonLetter_);
+                      latLetter_, Minutes(p.longitude, 3).c_str(), lonLetter_, quality_);
         unsigned sum = 0;
         for (const char* c = body; *c != '\0'; ++c)
             sum ^= static_cast<unsigned char>(*c);
@@ -99,6 +110,7 @@ private:
     }
 
     int cs_;
+    int quality_ = 1;
     char latLetter_;
     char lonLetter_;
     std::string text_;
@@ -274,6 +286,106 @@ TEST(ReplayPasses, TimersRunOnTheFixesOwnTimes)
             if (!c.fired[i]) {
                 EXPECT_NE(result.passes[i].reason.find(c.held), std::string::npos) << result.passes[i].reason;
             }
+        }
+    }
+}
+
+// A drive under quality 0 past a sensor: the engine never gets those fixes, yet the pass is
+// reported with its reason, and the fixes are counted.
+TEST(ReplayPasses, QualityZero_PassReportedAndFixesCounted)
+{
+    const replay::Result result =
+        Replay(Drive().Along(0, 0, 60, 1.4).Quality(0).Along(0, 61.4, 140, 1.4).Quality(1).Along(0, 141.4, 200, 1.4)
+                   .Text(),
+               {Drive::Sensor(100, 4)});
+    ASSERT_EQ(result.passes.size(), 1u);
+    EXPECT_TRUE(result.firings.empty());
+    EXPECT_EQ(result.passes[0].miss, replay::Miss::QualityZero);
+    EXPECT_EQ(result.passes[0].reason.rfind("quality 0", 0), 0u) << result.passes[0].reason;
+    const replay::Summary summary = replay::Summarise(result);
+    EXPECT_EQ(summary.fixes, 142u);
+    EXPECT_EQ(summary.qualityZeroFixes, 57u);
+    EXPECT_NE(replay::TextReport(result, summary).find("142 fixes over 14.1 s (10.0 fixes/s), 57 of them quality 0"),
+              std::string::npos);
+}
+
+// The pass tracker wired as the live run wires it (the GPS input's fix hook, the engine's firing
+// hook and hold reasons, the timers on the fixes' clock) says of a recording what the replay
+// says, pass for pass and word for word.
+TEST(ReplayPasses, LiveWiringAgreesWithTheReplay)
+{
+    const std::string nmea = test::ReadFile(OSTRIM_TEST_DATA_DIR "/drives/track.nmea");
+    const std::string sensors = OSTRIM_TEST_DATA_DIR "/drives/track-sensors.txt";
+    const struct {
+        const char* name;
+        bool backAndForth;
+        bool predictive;
+        double threshold;
+    } cases[] = {
+        {"loop", false, false, 10},
+        {"back and forth", true, false, 10},
+        {"loop, predictive, 15 m", false, true, 15},
+        {"back and forth, predictive", true, true, 10},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.name);
+        replay::Options options;
+        options.backAndForth = c.backAndForth;
+        options.predictive = c.predictive;
+        options.threshold = c.threshold;
+        replay::Replayer replayer(options);
+        std::string error;
+        ASSERT_TRUE(replayer.LoadSensors(sensors, error)) << error;
+        replayer.Feed(nmea);
+        const replay::Result replayed = replayer.Finish();
+
+        RunState state;
+        state.loopMode = c.backAndForth ? 0 : 1;
+        state.predictive = c.predictive ? 1 : 0;
+        state.distanceThreshold = c.threshold;
+        SensorTable table;
+        test::FakeDialogFields fields;
+        LoadSensorFile(sensors, table, state, fields);
+        test::FakeTimers timers;
+        test::RecordingNodeSwitcher switcher{fields};
+        TriggerEngine engine(state, table, fields, timers, switcher, [](const std::string&) {});
+        timers.onExpiry = [&engine](int id) { engine.OnTimer(id); };
+        std::vector<PassReport> live;
+        PassTracker tracker({c.threshold, kPassRadius, c.predictive},
+                            [&live](const PassReport& pass) { live.push_back(pass); },
+                            [&engine](int sensor, int first) { return engine.HeldReason(sensor, first); });
+        tracker.SetSensors(TrackedSensorsOf(table));
+        engine.SetFiringHook([&tracker](int sensor, TriggerEngine::Firing) { tracker.Firing(sensor); });
+        GpsLogs logs(state.logPaths);
+        GpsInput input(state, fields, logs, engine);
+        FixClock clock;
+        std::int64_t now = 0;
+        input.SetFixHook([&](const AcceptedFix& fix) {
+            const std::int64_t t = clock.Advance(fix.utcMs);
+            timers.Advance(std::chrono::milliseconds(t - now));
+            now = t;
+            tracker.Fix({fix.latitude, fix.longitude, fix.utcMs, fix.quality, fix.switching,
+                         fix.latitudeHemisphere == 'S', fix.longitudeHemisphere == 'W'});
+        });
+        for (std::size_t at = 0; at < nmea.size(); at += 4096)
+            input.AssembleSentence(static_cast<int>(std::min<std::size_t>(4096, nmea.size() - at)), nmea.data() + at);
+        timers.Advance(std::chrono::milliseconds(kPassGapMs)); // a switch planned before the end still comes
+        tracker.End();
+        std::sort(live.begin(), live.end(), [](const PassReport& a, const PassReport& b) {
+            return a.firstFix != b.firstFix ? a.firstFix < b.firstFix : a.sensor < b.sensor;
+        });
+
+        ASSERT_EQ(live.size(), replayed.passes.size());
+        for (std::size_t i = 0; i < live.size(); ++i) {
+            const replay::Pass& r = replayed.passes[i];
+            SCOPED_TRACE("pass " + std::to_string(i) + ": " + r.reason);
+            EXPECT_EQ(live[i].sensor, r.sensor);
+            EXPECT_EQ(live[i].firstFix, r.firstFix);
+            EXPECT_EQ(live[i].lastFix, r.lastFix);
+            EXPECT_EQ(live[i].firings.size(), r.firings.size());
+            EXPECT_EQ(live[i].miss, r.miss);
+            EXPECT_EQ(live[i].reason, r.reason);
+            EXPECT_EQ(live[i].closest, r.closest);
         }
     }
 }

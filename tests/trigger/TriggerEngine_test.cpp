@@ -485,6 +485,7 @@ TEST(TriggerEngineUnreadable, NeverSwitchedAndSteppedOver)
             } else {
                 EXPECT_TRUE(timers.Running(kAllTriggeredTimer));
             }
+            EXPECT_EQ(engine.HeldReason(1, 1), "not armed: node id 403BA38G unreadable");
         }
     }
 }
