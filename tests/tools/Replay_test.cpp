@@ -4,6 +4,7 @@
 #include "tests/support/FakeDialogFields.h"
 #include "tests/support/FakeTimers.h"
 #include "tests/support/RecordingNodeSwitcher.h"
+#include "tests/support/ScopedMount.h"
 #include "tests/support/ScratchFolder.h"
 #include "tools/replay/Replay.h"
 #include "tools/replay/Report.h"
@@ -15,6 +16,7 @@
 #include <chrono>
 #include <cmath>
 #include <filesystem>
+#include <map>
 #include <cstdio>
 #include <numbers>
 #include <string>
@@ -438,25 +440,126 @@ TEST(ReplayCli, ExitStatusSaysWhetherEveryPassFired)
     }
 }
 
-// The GPS log a replay writes is the one the run would have written: a record a fix.
-TEST(ReplayCli, GpsLog_HoldsARecordPerFixUnderTheRawLogsName)
+// The GPS log a replay writes is the one the run would have written, a record a fix, under a name
+// that is never a run's; without --vehicle-type, the run's own GPS log beside the raw log gives
+// the vehicle type.
+TEST(ReplayCli, GpsLog_ARecordPerFixUnderItsOwnName)
 {
     test::ScratchFolder folder;
-    std::filesystem::create_directory(folder / "out");
     const SensorEntry s = Drive::Sensor(100, 4);
     char line[96];
     std::snprintf(line, sizeof line, "%.8f %.8f S1 40A00001\n", s.latitude, s.longitude);
     test::WriteFile(folder / "sensors.txt", line);
     const std::string raw = folder / "14_05-07-12-2026-Raw-GPS-Data.txt";
     test::WriteFile(raw, Drive().Along(0, 0, 20, 10).Text()); // 3 fixes
+    const std::string runLog = folder / "14_05-07-12-2026-GPS-Data.txt";
+    const std::string runRecord = "Test van, blue,12/07/2026,10,00,00.00,52.240000,N,6.850000,E,100.0M\r\n";
+    test::WriteFile(runLog, runRecord);
+    const struct {
+        const char* name;
+        std::vector<std::string> args;
+        const char* vehicleType;
+    } cases[] = {
+        {"--vehicle-type", {"--vehicle-type", "Dunrel 80k truck"}, "Dunrel 80k truck"},
+        {"the run's GPS log beside the raw log", {}, "Test van, blue"},
+        {"--run-gps-log", {"--run-gps-log", folder / "other.txt"}, "Other"},
+    };
+    test::WriteFile(folder / "other.txt", "Other," + runRecord.substr(runRecord.find(',', 10) + 1));
+    int n = 0;
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.name);
+        const std::string out = folder / ("out" + std::to_string(++n));
+        std::filesystem::create_directory(out);
+        std::vector<std::string> args = {OSTRIM_REPLAY_EXECUTABLE, "--sensor-file", folder / "sensors.txt",
+                                         "--gps-log", out};
+        args.insert(args.end(), c.args.begin(), c.args.end());
+        args.push_back(raw);
+        test::ChildProcess replay;
+        ASSERT_TRUE(replay.Start(args, {{"TZ", "UTC"}}));
+        EXPECT_EQ(replay.Wait(20s), 0) << replay.Errors();
+        const std::string log = test::ReadFile(out + "/14_05-07-12-2026-Replay-GPS-Data.txt");
+        EXPECT_EQ(log.rfind(std::string(c.vehicleType) + ",12/07/2026,10,00,00.00,52.240000,N,6.850000,E,100.0M\r\n", 0),
+                  0u)
+            << log;
+        EXPECT_EQ(std::count(log.begin(), log.end(), '\n'), 3);
+    }
+    EXPECT_EQ(test::ReadFile(runLog), runRecord);
+}
+
+// Every input is checked before anything is written, and no file that exists is written over:
+// the run's folder keeps every byte, and gains no file.
+TEST(ReplayCli, BadInputOrExistingOutput_LeavesEveryFileAsItWas)
+{
+    test::ScratchFolder folder;
+    const SensorEntry s = Drive::Sensor(100, 4);
+    char line[96];
+    std::snprintf(line, sizeof line, "%.8f %.8f S1 40A00001\n", s.latitude, s.longitude);
+    const std::string sensors = folder / "sensors.txt";
+    test::WriteFile(sensors, line);
+    const std::string raw = folder / "14_05-07-12-2026-Raw-GPS-Data.txt";
+    test::WriteFile(raw, Drive().Along(0, 0, 200, 1.4).Text());
+    test::WriteFile(folder / "14_05-07-12-2026-GPS-Data.txt", "Test van,12/07/2026,10,00,00.00,52.240000,N,6.850000,E,100.0M\r\n");
+    test::WriteFile(folder / "14_05-07-12-2026-Replay-GPS-Data.txt", "an earlier replay\n");
+    test::WriteFile(folder / "passes.csv", "an earlier table\n");
+    test::WriteFile(folder / "map.svg", "an earlier map\n");
+    std::filesystem::create_directory(folder / "new");
+    auto snapshot = [&folder] {
+        std::map<std::string, std::string> files;
+        for (const auto& entry : std::filesystem::recursive_directory_iterator(folder.Path()))
+            files[entry.path().string()] = entry.is_directory() ? "(folder)" : test::ReadFile(entry.path().string());
+        return files;
+    };
+    const auto before = snapshot();
+    const std::string dir = folder.Path().string();
+    const struct {
+        const char* name;
+        std::vector<std::string> args;
+        const char* says;
+    } cases[] = {
+        {"sensor file misspelt", {"--sensor-file", folder / "sensor.txt", "--gps-log", dir, "--csv", folder / "new.csv", raw},
+         "sensor.txt was not found."},
+        {"no sensor in the file", {"--sensor-file", raw, "--gps-log", dir, raw}, "no sensor in"},
+        {"recording missing", {"--sensor-file", sensors, "--gps-log", dir, folder / "none.txt"}, "cannot read"},
+        {"replay's GPS log exists", {"--sensor-file", sensors, "--gps-log", dir, "--vehicle-type", "x", raw},
+         "refusing to write over"},
+        {"CSV exists", {"--sensor-file", sensors, "--csv", folder / "passes.csv", raw}, "refusing to write over"},
+        {"map exists", {"--sensor-file", sensors, "--svg", folder / "map.svg", raw}, "refusing to write over"},
+        {"one output twice", {"--sensor-file", sensors, "--csv", folder / "new.txt", "--svg", folder / "new.txt", raw},
+         "the same file"},
+        {"run's GPS log unreadable", {"--sensor-file", sensors, "--gps-log", folder / "new", "--run-gps-log",
+                                      folder / "none.txt", raw}, "none.txt"},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.name);
+        std::vector<std::string> args = {OSTRIM_REPLAY_EXECUTABLE};
+        args.insert(args.end(), c.args.begin(), c.args.end());
+        test::ChildProcess replay;
+        ASSERT_TRUE(replay.Start(args, {{"TZ", "UTC"}}));
+        std::vector<test::OutputLine> lines;
+        EXPECT_EQ(replay.Wait(20s, &lines), 2);
+        EXPECT_NE(replay.Errors().find(c.says), std::string::npos) << replay.Errors();
+        EXPECT_EQ(snapshot(), before);
+    }
+}
+
+// A GPS log that cannot be written all through says why, and the replay fails.
+TEST(ReplayCli, GpsLogWriteFails_ReasonAndExit2)
+{
+    test::ScratchFolder folder;
+    std::filesystem::create_directory(folder / "full");
+    test::ScopedMount disk(folder / "full", 4096); // a page: about 60 records
+    if (!disk.Mounted())
+        GTEST_SKIP() << disk.Error();
+    const SensorEntry s = Drive::Sensor(100, 4);
+    char line[96];
+    std::snprintf(line, sizeof line, "%.8f %.8f S1 40A00001\n", s.latitude, s.longitude);
+    test::WriteFile(folder / "sensors.txt", line);
+    test::WriteFile(folder / "drive.nmea", Drive().Along(0, 0, 200, 1.4).Text());
     test::ChildProcess replay;
     ASSERT_TRUE(replay.Start({OSTRIM_REPLAY_EXECUTABLE, "--sensor-file", folder / "sensors.txt", "--gps-log",
-                              folder / "out", "--vehicle-type", "Dunrel 80k truck", raw},
-                             {{"TZ", "UTC"}}));
-    EXPECT_EQ(replay.Wait(20s), 0) << replay.Errors();
-    const std::string log = test::ReadFile(folder / "out/14_05-07-12-2026-GPS-Data.txt");
-    EXPECT_EQ(log.rfind("Dunrel 80k truck,12/07/2026,10,00,00.00,52.240000,N,6.850000,E,100.0M\r\n", 0), 0u) << log;
-    EXPECT_EQ(std::count(log.begin(), log.end(), '\n'), 3);
+                              folder / "full", folder / "drive.nmea"}));
+    EXPECT_EQ(replay.Wait(20s), 2);
+    EXPECT_NE(replay.Errors().find("No space left on device"), std::string::npos) << replay.Errors();
 }
 #endif
 
