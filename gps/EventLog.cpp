@@ -122,6 +122,7 @@ const char* EventName(EventType type)
     case EventType::SensorsReloaded: return "sensors reloaded";
     case EventType::SensorsApplied: return "sensors in force";
     case EventType::Missed: return "missed";
+    case EventType::PassFired: return "pass fired";
     }
     return "";
 }

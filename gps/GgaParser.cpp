@@ -74,6 +74,7 @@ bool SplitOffChecksum(std::string_view text, std::string_view& body)
 std::vector<std::string_view> SplitFields(std::string_view body)
 {
     std::vector<std::string_view> fields;
+    fields.reserve(16); // a GGA sentence has 15: one allocation, not five
     std::size_t start = 0;
     for (;;) {
         std::size_t comma = body.find(',', start);
@@ -107,14 +108,6 @@ std::string LocalDate(std::time_t time)
 }
 
 std::string ErrorText(int err) { return std::generic_category().message(err); }
-
-// A small whole number such as the fix quality; -1 for an empty or unreadable field.
-int SmallNumber(std::string_view field)
-{
-    int value = -1;
-    auto [end, ec] = std::from_chars(field.data(), field.data() + field.size(), value);
-    return ec == std::errc() && end == field.data() + field.size() && value >= 0 ? value : -1;
-}
 
 } // namespace
 
@@ -315,22 +308,31 @@ int GpsInput::ParseGga(std::string_view sentence)
     fix.heightText = std::string(field(10)) + field(11).front();
     fields_.SetText(Field::Height, fix.heightText);
 
-    fix.date = LocalDate(now);
-    std::string record = MakeGpsLogRecord(fields_.GetText(Field::VehicleType), fix);
-    int gpsErr = logs_.AppendGpsLog(record);
-    int rawErr = logs_.AppendRawLog(sentence);
+    int gpsErr = 0;
+    int rawErr = 0;
+    if (logging_) {
+        fix.date = LocalDate(now);
+        std::string record = MakeGpsLogRecord(fields_.GetText(Field::VehicleType), fix);
+        gpsErr = logs_.AppendGpsLog(record);
+        rawErr = logs_.AppendRawLog(sentence);
+    }
+    // Read once, so the hook is told what the engine is given.
+    const bool switching = state_.triggerEnabled.load() != 0;
     const std::int64_t utcMs = UtcMilliseconds(utc);
-    if (fixHook_)
-        fixHook_({fix.latitude, fix.longitude, utcMs, SmallNumber(field(7))});
-    ReportLogResults(gpsErr, rawErr);
+    if (fixHook_) {
+        fixHook_({fix.latitude, fix.longitude, fix.latitudeHemisphere, fix.longitudeHemisphere, utcMs,
+                  FixQualityNumber(field(7)), switching});
+    }
+    if (logging_)
+        ReportLogResults(gpsErr, rawErr);
     if (acceptedHook_)
         acceptedHook_(sentence);
 
     const bool hadNoPosition = noPosition_.NoPosition();
-    const bool mayTrigger = noPosition_.MayTrigger(field(7));
+    const bool position = noPosition_.MayTrigger(field(7));
     if (noPosition_.NoPosition() != hadNoPosition)
         Raise(hadNoPosition ? EventType::QualityZeroEnd : EventType::QualityZeroBegin);
-    if (mayTrigger && state_.triggerEnabled.load() != 0)
+    if (position && switching)
         engine_.TriggerOnFix(fix.latitude, fix.longitude, utcMs);
     accepted_.fetch_add(1, std::memory_order_relaxed);
     return 0;

@@ -33,6 +33,17 @@ struct GpsFix {
     std::string heightText;  // altitude followed by the unit letter, e.g. 545.4M
 };
 
+// An accepted fix as the trigger side sees it, whether or not the engine gets it.
+struct AcceptedFix {
+    double latitude = 0.0;    // decimal degrees, the hemisphere letter not applied
+    double longitude = 0.0;
+    char latitudeHemisphere = 0;
+    char longitudeHemisphere = 0;
+    std::int64_t utcMs = -1;  // UtcMilliseconds of the time field
+    int quality = -1;         // FixQualityNumber of field 7
+    bool switching = false;   // triggering was on: with a quality other than 0 the engine gets it
+};
+
 // hhmmss[.s...] to milliseconds of the UTC day; -1 unless the field is a whole time (the
 // clock of a fix must not jump on a garbled field that the rest of the parser still takes).
 std::int64_t UtcMilliseconds(std::string_view field);
@@ -44,14 +55,6 @@ double NmeaToDegrees(std::string_view field);
 // vehicle type is cut so the record keeps its other columns and its line end.
 inline constexpr std::size_t kMaxRecord = 255;
 std::string MakeGpsLogRecord(const std::string& vehicleType, const GpsFix& fix);
-
-// An accepted fix as the run's listeners need it.
-struct AcceptedFix {
-    double latitude = 0.0;   // decimal degrees, the hemisphere letter not applied
-    double longitude = 0.0;
-    std::int64_t utcMs = -1; // UTC time of day, -1 when the field is not a whole time
-    int quality = -1;        // field 7; -1 when empty or unreadable
-};
 
 // Thread rule: AssembleSentence and ParseGga run on the GPS reader thread only.
 class GpsInput {
@@ -73,13 +76,17 @@ public:
     // reader starts; runs on the reader thread.
     void SetAcceptedHook(std::function<void(std::string_view)> hook) { acceptedHook_ = std::move(hook); }
     // Told of each accepted fix once both logs have it, before anything else hears of it (the
-    // status texts, the events and the trigger engine of the same fix come after). Set before
-    // the reader starts; runs on the reader thread.
+    // status texts and the events of the same fix come after) and before the engine gets it
+    // (or, under quality 0 or with triggering off, does not). Set before the reader starts;
+    // runs on the reader thread.
     void SetFixHook(std::function<void(const AcceptedFix&)> hook) { fixHook_ = std::move(hook); }
     // Told when the GPS or raw log stops being written and when it writes again, and when the
     // receiver's fixes lose their position (quality 0) and have it again. Set before the reader
     // starts.
     void SetEventSink(EventSink* events) { events_ = events; }
+    // Off: accepted sentences go to neither log (a replay that writes no GPS log). On by default;
+    // set before the reader starts.
+    void SetLogging(bool on) { logging_ = on; }
 
     // Lines dropped whole for running past kMaxSentence characters before their line feed.
     std::size_t DroppedLines() const { return droppedLines_; }
@@ -101,6 +108,7 @@ private:
     std::function<void(std::string_view)> acceptedHook_;
     std::function<void(const AcceptedFix&)> fixHook_;
     EventSink* events_ = nullptr;
+    bool logging_ = true;
     std::string sentence_;
     bool overlong_ = false;
     std::size_t droppedLines_ = 0;

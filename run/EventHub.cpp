@@ -59,7 +59,7 @@ void EventHub::OnEvent(const RunEvent& raised)
         track_.Describe(event, now);
     if (event.type == EventType::Firing)
         firings_[thread] = event; // its frames are the rows
-    else
+    else if (event.type != EventType::PassFired)
         logs_.AppendEventLog(FormatEventRow(event));
     for (EventSink* listener : listeners_)
         listener->OnEvent(event);

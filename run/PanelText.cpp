@@ -1,6 +1,7 @@
 #include "run/PanelText.h"
 
 #include "platform/LocalTime.h"
+#include "sensors/SensorTable.h"
 
 #include <cmath>
 #include <cstdio>
@@ -48,7 +49,7 @@ bool IsAlarmText(const std::string& text)
 
 std::string MissLine(const RunEvent& miss)
 {
-    std::string line = "Sensor " + std::to_string(miss.sensor + 1) + " missed " + ClockText(miss.wall);
+    std::string line = "Sensor " + std::to_string(miss.sensor + 1) + " missed";
     if (!miss.detail.empty())
         line += ": " + miss.detail;
     if (!std::isnan(miss.closest))
@@ -78,7 +79,7 @@ PanelLine SensorStateText(const SensorRow& row)
 {
     switch (row.state) {
     case SensorRow::State::NotArmed:
-        return {"not armed: node id " + row.unreadableId + " unreadable", PanelLevel::Alarm};
+        return {NotArmedText(row.unreadableNodeId), PanelLevel::Alarm};
     case SensorRow::State::Held:
         return {"held: switching off", PanelLevel::Warning};
     case SensorRow::State::Next:
@@ -139,7 +140,7 @@ PanelTexts MakePanelTexts(const RunSnapshot& s)
         out.number = std::to_string(row.number);
         char node[16];
         std::snprintf(node, sizeof node, "%08X", static_cast<unsigned>(row.nodeId));
-        out.nodeId = row.state == SensorRow::State::NotArmed ? row.unreadableId : node;
+        out.nodeId = row.state == SensorRow::State::NotArmed ? row.unreadableNodeId : node;
         out.state = SensorStateText(row);
         out.distance = std::isnan(row.distance) ? std::string("-") : Fixed(row.distance, "%.1f m");
         p.sensors.push_back(std::move(out));

@@ -65,8 +65,8 @@ PanelTexts MakePanelTexts(const RunSnapshot& snapshot);
 PanelLine SwitchingText(const RunSnapshot& snapshot);
 PanelLine SensorStateText(const SensorRow& row);
 
-// The line a miss gives in the history and on headless's output:
-// "Sensor 2 missed 14:03:12: switching off, closest 12.3 m".
+// The line a miss gives in the history and on headless's output, whose lines carry their own
+// times: "Sensor 2 missed: switching off, closest 12.3 m".
 std::string MissLine(const RunEvent& miss);
 
 // "14:03:12", local time.

@@ -88,25 +88,27 @@ std::vector<std::string> RunControl::TableChanges(const SensorTable& before, con
     std::vector<std::string> changes;
     const int was = std::clamp(before.count.load(), 0, SensorTable::kCapacity);
     const int now = std::clamp(after.count.load(), 0, SensorTable::kCapacity);
-    char line[128];
+    // As the sensor file writes it; an unreadable one as it was written.
+    auto node = [](const SensorTable& table, int i) {
+        if (!table.Armable(i))
+            return std::string(table.unreadableNodeId[static_cast<std::size_t>(i)].data());
+        char hex[16];
+        std::snprintf(hex, sizeof hex, "%08X", static_cast<unsigned>(table.nodeId[static_cast<std::size_t>(i)]));
+        return std::string(hex);
+    };
+    char line[160];
     for (int i = 0; i < std::max(was, now); ++i) {
         if (i >= was) {
-            std::snprintf(line, sizeof line, "sensor %d added: node %08X", i + 1,
-                          static_cast<unsigned>(after.nodeId[i]));
-            changes.push_back(line);
+            changes.push_back("sensor " + std::to_string(i + 1) + " added: node " + node(after, i));
             continue;
         }
         if (i >= now) {
-            std::snprintf(line, sizeof line, "sensor %d removed: node %08X", i + 1,
-                          static_cast<unsigned>(before.nodeId[i]));
-            changes.push_back(line);
+            changes.push_back("sensor " + std::to_string(i + 1) + " removed: node " + node(before, i));
             continue;
         }
-        if (before.nodeId[i] != after.nodeId[i]) {
-            std::snprintf(line, sizeof line, "sensor %d: node id %08X now %08X", i + 1,
-                          static_cast<unsigned>(before.nodeId[i]), static_cast<unsigned>(after.nodeId[i]));
-            changes.push_back(line);
-        }
+        if (node(before, i) != node(after, i))
+            changes.push_back("sensor " + std::to_string(i + 1) + ": node id " + node(before, i) + " now " +
+                              node(after, i));
         if (before.latitude[i] != after.latitude[i] || before.longitude[i] != after.longitude[i]) {
             const double moved = GeodesicDistance(before.latitude[i], before.longitude[i],
                                                   after.latitude[i], after.longitude[i]);

@@ -140,7 +140,7 @@ void RunMonitor::OnEvent(const RunEvent& event)
                              ? &sensorFacts_[static_cast<std::size_t>(event.sensor)]
                              : nullptr;
     switch (event.type) {
-    case EventType::Firing:
+    case EventType::PassFired:
         if (facts != nullptr)
             ++facts->fired;
         break;
@@ -294,7 +294,10 @@ RunSnapshot RunMonitor::TakeLocked(const MonitorTime& now) const
         row.passesFired = facts.fired;
         row.passesMissed = facts.missed;
         const bool missedLast = facts.missed > 0 && (!facts.switched || facts.missedAt > facts.switchedAt);
-        if (!canFire)
+        if (!table_->Armable(i)) {
+            row.state = SensorRow::State::NotArmed;
+            row.unreadableNodeId = table_->unreadableNodeId[static_cast<std::size_t>(i)].data();
+        } else if (!canFire)
             row.state = SensorRow::State::Held;
         else if (loop && table_->triggered[i].load() != 0)
             row.state = SensorRow::State::Fired;

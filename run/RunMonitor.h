@@ -83,7 +83,7 @@ struct SensorRow {
     double closest = 0.0; // metres, the last miss's closest approach; NaN unknown
     int passesFired = 0;
     int passesMissed = 0;
-    std::string unreadableId; // the node id field as written, when it is no node id
+    std::string unreadableNodeId{}; // the node id field as written, when it is no hex number
     double distance = 0.0; // metres from the last fix; NaN before the first fix
 };
 

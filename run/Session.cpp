@@ -113,6 +113,23 @@ public:
     }
 };
 
+// Tells the pass tracker of each firing, from whichever thread makes it, and of a table loaded on
+// the GUI thread, which the reader thread then tracks.
+class Session::PassFeed : public EventSink {
+public:
+    explicit PassFeed(Session& session) : session_(session) {}
+    void OnEvent(const RunEvent& event) override
+    {
+        if (event.type == EventType::Firing && event.sensor >= 0)
+            session_.passes_.Firing(event.sensor);
+        else if (event.type == EventType::SensorsLoaded)
+            session_.tableLoaded_.store(true);
+    }
+
+private:
+    Session& session_;
+};
+
 Session::Session(DialogFields& fields, TimerService& timers, Hooks hooks)
     : frontFields_(fields), hooks_(std::move(hooks)),
       baseStation_(fields_, hooks_.selectedBasePort ? hooks_.selectedBasePort
@@ -121,10 +138,14 @@ Session::Session(DialogFields& fields, TimerService& timers, Hooks hooks)
       engine_(state_, table_, *engineFields_, timers, baseStation_, hooks_.trace),
       spacing_(state_, fields_, engine_, hooks_.onSpacing), input_(state_, fields_, logs_, spacing_),
       reader_(std::make_unique<ReaderLink>(*this)), pingCheck_(std::make_unique<PingCheck>()),
-      control_(state_, table_, fields_, *reader_, *pingCheck_)
+      control_(state_, table_, fields_, *reader_, *pingCheck_),
+      passes_(PassTracker::Options{state_.distanceThreshold}, [this](const PassReport& pass) { OnPass(pass); },
+              [this](int sensor, int firstInRegion) { return engine_.HeldReason(sensor, firstInRegion); }),
+      passFeed_(std::make_unique<PassFeed>(*this))
 {
     monitor_.Attach(state_, table_, input_, &logs_);
     events_.AddListener(monitor_);
+    events_.AddListener(*passFeed_);
     baseStation_.SetEventSink(&events_);
     engine_.SetEventSink(&events_);
     input_.SetEventSink(&events_);
@@ -144,12 +165,46 @@ void Session::OnFixAccepted(const AcceptedFix& fix)
     // Under quality 0 the receiver says it has no position, whatever the fields hold.
     if (fix.quality != 0)
         events_.OnFix(fix.latitude, fix.longitude, fix.utcMs);
-    if (engine_.ApplyOfferedTable()) {
-        RunEvent applied;
-        applied.type = EventType::SensorsApplied;
-        applied.detail = std::to_string(table_.count.load()) + " sensors";
-        events_.OnEvent(applied);
+    const bool applied = engine_.ApplyOfferedTable();
+    // The passes of the table that was in force end here; the new table's begin.
+    if (applied || tableLoaded_.exchange(false))
+        passes_.SetSensors(TrackedSensorsOf(table_));
+    if (applied) {
+        RunEvent event;
+        event.type = EventType::SensorsApplied;
+        event.detail = std::to_string(table_.count.load()) + " sensors";
+        events_.OnEvent(event);
     }
+    passes_.Fix({fix.latitude, fix.longitude, fix.utcMs, fix.quality, fix.switching,
+                 fix.latitudeHemisphere == 'S', fix.longitudeHemisphere == 'W'});
+}
+
+void Session::OnPass(const PassReport& pass)
+{
+    RunEvent event;
+    event.sensor = pass.sensor;
+    event.fixUtcMs = pass.lastUtcMs;
+    if (pass.miss == PassMiss::None) {
+        event.type = EventType::PassFired;
+    } else {
+        event.type = EventType::Missed;
+        // The panel's short words; the event log keeps the replay's whole sentence as the reason.
+        event.detail = pass.miss == PassMiss::NotDue ? "not due" : pass.miss == PassMiss::NotArmed
+                                                                     ? "not armed"
+                                                                     : PassMissName(pass.miss);
+        event.reason = pass.reason;
+        event.closest = pass.closest;
+    }
+    if (pass.sensor >= 0 && pass.sensor < SensorTable::kCapacity) {
+        event.sensorLatitude = table_.latitude[static_cast<std::size_t>(pass.sensor)];
+        event.sensorLongitude = table_.longitude[static_cast<std::size_t>(pass.sensor)];
+        const int count = table_.count.load(std::memory_order_acquire);
+        if (pass.sensor < count && table_.Armable(pass.sensor)) {
+            event.nodeId = table_.nodeId[static_cast<std::size_t>(pass.sensor)];
+            event.hasNode = true;
+        }
+    }
+    events_.OnEvent(event);
 }
 
 RunControl::StartOutcome Session::Start(const std::string& gpsPort, const std::string& basePort,
@@ -225,6 +280,8 @@ void Session::Stop()
     reader_->Stop();
     if (recheck_.valid())
         recheck_.wait();
+    // The reader is joined: the passes still open end with the run, on this thread.
+    passes_.End();
 }
 
 HeldRecords Session::Held()

@@ -16,6 +16,7 @@
 #include "gps/LogFiles.h"
 #include "sensors/SensorTable.h"
 #include "trigger/FixSpacing.h"
+#include "trigger/PassTracker.h"
 #include "trigger/TriggerEngine.h"
 
 #include <atomic>
@@ -104,7 +105,10 @@ private:
     class ReaderLink;
     class PingCheck;
     class EngineFields;
+    class PassFeed;
     void OnFixAccepted(const AcceptedFix& fix);
+    // A pass has ended: a miss becomes a run event, with its reason and closest approach.
+    void OnPass(const PassReport& pass);
 
     DialogFields& frontFields_;
     Hooks hooks_;
@@ -125,6 +129,11 @@ private:
     std::unique_ptr<ReaderLink> reader_;
     std::unique_ptr<PingCheck> pingCheck_;
     RunControl control_;
+    // Passes and misses, decided as the replay decides them: fed on the reader thread, from
+    // Stop on the GUI thread once the reader is joined.
+    PassTracker passes_;
+    std::atomic<bool> tableLoaded_{false}; // a table loaded on the GUI thread, not tracked yet
+    std::unique_ptr<PassFeed> passFeed_;
 
     // The GUI thread's own.
     SilenceWatch silence_;

@@ -34,6 +34,7 @@ enum class EventType {
     SensorsReloaded,  // detail: the file, the count and what changed
     SensorsApplied,   // a reloaded table is in force from this fix
     Missed,           // a pass ended without a firing; detail: the reason
+    PassFired,        // a pass ended with a firing; no row of its own (its frames are)
 };
 
 // What a firing is: which rule made it and how.

@@ -25,14 +25,14 @@ int TriggerEngine::TriggerOnFix(double latitude, double longitude, std::int64_t 
 
 bool TriggerEngine::Due(int n, int i) const
 {
-    if (i < 0 || i >= n)
+    if (i < 0 || i >= n || !table_.Armable(i))
         return false;
     if (state_.loopMode.load() != 0)
         return table_.triggered[i].load() == 0;
     const std::int32_t k = state_.nextIndex.load();
     if (k < 0)
         return true;
-    return k == i && (i != 0 || state_.rearmed.load() != 0);
+    return k == i && (i != FirstArmable(n) || state_.rearmed.load() != 0);
 }
 
 bool TriggerEngine::FireDue(int n, int i, Firing kind)
@@ -122,21 +122,22 @@ int TriggerEngine::Predictive(int n, double latitude, double longitude, std::int
 
     // The trace the on-fix rule writes for the same fix: each distance its scans measure.
     auto trace = [&](int i) {
-        trace_(DistanceTraceLine(GeodesicDistance(latitude, longitude, table_.latitude[i], table_.longitude[i])));
+        if (tracing_)
+            trace_(DistanceTraceLine(GeodesicDistance(latitude, longitude, table_.latitude[i], table_.longitude[i])));
     };
     int result = 0;
     Firing kind = Firing::AtFix;
     if (state_.loopMode.load() != 0) {
         for (int i = 0; i < n; ++i) {
             trace(i);
-            if (table_.triggered[i].load() == 0 && hit(i, kind))
+            if (table_.triggered[i].load() == 0 && table_.Armable(i) && hit(i, kind))
                 FireDue(n, i, kind);
         }
     } else {
         // Several sensors may have been crossed since the last fix; each fires in turn.
         for (int round = 0; round <= n; ++round) {
             const std::int32_t k = state_.nextIndex.load();
-            if (k >= n) {
+            if (k >= n || !table_.Armable(k)) {
                 std::int32_t expected = k;
                 state_.nextIndex.compare_exchange_strong(expected, -1);
                 break;
@@ -146,7 +147,7 @@ int TriggerEngine::Predictive(int n, double latitude, double longitude, std::int
                 for (int i = 0; i < n && found < 0; ++i) {
                     if (round == 0)
                         trace(i);
-                    if (hit(i, kind))
+                    if (table_.Armable(i) && hit(i, kind))
                         found = i;
                 }
                 if (found < 0 || !FireDue(n, found, kind))
@@ -157,7 +158,7 @@ int TriggerEngine::Predictive(int n, double latitude, double longitude, std::int
             if (!hit(k, kind))
                 break;
             result = 1;
-            if (k != 0 || state_.rearmed.load() != 0) {
+            if (k != FirstArmable(n) || state_.rearmed.load() != 0) {
                 if (!FireDue(n, k, kind))
                     break;
                 continue;

@@ -141,8 +141,9 @@ TEST_P(HeadlessDrive, PastThreeSensors_SwitchesTheNodesInOrderAndLogsEveryFix)
             ++traceLines;
         else if (line.text.rfind("Run summary: ", 0) == 0)
             summaries.push_back(line.text);
-        else
-            statuses.push_back(line);
+        else if (line.text.rfind("Sensor ", 0) != 0 || line.text.find(" missed: ") == std::string::npos)
+            statuses.push_back(line); // a pass missed is an event's line, not a status text
+
     }
     // The summary ends the output: every fix, the log it went to, every node switched.
     ASSERT_EQ(summaries.size(), 1u);
@@ -346,7 +347,7 @@ TEST(Headless, SensorWarningsOnStandardErrorAndSilentGpsPortTold)
     std::vector<OutputLine> lines = ostrim.ReadLinesUntil(
         [&](const std::string& text) { return text == told; }, 10s);
     EXPECT_NE(Find(lines, told), -1);
-    EXPECT_NE(ostrim.Errors().find("line 2: node id 403BA38G read as 0403BA38"), std::string::npos)
+    EXPECT_NE(ostrim.Errors().find("line 2: node id 403BA38G unreadable: sensor 2 is not armed"), std::string::npos)
         << ostrim.Errors();
     ostrim.Signal(SIGTERM);
     EXPECT_EQ(ostrim.Wait(10s), 0);

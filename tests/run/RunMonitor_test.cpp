@@ -119,7 +119,8 @@ TEST(RunMonitor, Sensors_ShowStateSwitchTimeAndDistanceFromTheLastFix)
     table.latitude[1] = 52.241036;
     table.longitude[1] = 6.85152733;
     table.nodeId[1] = 0xC0000001; // shown as a negative number in the status line
-    table.count.store(2);
+    table.SetUnreadableNodeId(2, "403BA38G");
+    table.count.store(3);
     monitor.Attach(state, table);
 
     EXPECT_TRUE(std::isnan(monitor.Take().sensors.at(0).distance)) << "no fix yet";
@@ -138,7 +139,9 @@ TEST(RunMonitor, Sensors_ShowStateSwitchTimeAndDistanceFromTheLastFix)
         monitor.OnEvent(written);
     }
     RunSnapshot loop = monitor.Take();
-    ASSERT_EQ(loop.sensors.size(), 2u);
+    ASSERT_EQ(loop.sensors.size(), 3u);
+    EXPECT_EQ(loop.sensors[2].state, SensorRow::State::NotArmed);
+    EXPECT_EQ(loop.sensors[2].unreadableNodeId, "403BA38G");
     EXPECT_EQ(loop.sensors[0].state, SensorRow::State::Armed);
     EXPECT_NEAR(loop.sensors[0].distance, 0.0, 0.01);
     EXPECT_EQ(loop.sensors[1].state, SensorRow::State::Fired);
@@ -152,6 +155,7 @@ TEST(RunMonitor, Sensors_ShowStateSwitchTimeAndDistanceFromTheLastFix)
     RunSnapshot backAndForth = monitor.Take();
     EXPECT_EQ(backAndForth.sensors[0].state, SensorRow::State::Next);
     EXPECT_EQ(backAndForth.sensors[1].state, SensorRow::State::Fired);
+    EXPECT_EQ(backAndForth.sensors[2].state, SensorRow::State::NotArmed);
 }
 
 TEST(RunMonitor, Summary_NamesFilesWithRecordsOnDiskSwitchesPassesAndFailures)
@@ -189,14 +193,14 @@ TEST(RunMonitor, Summary_NamesFilesWithRecordsOnDiskSwitchesPassesAndFailures)
         monitor.OnEvent(event);
     };
     for (int sensor : {0, 0}) {
-        frame(EventType::Firing, sensor, EventResult::None);
+        frame(EventType::PassFired, sensor, EventResult::None);
         frame(EventType::NodeOn, sensor, EventResult::Written);
         frame(EventType::NodeOff, sensor, EventResult::Written);
     }
-    frame(EventType::Firing, 1, EventResult::None);
+    frame(EventType::PassFired, 1, EventResult::None);
     frame(EventType::NodeOn, 1, EventResult::Written);
     frame(EventType::NodeOff, 1, EventResult::WriteFailed);
-    frame(EventType::Firing, 1, EventResult::None);
+    frame(EventType::PassFired, 1, EventResult::None);
     frame(EventType::NodeOn, 1, EventResult::OpenFailed);
     RunEvent miss;
     miss.type = EventType::Missed;
