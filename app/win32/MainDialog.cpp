@@ -400,7 +400,7 @@ void MainDialog::RescueHeldRecords()
             BROWSEINFOA info{};
             info.hwndOwner = window_;
             info.lpszTitle = kFolderPickerTitle;
-            info.ulFlags = BIF_NEWDIALOGSTYLE | BIF_RETURNONLYFSDIRS;
+            info.ulFlags = BIF_RETURNONLYFSDIRS;
             LPITEMIDLIST item = SHBrowseForFolderA(&info);
             if (item == nullptr)
                 continue;
