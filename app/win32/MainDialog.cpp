@@ -243,8 +243,8 @@ void MainDialog::AddSystemMenuItems()
         return;
     AppendMenuA(menu, MF_SEPARATOR, 0, nullptr);
     AppendMenuA(menu, MF_STRING, OSTRIM_IDM_ABOUT, text);
-    AppendMenuA(menu, MF_STRING | MF_UNCHECKED, OSTRIM_IDM_PREDICTIVE, kPredictiveTriggerText);
     AppendMenuA(menu, MF_STRING, OSTRIM_IDM_RELOAD, kReloadSensorsText);
+    AppendMenuA(menu, MF_STRING | MF_UNCHECKED, OSTRIM_IDM_PREDICTIVE, kPredictiveTriggerText);
 }
 
 void MainDialog::TogglePredictive()
