@@ -8,6 +8,7 @@
 // their work to the GUI thread.
 
 #include "runstate/DialogFields.h"
+#include "run/PortProbe.h"
 #include "run/RunControl.h"
 #include "run/Session.h"
 #include "run/SilenceWatch.h"
@@ -36,6 +37,16 @@ public:
     DialogRun& operator=(const DialogRun&) = delete;
 
     Session& Run() { return *session_; }
+
+    // Listens on `devices` for the GPS receiver in the background (see PortProbe); `done` gets
+    // the findings on the probe's thread. Start ends the probe first, so the run finds its
+    // ports free.
+    void ProbePorts(PortListen listen, std::vector<std::string> devices, PortProbe::Done done);
+    // Ends a probe still listening; `done` is not called after this returns.
+    void EndProbe() { probe_.reset(); }
+
+    // A text of the dialog's own on the status line (and in the run's history).
+    void ShowStatus(const std::string& text) { fields_.SetText(Field::Status, text); }
 
     // Start: `gpsPort` the device to open, `basePort` the Base Station entry, empty for none.
     // A reader that runs afterwards is watched for silence under the name `gpsName`.
@@ -71,6 +82,7 @@ private:
     PlanTimers timers_;
     std::unique_ptr<Session> session_;
     SilenceWatch silence_;
+    std::unique_ptr<PortProbe> probe_;
 };
 
 } // namespace ostrim

@@ -103,6 +103,8 @@ DialogOptions TestOptions()
     options.folder = "/srv/laps";
     options.listMachinePorts = false;
     options.extraPorts = {{"/dev/ttyUSB1", "usb-FTDI_A10K-if00-port0"}, {"/dev/ttyUSB0", ""}};
+    // Another port than the GPS list's first: Start asks nothing.
+    options.basePort = "/dev/ttyUSB1";
     return options;
 }
 
@@ -440,7 +442,9 @@ TEST(OstrimDlg, EnterAfterRunStarted_DoesNotCloseTheDialog)
 
 TEST(OstrimDlg, PortLists_ShowDevicesWithStableNamesSorted)
 {
-    COstrimDlg dialog(TestOptions());
+    DialogOptions options = TestOptions();
+    options.basePort.clear();
+    COstrimDlg dialog(options);
     for (int id : {1012, 1013}) {
         QComboBox* list = List(dialog, id);
         ASSERT_EQ(list->count(), 2);
@@ -497,6 +501,7 @@ TEST(OstrimDlg, NoPorts_StartGetsEmptyPortTexts)
 {
     DialogOptions options = TestOptions();
     options.extraPorts.clear();
+    options.basePort.clear();
     COstrimDlg dialog(options);
     Calls calls;
     dialog.SetHooks(RecordingHooks(calls, dialog));
@@ -504,6 +509,82 @@ TEST(OstrimDlg, NoPorts_StartGetsEmptyPortTexts)
     Button(dialog, 1)->click();
     EXPECT_EQ(calls.gpsPort, "");
     EXPECT_EQ(calls.basePort, "");
+}
+
+TEST(OstrimDlg, SamePortInBothLists_AskedBeforeStart)
+{
+    struct Case {
+        const char* what;
+        int baseEntry; // the GPS list is on entry 0
+        bool answer;
+        int questions;
+        bool started;
+    };
+    const Case cases[] = {
+        {"two ports", 1, false, 0, true},
+        {"one port, the operator goes back", 0, false, 1, false},
+        {"one port, the operator insists", 0, true, 1, true},
+    };
+    for (const Case& c : cases) {
+        COstrimDlg dialog(TestOptions());
+        Calls calls;
+        dialog.SetHooks(RecordingHooks(calls, dialog));
+        std::vector<std::string> asked;
+        dialog.SetQuestion([&](QWidget*, const std::string& question) {
+            asked.push_back(question);
+            return c.answer;
+        });
+        List(dialog, 1012)->setCurrentIndex(0);
+        List(dialog, 1013)->setCurrentIndex(c.baseEntry);
+        Button(dialog, 1)->click();
+        EXPECT_EQ(static_cast<int>(asked.size()), c.questions) << c.what;
+        if (!asked.empty()) {
+            EXPECT_EQ(asked[0], SamePortQuestion("/dev/ttyUSB0")) << c.what;
+        }
+        EXPECT_EQ(calls.hooks.size(), c.started ? 1u : 0u) << c.what;
+        EXPECT_EQ(Button(dialog, 1)->isEnabled(), !c.started) << c.what;
+    }
+}
+
+TEST(OstrimDlg, ProbeFindings_SelectTheReceiverInListsTheOperatorLeftAlone)
+{
+    enum class Before { Nothing, GpsListOpened, StartPressed };
+    struct Case {
+        Before before;
+        QString gps;
+        QString base;
+        std::string status;
+    };
+    const std::string heard = "GPS receiver heard on /dev/ttyUSB1 (usb-FTDI_A10K-if00-port0)";
+    const Case cases[] = {
+        {Before::Nothing, "/dev/ttyUSB1", "/dev/ttyUSB0", heard},
+        // The GPS list stays the operator's; the receiver's port is no base station's either.
+        {Before::GpsListOpened, "/dev/ttyUSB0", "/dev/ttyUSB0", heard},
+        {Before::StartPressed, "/dev/ttyUSB0", "/dev/ttyUSB0", ""},
+    };
+    for (const Case& c : cases) {
+        DialogOptions options = TestOptions();
+        options.basePort.clear();
+        options.listen = [](const std::string&, std::chrono::milliseconds, const std::atomic<bool>&,
+                            const std::function<bool(std::string_view)>&) { return ListenResult{}; };
+        COstrimDlg dialog(options);
+        ASSERT_EQ(dialog.PortsToProbe(), (std::vector<std::string>{"/dev/ttyUSB0", "/dev/ttyUSB1"}));
+        Calls calls;
+        dialog.SetHooks(RecordingHooks(calls, dialog));
+        dialog.SetQuestion([](QWidget*, const std::string&) { return false; });
+        if (c.before == Before::GpsListOpened) {
+            List(dialog, 1012)->showPopup();
+            List(dialog, 1012)->hidePopup();
+        }
+        if (c.before == Before::StartPressed)
+            Button(dialog, 1)->click();
+        const std::string status = dialog.ApplyProbe(
+            {{"/dev/ttyUSB0", PortHeard::Quiet, 0}, {"/dev/ttyUSB1", PortHeard::Gga, 0}});
+        const int row = static_cast<int>(&c - cases);
+        EXPECT_EQ(List(dialog, 1012)->currentData().toString(), c.gps) << row;
+        EXPECT_EQ(List(dialog, 1013)->currentData().toString(), c.base) << row;
+        EXPECT_EQ(status, c.status) << row;
+    }
 }
 
 TEST(OstrimDlg, LvrAndMainline_PutTheirFolderFiles)
