@@ -27,14 +27,13 @@ struct ListenResult {
 
 // Hands what arrives on `device` to `received` until it returns false, `stop` is set or
 // `within` has passed since the open; `stop` is looked at least every 100 ms.
-using PortListen = std::function<ListenResult(const std::string& device,
-                                              std::chrono::milliseconds within,
-                                              const std::atomic<bool>& stop,
-                                              const std::function<bool(std::string_view bytes)>& received)>;
+using ListenReceived = std::function<bool(std::string_view bytes)>;
+using PortListen =
+    std::function<ListenResult(const std::string& device, std::chrono::milliseconds within,
+                               const std::atomic<bool>& stop, const ListenReceived& received)>;
 
 // The platform's listening: a device path on POSIX, a COM name ("COM5") on Windows.
 ListenResult ListenOnSerialPort(const std::string& device, std::chrono::milliseconds within,
-                                const std::atomic<bool>& stop,
-                                const std::function<bool(std::string_view bytes)>& received);
+                                const std::atomic<bool>& stop, const ListenReceived& received);
 
 } // namespace ostrim

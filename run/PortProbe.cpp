@@ -93,10 +93,10 @@ void NmeaSniffer::Line()
         if (sentence.size() != star + 3 || HexValue(sentence[star + 1]) < 0 ||
             HexValue(sentence[star + 2]) < 0)
             return;
-        unsigned sum = 0;
+        int sum = 0;
         for (std::size_t i = 1; i < star; ++i)
             sum ^= static_cast<unsigned char>(sentence[i]);
-        if (sum != static_cast<unsigned>(HexValue(sentence[star + 1]) * 16 + HexValue(sentence[star + 2])))
+        if (sum != HexValue(sentence[star + 1]) * 16 + HexValue(sentence[star + 2]))
             return;
     }
     nmea_ = true;

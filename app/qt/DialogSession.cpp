@@ -67,7 +67,7 @@ DialogSession::DialogSession(COstrimDlg& dialog, Extras extras)
     std::vector<std::string> probed = dialog.PortsToProbe();
     if (!probed.empty()) {
         // Back on the GUI thread; the timer, gone with this session, drops a late answer.
-        run_->ProbePorts(dialog.Listener(), std::move(probed), [this](std::vector<PortFinding> findings) {
+        auto answer = [this](std::vector<PortFinding> findings) {
             QMetaObject::invokeMethod(
                 &silenceTimer_,
                 [this, findings = std::move(findings)] {
@@ -76,7 +76,8 @@ DialogSession::DialogSession(COstrimDlg& dialog, Extras extras)
                         run_->ShowStatus(status);
                 },
                 Qt::QueuedConnection);
-        });
+        };
+        run_->ProbePorts(dialog.Listener(), std::move(probed), std::move(answer));
     }
 }
 

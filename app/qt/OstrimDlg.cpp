@@ -279,7 +279,8 @@ std::vector<std::string> COstrimDlg::PortsToProbe() const
 
 std::optional<std::size_t> COstrimDlg::SelectedEntry(int listId) const
 {
-    const int index = IndexOfPort(static_cast<QComboBox*>(Control(listId))->currentData().toString().toStdString());
+    auto* list = static_cast<QComboBox*>(Control(listId));
+    const int index = IndexOfPort(list->currentData().toString().toStdString());
     return index < 0 ? std::nullopt : std::optional<std::size_t>(static_cast<std::size_t>(index));
 }
 
@@ -364,9 +365,11 @@ void COstrimDlg::OnStart()
     startPressed_ = true;
     const std::string gps = fields_->SelectedPort(PortField::Gps);
     const std::string base = fields_->SelectedPort(PortField::BaseStation);
-    if (SameSerialPort(gps, base) && ask_ &&
-        !ask_(this, SamePortQuestion(static_cast<QComboBox*>(Control(kIdGpsPort))->currentText().toStdString())))
-        return;
+    if (SameSerialPort(gps, base) && ask_) {
+        auto* list = static_cast<QComboBox*>(Control(kIdGpsPort));
+        if (!ask_(this, SamePortQuestion(list->currentText().toStdString())))
+            return;
+    }
     RunControl::StartOutcome outcome = hooks_.start(gps, base);
     if (outcome == RunControl::StartOutcome::GpsPortFailed)
         return;

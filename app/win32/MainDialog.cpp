@@ -10,6 +10,7 @@
 #include <shlobj.h>
 
 #include <algorithm>
+#include <cctype>
 #include <cstdio>
 #include <vector>
 
@@ -36,10 +37,14 @@ void AddEntry(std::vector<std::string>& entries, const std::string& wanted)
     entries.insert(std::lower_bound(entries.begin(), entries.end(), wanted), wanted);
 }
 
-std::string ListText(HWND list, LRESULT index)
+// The text of the list's selected entry; empty for none.
+std::string SelectedText(HWND list)
 {
+    const LRESULT index = SendMessageA(list, CB_GETCURSEL, 0, 0);
+    if (index == CB_ERR)
+        return {};
     const LRESULT length = SendMessageA(list, CB_GETLBTEXTLEN, static_cast<WPARAM>(index), 0);
-    if (index == CB_ERR || length == CB_ERR)
+    if (length == CB_ERR)
         return {};
     std::string text(static_cast<std::size_t>(length) + 1, '\0');
     SendMessageA(list, CB_GETLBTEXT, static_cast<WPARAM>(index), reinterpret_cast<LPARAM>(text.data()));
@@ -308,9 +313,8 @@ void MainDialog::RefreshPortLists()
     }
     // The selections stay listed even when their ports have gone, so they never move by
     // themselves, and so do the ports named on the command line.
-    const std::string gps = ListText(Control(kIdGpsPort), SendMessageA(Control(kIdGpsPort), CB_GETCURSEL, 0, 0));
-    const std::string base = ListText(Control(kIdBaseStationPort),
-                                      SendMessageA(Control(kIdBaseStationPort), CB_GETCURSEL, 0, 0));
+    const std::string gps = SelectedText(Control(kIdGpsPort));
+    const std::string base = SelectedText(Control(kIdBaseStationPort));
     entries_ = PreselectComPorts(scan.systemOrder).gpsEntries;
     for (const std::string& kept : {EntryOf(options_.gpsPort), EntryOf(options_.basePort), gps, base})
         AddEntry(entries_, kept);
@@ -346,7 +350,8 @@ void MainDialog::OnProbeDone()
     const PortChoice now{SelectedEntry(kIdGpsPort), SelectedEntry(kIdBaseStationPort), {}};
     const PortChoice choice = ChoosePorts(entries_, entries_, findings, now, gpsHeld_, baseHeld_);
     auto select = [this](int id, std::optional<std::size_t> entry) {
-        SendMessageA(Control(id), CB_SETCURSEL, entry ? static_cast<WPARAM>(*entry) : static_cast<WPARAM>(-1), 0);
+        const WPARAM index = entry ? static_cast<WPARAM>(*entry) : static_cast<WPARAM>(-1);
+        SendMessageA(Control(id), CB_SETCURSEL, index, 0);
         fields_.OnPortChanged(id);
     };
     if (!gpsHeld_)

@@ -15,8 +15,7 @@ constexpr std::chrono::milliseconds kSlice{100};
 } // namespace
 
 ListenResult ListenOnSerialPort(const std::string& device, std::chrono::milliseconds within,
-                                const std::atomic<bool>& stop,
-                                const std::function<bool(std::string_view bytes)>& received)
+                                const std::atomic<bool>& stop, const ListenReceived& received)
 {
     SerialDevice port;
     if (int err = port.Open(device))

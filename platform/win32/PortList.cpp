@@ -90,8 +90,9 @@ ComPortScan ScanComPorts(const DeviceNameQuery& query)
             continue;
         for (char& c : name)
             c = static_cast<char>(std::toupper(static_cast<unsigned char>(c)));
-        if (std::find(scan.systemOrder.begin(), scan.systemOrder.end(), name) == scan.systemOrder.end())
-            scan.systemOrder.push_back(std::move(name));
+        std::vector<std::string>& listed = scan.systemOrder;
+        if (std::find(listed.begin(), listed.end(), name) == listed.end())
+            listed.push_back(std::move(name));
     }
     return scan;
 }
@@ -149,7 +150,8 @@ bool SameSerialPort(const std::string& a, const std::string& b)
 {
     auto normal = [](const std::string& name) {
         std::string port = DosName(name);
-        if (!port.empty() && port.size() <= 3 && port.find_first_not_of("0123456789") == std::string::npos)
+        const bool bare = !port.empty() && port.find_first_not_of("0123456789") == std::string::npos;
+        if (bare && port.size() <= 3)
             port = "COM" + port;
         for (char& c : port)
             c = static_cast<char>(std::toupper(static_cast<unsigned char>(c)));

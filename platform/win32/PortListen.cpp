@@ -32,8 +32,7 @@ private:
 } // namespace
 
 ListenResult ListenOnSerialPort(const std::string& device, std::chrono::milliseconds within,
-                                const std::atomic<bool>& stop,
-                                const std::function<bool(std::string_view bytes)>& received)
+                                const std::atomic<bool>& stop, const ListenReceived& received)
 {
     // No sharing, as the GPS port is opened: a port another program holds fails at once.
     Handle port(::CreateFileA(ComDevicePath(device).c_str(), GENERIC_READ | GENERIC_WRITE, 0,

@@ -96,7 +96,8 @@ DWORD WINAPI ReadKeys(LPVOID)
     consoleInput = input;
     consoleMode = mode;
     std::atexit(RestoreConsoleMode);
-    ::SetConsoleMode(input, (mode & ~(ENABLE_LINE_INPUT | ENABLE_ECHO_INPUT)) | ENABLE_PROCESSED_INPUT);
+    const DWORD keys = (mode & ~(ENABLE_LINE_INPUT | ENABLE_ECHO_INPUT)) | ENABLE_PROCESSED_INPUT;
+    ::SetConsoleMode(input, keys);
     INPUT_RECORD records[16];
     DWORD got = 0;
     while (::ReadConsoleInputA(input, records, 16, &got)) {
