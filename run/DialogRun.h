@@ -3,9 +3,9 @@
 // Start with the silence watch it arms, and what the dialog is told when the receiver goes or
 // the fixes spread out. The front end only shows it: enabling Start, the window title.
 //
-// Thread rule: Start, the other buttons' handlers, CheckSilence and Stop run on the GUI thread.
-// The DialogView's functions are called from the GPS reader thread as well, and must queue
-// their work to the GUI thread.
+// Thread rule: Start, the other buttons' handlers, CheckSilence, Stop, ProbePorts and EndProbe
+// run on the GUI thread. The DialogView's functions are called from the GPS reader thread as
+// well, and the probe's answer from its own; they must queue their work to the GUI thread.
 
 #include "runstate/DialogFields.h"
 #include "run/PortProbe.h"
