@@ -546,47 +546,6 @@ TEST(OstrimDlg, SamePortInBothLists_AskedBeforeStart)
     }
 }
 
-TEST(OstrimDlg, ProbeFindings_SelectTheReceiverInListsTheOperatorLeftAlone)
-{
-    enum class Before { Nothing, GpsListOpened, StartPressed };
-    struct Case {
-        Before before;
-        QString gps;
-        QString base;
-        std::string status;
-    };
-    const std::string heard = "GPS receiver heard on /dev/ttyUSB1 (usb-FTDI_A10K-if00-port0)";
-    const Case cases[] = {
-        {Before::Nothing, "/dev/ttyUSB1", "/dev/ttyUSB0", heard},
-        // The GPS list stays the operator's; the receiver's port is no base station's either.
-        {Before::GpsListOpened, "/dev/ttyUSB0", "/dev/ttyUSB0", heard},
-        {Before::StartPressed, "/dev/ttyUSB0", "/dev/ttyUSB0", ""},
-    };
-    for (const Case& c : cases) {
-        DialogOptions options = TestOptions();
-        options.basePort.clear();
-        options.listen = [](const std::string&, std::chrono::milliseconds, const std::atomic<bool>&,
-                            const std::function<bool(std::string_view)>&) { return ListenResult{}; };
-        COstrimDlg dialog(options);
-        ASSERT_EQ(dialog.PortsToProbe(), (std::vector<std::string>{"/dev/ttyUSB0", "/dev/ttyUSB1"}));
-        Calls calls;
-        dialog.SetHooks(RecordingHooks(calls, dialog));
-        dialog.SetQuestion([](QWidget*, const std::string&) { return false; });
-        if (c.before == Before::GpsListOpened) {
-            List(dialog, 1012)->showPopup();
-            List(dialog, 1012)->hidePopup();
-        }
-        if (c.before == Before::StartPressed)
-            Button(dialog, 1)->click();
-        const std::string status = dialog.ApplyProbe(
-            {{"/dev/ttyUSB0", PortHeard::Quiet, 0}, {"/dev/ttyUSB1", PortHeard::Gga, 0}});
-        const int row = static_cast<int>(&c - cases);
-        EXPECT_EQ(List(dialog, 1012)->currentData().toString(), c.gps) << row;
-        EXPECT_EQ(List(dialog, 1013)->currentData().toString(), c.base) << row;
-        EXPECT_EQ(status, c.status) << row;
-    }
-}
-
 TEST(OstrimDlg, LvrAndMainline_PutTheirFolderFiles)
 {
     COstrimDlg dialog(TestOptions());

@@ -1,16 +1,12 @@
-// Finding the GPS receiver's port by listening: what counts as heard, the probe over fake ports,
-// and the lists' selections that follow.
+// Finding the GPS receiver's port by listening: what counts as heard, a probe cut short by
+// Start, and the lists' selections that follow. The listening itself: PortListen_pty_test.
 
 #include "run/PortProbe.h"
 
 #include <gtest/gtest.h>
 
 #include <atomic>
-#include <cerrno>
 #include <chrono>
-#include <future>
-#include <map>
-#include <mutex>
 #include <optional>
 #include <string>
 #include <thread>
@@ -51,67 +47,6 @@ TEST(NmeaSniffer, Streams_HeardAsGgaNmeaOrNothing)
         EXPECT_EQ(sniffer.HeardGga(), c.gga) << c.what;
         EXPECT_EQ(sniffer.HeardNmea(), c.nmea) << c.what;
     }
-}
-
-// Ports that say what the table gives them, each in two pieces.
-struct FakePorts {
-    std::map<std::string, std::string> talk;
-    std::map<std::string, ListenResult> refuse;
-    std::mutex mutex;
-    std::vector<std::string> stoppedEarly; // `received` asked to stop
-
-    PortListen Listen()
-    {
-        return [this](const std::string& device, std::chrono::milliseconds,
-                      const std::atomic<bool>&,
-                      const std::function<bool(std::string_view)>& received) -> ListenResult {
-            if (auto it = refuse.find(device); it != refuse.end())
-                return it->second;
-            const std::string text = talk.count(device) != 0 ? talk.at(device) : "";
-            const std::size_t half = text.size() / 2;
-            for (std::string_view piece : {std::string_view(text).substr(0, half),
-                                           std::string_view(text).substr(half)}) {
-                if (!piece.empty() && !received(piece)) {
-                    std::lock_guard lock(mutex);
-                    stoppedEarly.push_back(device);
-                    break;
-                }
-            }
-            return {};
-        };
-    }
-};
-
-std::vector<PortFinding> Probe(PortProbe& probe, std::vector<std::string> devices)
-{
-    std::promise<std::vector<PortFinding>> answer;
-    probe.Start(std::move(devices), [&answer](std::vector<PortFinding> findings) {
-        answer.set_value(std::move(findings));
-    });
-    std::future<std::vector<PortFinding>> future = answer.get_future();
-    EXPECT_EQ(future.wait_for(10s), std::future_status::ready);
-    return future.get();
-}
-
-TEST(PortProbe, ThreePortsOneReceiver_FindsItAndTellsEachPort)
-{
-    FakePorts ports;
-    ports.talk["COM5"] = "$GPGSV,3,1,11,03,03,111,00*4A\r\n"
-                         "$GPGGA,123519.00,4807.038,N,01131.000,E,1,08,0.9,545.4,M,46.9,M,,*69\r\n";
-    ports.talk["COM3"] = "$GPGSV,3,1,11,03,03,111,00*4A\r\n";
-    ports.refuse["COM4"] = {ListenResult::Kind::InUse, EBUSY};
-    ports.refuse["COM9"] = {ListenResult::Kind::CannotOpen, ENOENT};
-    PortProbe probe(ports.Listen(), 50ms);
-    const std::vector<PortFinding> findings = Probe(probe, {"COM1", "COM3", "COM4", "COM5", "COM9"});
-
-    ASSERT_EQ(findings.size(), 5u);
-    const PortHeard expected[] = {PortHeard::Quiet, PortHeard::Nmea, PortHeard::InUse,
-                                  PortHeard::Gga, PortHeard::CannotOpen};
-    for (std::size_t i = 0; i < findings.size(); ++i)
-        EXPECT_EQ(findings[i].heard, expected[i]) << findings[i].device;
-    EXPECT_EQ(findings[2].error, EBUSY);
-    EXPECT_EQ(ports.stoppedEarly, std::vector<std::string>{"COM5"})
-        << "the receiver's port is let go once its GGA is heard";
 }
 
 TEST(PortProbe, CancelledWhileListening_ReturnsAtOnceWithoutAnswer)
