@@ -95,16 +95,14 @@ void WaitRunning(Session& session, PrintingFields& fields, const CommandLine& li
         case SIGINT:
         case SIGTERM:
             return;
-#ifdef SIGUSR1
-        case SIGUSR1:
+        case kTriggerOnOffSignal:
             control.OnTriggerOnOff();
             break;
-        case SIGUSR2:
+        case kEndOfLapSignal:
             // The dialog shows nothing on success; here the new name is all there is to see.
             if (control.OnEndOfLap())
                 fields.SetText(Field::Status, "End of Lap: " + session.State().logPaths.Gps());
             break;
-#endif
         default:
             break;
         }

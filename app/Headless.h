@@ -43,9 +43,9 @@ private:
 inline constexpr char kDefaultVehicleType[] = "Dunrel 80k truck";
 inline constexpr char kDefaultNodeId[] = "4070BF7B";
 
-// Runs until SIGINT or SIGTERM (on Windows Ctrl-C, Ctrl-Break or the console closing); on
-// POSIX SIGUSR1 is Trigger On/Off, SIGUSR2 End of Lap. 0 after a signal; non-zero when the run
-// could not start.
+// Runs until SIGINT or SIGTERM (on Windows Ctrl-C, Ctrl-Break, the console closing or the key
+// Q); on POSIX SIGUSR1 is Trigger On/Off, SIGUSR2 End of Lap, on Windows the keys T and L.
+// 0 after a signal; non-zero when the run could not start.
 int RunHeadless(const CommandLine& line);
 
 } // namespace ostrim

@@ -6,8 +6,20 @@
 // SIGUSR2 exist on POSIX only.
 
 #include <chrono>
+#include <csignal>
 
 namespace ostrim {
+
+// The operator's controls of a run without a screen, as WaitForRunSignalFor returns them:
+// SIGUSR1 and SIGUSR2 on POSIX; on Windows the console's keys T and L (Q there ends the run
+// as Ctrl-C does, and is returned as SIGINT).
+#ifdef _WIN32
+inline constexpr int kTriggerOnOffSignal = 30; // numbers no Windows signal has
+inline constexpr int kEndOfLapSignal = 31;
+#else
+inline constexpr int kTriggerOnOffSignal = SIGUSR1;
+inline constexpr int kEndOfLapSignal = SIGUSR2;
+#endif
 
 // Blocks SIGINT and SIGTERM in the calling thread and in every thread it starts afterwards, so
 // only WaitForTerminationSignal sees them. Call before any thread starts.
@@ -17,10 +29,11 @@ int WaitForTerminationSignal();
 // As above, but gives up after `timeout` and returns 0.
 int WaitForTerminationSignalFor(std::chrono::milliseconds timeout);
 
-// As BlockTerminationSignals, and SIGUSR1 and SIGUSR2 as well: the operator's controls of a
-// run without a screen.
+// As BlockTerminationSignals, and the operator's controls as well: SIGUSR1 and SIGUSR2 on POSIX;
+// on Windows the keys read from standard input, a key at a time from a console, or the
+// characters of a pipe or file.
 void BlockRunSignals();
-// Waits up to `timeout` for SIGINT, SIGTERM, SIGUSR1 or SIGUSR2: the signal number, or 0.
+// Waits up to `timeout` for SIGINT, SIGTERM or a control: the signal number, or 0.
 int WaitForRunSignalFor(std::chrono::milliseconds timeout);
 
 // A reader of standard output that goes away must not end the program: writes to it fail

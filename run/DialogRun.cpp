@@ -25,6 +25,7 @@ DialogRun::DialogRun(DialogFields& fields, TimerService& timers, DialogView view
 
 DialogRun::~DialogRun()
 {
+    EndProbe();
     session_->Stop(); // ends a switch in progress, so the plans' thread can be joined
     timers_.Plans().Stop();
 }
@@ -55,9 +56,16 @@ std::string DialogRun::TitleFor(const std::string& warning)
     return warning.empty() ? std::string("Ostrim") : "Ostrim - " + warning;
 }
 
+void DialogRun::ProbePorts(PortListen listen, std::vector<std::string> devices, PortProbe::Done done)
+{
+    probe_ = std::make_unique<PortProbe>(std::move(listen));
+    probe_->Start(std::move(devices), std::move(done));
+}
+
 RunControl::StartOutcome DialogRun::Start(const std::string& gpsPort, const std::string& basePort,
                                           const std::string& gpsName)
 {
+    EndProbe(); // its ports closed before the run opens them
     const RunControl::StartOutcome outcome = session_->Control().OnStart(gpsPort, basePort);
     if (outcome != RunControl::StartOutcome::GpsPortFailed)
         silence_.Arm(gpsName, SilenceWatch::Clock::now(), session_->Input().Accepted());

@@ -63,10 +63,27 @@ DialogSession::DialogSession(COstrimDlg& dialog, Extras extras)
     silenceTimer_.setInterval(std::chrono::seconds(1));
     QObject::connect(&silenceTimer_, &QTimer::timeout, &silenceTimer_, [this] { run_->CheckSilence(); });
     silenceTimer_.start();
+
+    std::vector<std::string> probed = dialog.PortsToProbe();
+    if (!probed.empty()) {
+        // Back on the GUI thread; the timer, gone with this session, drops a late answer.
+        auto answer = [this](std::vector<PortFinding> findings) {
+            QMetaObject::invokeMethod(
+                &silenceTimer_,
+                [this, findings = std::move(findings)] {
+                    const std::string status = dialog_.ApplyProbe(findings);
+                    if (!status.empty())
+                        run_->ShowStatus(status);
+                },
+                Qt::QueuedConnection);
+        };
+        run_->ProbePorts(dialog.Listener(), std::move(probed), std::move(answer));
+    }
 }
 
 DialogSession::~DialogSession()
 {
+    run_->EndProbe(); // its answer is posted to the timer, which goes first
     silenceTimer_.stop();
     dialog_.SetHooks({});
     run_->Run().Stop();
