@@ -40,7 +40,6 @@ private:
     std::map<Field, std::string> texts_;
 };
 
-inline constexpr char kDefaultVehicleType[] = "Dunrel 80k truck";
 inline constexpr char kDefaultNodeId[] = "4070BF7B";
 
 // Runs until SIGINT or SIGTERM (on Windows Ctrl-C, Ctrl-Break, the console closing or the key

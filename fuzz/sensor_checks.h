@@ -4,7 +4,8 @@
 // - never more than 24 entries, however many sensor lines;
 // - the same entries whether the text comes whole, byte by byte, or in uneven pieces (a CR LF
 //   split between two reads is the classic fault);
-// - for short texts, the same entries as a plain line-by-line reading with the C library;
+// - for short texts, the same entries as a plain line-by-line reading with the C library, where
+//   a node id field that is not all hex digits (after an optional 0x) is kept as text, unread;
 // - the loader fills the table with exactly those entries, says "%d sensors" (or "Trigger off"
 //   and switches triggering off for none);
 // - no crash and no slowdown on huge lines: an input starting with 0xFE is stretched to a long
@@ -42,7 +43,8 @@ inline bool SameEntries(const std::vector<SensorEntry>& a, const std::vector<Sen
         return false;
     for (std::size_t i = 0; i < a.size(); ++i) {
         if (!SameNumber(a[i].latitude, b[i].latitude) ||
-            !SameNumber(a[i].longitude, b[i].longitude) || a[i].nodeId != b[i].nodeId)
+            !SameNumber(a[i].longitude, b[i].longitude) || a[i].nodeId != b[i].nodeId ||
+            a[i].unreadableNodeId != b[i].unreadableNodeId)
             return false;
     }
     return true;
@@ -73,6 +75,33 @@ inline double ReferenceDecimal(const std::string& field, bool& comparable)
     if (!digit(i) && !(i < field.size() && field[i] == '.' && digit(i + 1)))
         return 0.0;
     return std::strtod(field.c_str(), nullptr);
+}
+
+// A node id field that is no hex number (white space around it aside), as the table keeps it:
+// its first 24 characters, control characters shown as '?', and "..." when it was longer. Empty
+// for a hex number.
+inline std::string ReferenceUnreadable(const std::string& field)
+{
+    const auto space = [](char c) { return std::isspace(static_cast<unsigned char>(c)) != 0; };
+    std::size_t first = 0;
+    std::size_t last = field.size();
+    while (first < last && space(field[first]))
+        ++first;
+    while (last > first && space(field[last - 1]))
+        --last;
+    const std::string id = field.substr(first, last - first);
+    std::size_t i = id.size() > 2 && id[0] == '0' && (id[1] == 'x' || id[1] == 'X') ? 2 : 0;
+    bool hex = i < id.size();
+    for (; i < id.size() && hex; ++i)
+        hex = std::isxdigit(static_cast<unsigned char>(id[i])) != 0;
+    if (hex)
+        return {};
+    std::string shown = field.substr(0, 24);
+    for (char& c : shown) {
+        if (static_cast<unsigned char>(c) < 0x20 || c == 0x7F)
+            c = '?';
+    }
+    return field.size() > 24 ? shown + "..." : shown;
 }
 
 inline std::uint32_t ReferenceNodeId(const std::string& field, bool& comparable)
@@ -124,7 +153,8 @@ inline Reference ReferenceParse(std::string_view text)
         SensorEntry e;
         e.latitude = ReferenceDecimal(fields[0], ref.comparable);
         e.longitude = ReferenceDecimal(fields[1], ref.comparable);
-        e.nodeId = ReferenceNodeId(fields[3], ref.comparable);
+        e.unreadableNodeId = ReferenceUnreadable(fields[3]);
+        e.nodeId = e.unreadableNodeId.empty() ? ReferenceNodeId(fields[3], ref.comparable) : 0;
         ref.entries.push_back(e);
     }
     return ref;
@@ -194,7 +224,9 @@ inline void CheckLoaded(const SensorLoadResult& result, const SensorTable& table
     for (int i = 0; i < count; ++i) {
         Check(SameNumber(table.latitude[i], expected[i].latitude) &&
                   SameNumber(table.longitude[i], expected[i].longitude) &&
-                  table.nodeId[i] == expected[i].nodeId && table.triggered[i].load() == 0,
+                  table.nodeId[i] == expected[i].nodeId && table.triggered[i].load() == 0 &&
+                  table.unreadableNodeId[i].data() == expected[i].unreadableNodeId &&
+                  table.Armable(i) == expected[i].unreadableNodeId.empty(),
               "table entry differs from the parsed entry");
     }
     if (count == 0) {

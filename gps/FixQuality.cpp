@@ -15,6 +15,19 @@ bool IsQualityZero(std::string_view quality)
 
 } // namespace
 
+int FixQualityNumber(std::string_view quality)
+{
+    if (quality.empty())
+        return -1;
+    int value = 0;
+    for (char c : quality) {
+        if (c < '0' || c > '9')
+            return -1;
+        value = std::min(value * 10 + (c - '0'), 9999); // "00" is 0, as IsQualityZero reads it
+    }
+    return value;
+}
+
 bool NoPositionGate::MayTrigger(std::string_view quality)
 {
     const bool none = IsQualityZero(quality);

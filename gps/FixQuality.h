@@ -9,6 +9,9 @@
 
 namespace ostrim {
 
+// Field 7 of a GGA sentence as a number; -1 when it is empty or not all digits.
+int FixQualityNumber(std::string_view quality);
+
 inline constexpr char kNoPositionText[] =
     "GPS receiver has no position (fix quality 0): fixes logged, no node switched";
 inline constexpr char kPositionAgainText[] = "GPS receiver has a position again";

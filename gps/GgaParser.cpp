@@ -74,6 +74,7 @@ bool SplitOffChecksum(std::string_view text, std::string_view& body)
 std::vector<std::string_view> SplitFields(std::string_view body)
 {
     std::vector<std::string_view> fields;
+    fields.reserve(16); // a GGA sentence has 15: one allocation, not five
     std::size_t start = 0;
     for (;;) {
         std::size_t comma = body.find(',', start);
@@ -307,16 +308,26 @@ int GpsInput::ParseGga(std::string_view sentence)
     fix.heightText = std::string(field(10)) + field(11).front();
     fields_.SetText(Field::Height, fix.heightText);
 
-    fix.date = LocalDate(now);
-    std::string record = MakeGpsLogRecord(fields_.GetText(Field::VehicleType), fix);
-    int gpsErr = logs_.AppendGpsLog(record);
-    int rawErr = logs_.AppendRawLog(sentence);
-    ReportLogResults(gpsErr, rawErr);
+    if (logging_) {
+        fix.date = LocalDate(now);
+        std::string record = MakeGpsLogRecord(fields_.GetText(Field::VehicleType), fix);
+        int gpsErr = logs_.AppendGpsLog(record);
+        int rawErr = logs_.AppendRawLog(sentence);
+        ReportLogResults(gpsErr, rawErr);
+    }
     if (acceptedHook_)
         acceptedHook_(sentence);
 
-    if (noPosition_.MayTrigger(field(7)) && state_.triggerEnabled.load() != 0)
-        engine_.TriggerOnFix(fix.latitude, fix.longitude, UtcMilliseconds(utc));
+    const bool position = noPosition_.MayTrigger(field(7));
+    // Read once, so the hook is told what the engine is given.
+    const bool switching = state_.triggerEnabled.load() != 0;
+    const std::int64_t utcMs = UtcMilliseconds(utc);
+    if (fixHook_) {
+        fixHook_({fix.latitude, fix.longitude, fix.latitudeHemisphere, fix.longitudeHemisphere, utcMs,
+                  FixQualityNumber(field(7)), switching});
+    }
+    if (position && switching)
+        engine_.TriggerOnFix(fix.latitude, fix.longitude, utcMs);
     accepted_.fetch_add(1, std::memory_order_relaxed);
     return 0;
 }

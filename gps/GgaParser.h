@@ -32,6 +32,17 @@ struct GpsFix {
     std::string heightText;  // altitude followed by the unit letter, e.g. 545.4M
 };
 
+// An accepted fix as the trigger side sees it, whether or not the engine gets it.
+struct AcceptedFix {
+    double latitude = 0.0;    // decimal degrees, the hemisphere letter not applied
+    double longitude = 0.0;
+    char latitudeHemisphere = 0;
+    char longitudeHemisphere = 0;
+    std::int64_t utcMs = -1;  // UtcMilliseconds of the time field
+    int quality = -1;         // FixQualityNumber of field 7
+    bool switching = false;   // triggering was on: with a quality other than 0 the engine gets it
+};
+
 // hhmmss[.s...] to milliseconds of the UTC day; -1 unless the field is a whole time (the
 // clock of a fix must not jump on a garbled field that the rest of the parser still takes).
 std::int64_t UtcMilliseconds(std::string_view field);
@@ -63,6 +74,13 @@ public:
     // Told of each accepted sentence, as received, once both logs have it. Set before the
     // reader starts; runs on the reader thread.
     void SetAcceptedHook(std::function<void(std::string_view)> hook) { acceptedHook_ = std::move(hook); }
+    // Told of each accepted fix after the accepted hook and before the engine gets it (or, under
+    // quality 0 or with triggering off, does not). Set before the reader starts; runs on the
+    // reader thread.
+    void SetFixHook(std::function<void(const AcceptedFix&)> hook) { fixHook_ = std::move(hook); }
+    // Off: accepted sentences go to neither log (a replay that writes no GPS log). On by default;
+    // set before the reader starts.
+    void SetLogging(bool on) { logging_ = on; }
 
     // Lines dropped whole for running past kMaxSentence characters before their line feed.
     std::size_t DroppedLines() const { return droppedLines_; }
@@ -81,6 +99,8 @@ private:
     Clock clock_;
     NoPositionGate noPosition_{fields_};
     std::function<void(std::string_view)> acceptedHook_;
+    std::function<void(const AcceptedFix&)> fixHook_;
+    bool logging_ = true;
     std::string sentence_;
     bool overlong_ = false;
     std::size_t droppedLines_ = 0;

@@ -257,6 +257,10 @@ RunSnapshot RunMonitor::TakeLocked(const MonitorTime& now) const
             row.state = SensorRow::State::Next;
         else
             row.state = row.switched ? SensorRow::State::Fired : SensorRow::State::Armed;
+        if (!table_->Armable(i)) {
+            row.state = SensorRow::State::NotArmed;
+            row.unreadableNodeId = table_->unreadableNodeId[i].data();
+        }
         row.distance = s.haveFix ? GeodesicDistance(latitude_, longitude_, table_->latitude[i],
                                                     table_->longitude[i])
                                  : std::numeric_limits<double>::quiet_NaN();

@@ -51,9 +51,11 @@ struct HistoryEntry {
 std::string HistoryLine(const HistoryEntry& entry);
 
 struct SensorRow {
-    enum class State { Armed, Fired, Next };
+    // NotArmed: the node id could not be read; never switched ("not armed: node id ... unreadable").
+    enum class State { Armed, Fired, Next, NotArmed };
     int number = 0; // 1-based, as the sensor file's order
     std::uint32_t nodeId = 0;
+    std::string unreadableNodeId{}; // the node id field as written, when it is no hex number
     State state = State::Armed;
     bool switched = false; // the node has been switched (on and off) at `switchedAt`
     std::chrono::system_clock::time_point switchedAt;

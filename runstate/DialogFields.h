@@ -25,6 +25,9 @@ enum class Field : int {
     VehicleType = 1024,
 };
 
+// The Vehicle Type box's text when the dialog opens: the first column of the GPS log.
+inline constexpr char kDefaultVehicleType[] = "Dunrel 80k truck";
+
 class DialogFields {
 public:
     virtual ~DialogFields() = default;

@@ -3,6 +3,7 @@
 #include "platform/FileRead.h"
 #include "text/Ascii.h"
 
+#include <algorithm>
 #include <array>
 #include <cerrno>
 #include <charconv>
@@ -59,7 +60,7 @@ bool TooLarge(std::string_view text)
 }
 
 // Enough of a node id field to recognise it in a warning.
-constexpr std::size_t kNodeNoteLimit = 24;
+constexpr std::size_t kNodeNoteLimit = SensorTable::kNodeTextLimit;
 
 std::string LineLabel(long long line)
 {
@@ -90,13 +91,23 @@ bool MoreThanEightDigits(std::string_view text)
     return digits > 8;
 }
 
+// The field as a warning or the panel shows it: cut, and marked so when it was; a control
+// character (a NUL would end the table's text) shows as '?'.
+std::string ShownNodeText(const std::string& field)
+{
+    std::string shown = field.substr(0, kNodeNoteLimit);
+    for (char& c : shown) {
+        if (static_cast<unsigned char>(c) < 0x20 || c == 0x7F)
+            c = '?';
+    }
+    return field.size() > kNodeNoteLimit ? shown + "..." : shown;
+}
+
 std::string NodeIdText(long long line, const std::string& field, std::uint32_t value)
 {
-    std::string shown = field.size() > kNodeNoteLimit ? field.substr(0, kNodeNoteLimit) + "..."
-                                                      : field;
     char hex[16];
     std::snprintf(hex, sizeof hex, "%08X", static_cast<unsigned>(value));
-    return LineLabel(line) + ": node id " + shown + " read as " + hex;
+    return LineLabel(line) + ": node id " + ShownNodeText(field) + " read as " + hex;
 }
 
 long SystemRead(int fd, void* buffer, std::size_t size)
@@ -208,6 +219,19 @@ std::string FileErrorText(FileErrorCause cause, const std::string& path)
     std::string text = format;
     text.replace(text.find("%1"), 2, path);
     return text;
+}
+
+void SensorTable::SetUnreadableNodeId(int i, const std::string& text)
+{
+    auto& slot = unreadableNodeId[static_cast<std::size_t>(i)];
+    const std::size_t length = std::min(text.size(), slot.size() - 1);
+    std::copy_n(text.begin(), length, slot.begin());
+    slot[length] = '\0';
+}
+
+std::string NotArmedText(const std::string& nodeIdText)
+{
+    return "not armed: node id " + nodeIdText + " unreadable";
 }
 
 bool Hex32Scanner::Feed(char c)
@@ -408,10 +432,36 @@ void SensorFileParser::Run(std::string_view run)
     case 4:
         nodeText_.append(run.substr(0, kNodeNoteLimit + 1 - nodeText_.size()));
         for (char c : run) {
-            if (!nodeId_.Feed(c)) {
-                nodeStopped_ = true;
+            const bool digit = HexDigit(c) >= 0;
+            const bool space = IsSpace(c);
+            switch (nodeForm_) {
+            case NodeForm::Start:
+                nodeForm_ = space      ? NodeForm::Start
+                            : c == '0' ? NodeForm::Zero
+                            : digit    ? NodeForm::Digits
+                                       : NodeForm::Bad;
+                break;
+            case NodeForm::Zero:
+                nodeForm_ = c == 'x' || c == 'X' ? NodeForm::Prefix
+                            : digit              ? NodeForm::Digits
+                            : space              ? NodeForm::Trailing
+                                                 : NodeForm::Bad;
+                break;
+            case NodeForm::Prefix:
+                nodeForm_ = digit ? NodeForm::Digits : NodeForm::Bad;
+                break;
+            case NodeForm::Digits:
+                nodeForm_ = digit ? NodeForm::Digits : space ? NodeForm::Trailing : NodeForm::Bad;
+                break;
+            case NodeForm::Trailing:
+                nodeForm_ = space ? NodeForm::Trailing : NodeForm::Bad;
+                break;
+            case NodeForm::Bad:
                 break;
             }
+            if (nodeForm_ == NodeForm::Bad)
+                break;
+            nodeId_.Feed(c);
         }
         break;
     default: // field 3 is ignored; a fifth field makes the line invalid
@@ -438,9 +488,17 @@ void SensorFileParser::EndLine()
         SensorEntry entry;
         entry.latitude = ParseDecimal(latitudeText_);
         entry.longitude = ParseDecimal(longitudeText_);
-        entry.nodeId = nodeId_.Converted() ? nodeId_.Value() : 0;
+        const bool readable =
+            nodeForm_ == NodeForm::Zero || nodeForm_ == NodeForm::Digits || nodeForm_ == NodeForm::Trailing;
+        if (readable)
+            entry.nodeId = nodeId_.Value();
+        else
+            entry.unreadableNodeId = ShownNodeText(nodeText_);
         entries_.push_back(entry);
-        if (nodeStopped_ || MoreThanEightDigits(nodeText_))
+        if (!readable)
+            Warn(LineLabel(line_) + ": node id " + entry.unreadableNodeId + " unreadable: sensor " +
+                 std::to_string(entries_.size()) + " is not armed");
+        else if (MoreThanEightDigits(nodeText_))
             Warn(NodeIdText(line_, nodeText_, entry.nodeId));
     }
     ++line_;
@@ -451,7 +509,7 @@ void SensorFileParser::EndLine()
     longitudeText_.clear();
     nodeId_ = Hex32Scanner();
     nodeText_.clear();
-    nodeStopped_ = false;
+    nodeForm_ = NodeForm::Start;
 }
 
 void SensorFileParser::Warn(const std::string& text)
@@ -497,6 +555,7 @@ SensorLoadResult LoadSensorFile(const std::string& path, SensorTable& table, Run
         table.latitude[i] = outcome.entries[i].latitude;
         table.longitude[i] = outcome.entries[i].longitude;
         table.nodeId[i] = outcome.entries[i].nodeId;
+        table.SetUnreadableNodeId(i, outcome.entries[i].unreadableNodeId);
         table.triggered[i].store(0);
         table.count.store(i + 1, std::memory_order_release);
     }

@@ -70,16 +70,27 @@ struct SensorEntry {
     double latitude = 0.0;
     double longitude = 0.0;
     std::uint32_t nodeId = 0;
+    // A node id field that is not a hex number, as written (cut to SensorTable::kNodeTextLimit
+    // characters and "..."); empty for a readable id. The sensor is never switched, nodeId is 0.
+    std::string unreadableNodeId{};
 };
+
 
 // Parses sensor text given in pieces of any size, up to the first empty line. A line ends at
 // '\n'; a '\r' right before it goes with it. At most SensorTable::kCapacity entries are kept;
 // once a valid line finds the table full (or a line of text follows the empty line) Done() is
 // true and further text is ignored.
 //
-// Warnings() tells, by line number, what was not read as written: a skipped line, a node id
-// that stops at a character that is no hex digit ("line 3: node id 403BA38G read as 0403BA38"),
-// a sensor beyond the table's capacity, text after the empty line that ends the list.
+// A node id field is a hex number when it holds hex digits of either case, at least one, after an
+// optional 0x or 0X; white space around them (a tab, a lone CR at the end of the file) is no part
+// of the id. Any other field ("403BA38G", "cell", "-1") gives a sensor that keeps its place but
+// is never armed: "%X" would read its leading digits as another node's id. A hex number of more
+// than eight digits keeps its last eight, as "%X" reads it.
+//
+// Warnings() tells, by line number, what was not read as written: a skipped line, a node id that
+// is no hex number ("line 3: node id 403BA38G unreadable: sensor 3 is not armed") or has more
+// than eight digits, a sensor beyond the table's capacity, text after the empty line that ends
+// the list.
 // Memory stays bounded whatever the line length: a number field keeps only its first
 // kNumberTextLimit characters, far more than any double needs, and the node id is scanned as it
 // streams past.
@@ -119,7 +130,10 @@ private:
     std::string longitudeText_;
     Hex32Scanner nodeId_;
     std::string nodeText_; // the node id field as written, cut for the warning
-    bool nodeStopped_ = false;
+    // How far the node id field is a hex number: at its start (white space skipped), after a
+    // leading 0, after 0x, among the digits, in white space after them, or not one.
+    enum class NodeForm { Start, Zero, Prefix, Digits, Trailing, Bad };
+    NodeForm nodeForm_ = NodeForm::Start;
 };
 
 // Parses the lines of a sensor file up to its first empty line; at most SensorTable::kCapacity

@@ -4,11 +4,14 @@
 // Thread rule: the loader (GUI thread) writes an entry's position and node id before it raises
 // `count` (release); the trigger engine (GPS reader thread) reads `count` (acquire) first and then
 // only entries below it, so it never sees a half-written entry. `triggered` is written by both the
-// engine and the re-arm timer, hence atomic.
+// engine and the re-arm timer, hence atomic. `unreadableNodeId` is part of the entry, written
+// with it before the count.
 
 #include <array>
 #include <atomic>
+#include <cstddef>
 #include <cstdint>
+#include <string>
 
 namespace ostrim {
 
@@ -20,6 +23,18 @@ struct SensorTable {
     std::array<std::uint32_t, kCapacity> nodeId{};
     std::array<std::atomic<std::int32_t>, kCapacity> triggered{};
     std::atomic<std::int32_t> count{0};
+
+    // A node id field that is not a hex number: the field as written (cut to kNodeTextLimit
+    // characters and "..."), NUL-terminated; empty for a readable id. Such a sensor keeps its
+    // place and number but is never switched (nodeId is 0).
+    static constexpr std::size_t kNodeTextLimit = 24;
+    std::array<std::array<char, kNodeTextLimit + 4>, kCapacity> unreadableNodeId{};
+
+    bool Armable(int i) const { return unreadableNodeId[i][0] == '\0'; }
+    void SetUnreadableNodeId(int i, const std::string& text);
 };
+
+// "not armed: node id 403BA38G unreadable", for a sensor whose node id is no hex number.
+std::string NotArmedText(const std::string& nodeIdText);
 
 } // namespace ostrim

@@ -2,6 +2,7 @@
 // own parsing and trigger engine, to see before a test day which sensors a drive would fire.
 
 #include "gps/LogFiles.h"
+#include "runstate/DialogFields.h"
 #include "platform/posix/UniqueFd.h"
 #include "tools/replay/Replay.h"
 #include "tools/replay/Report.h"
@@ -16,8 +17,9 @@
 #include <cstring>
 #include <ctime>
 #include <filesystem>
-#include <fstream>
 #include <string>
+#include <system_error>
+#include <utility>
 #include <vector>
 
 namespace {
@@ -33,6 +35,9 @@ constexpr const char* kHelp =
     "sensor and pass (the track within 50 m of it), whether it fired, the closest approach\n"
     "and, for a miss, why.\n"
     "\n"
+    "Every input is read and checked before anything is written, and no file that exists\n"
+    "is written over: an output that exists is refused, with exit status 2.\n"
+    "\n"
     "  --sensor-file FILE  the sensor layout, read as Ostrim reads it\n"
     "  --mode MODE         loop (default) or back-and-forth\n"
     "  --threshold METRES  firing distance (default 10)\n"
@@ -41,11 +46,18 @@ constexpr const char* kHelp =
     "                      predicted to enter it, late when it was crossed unseen\n"
     "  --csv FILE          write one row a pass\n"
     "  --svg FILE          write a map: the track, each sensor's firing region, firings, misses\n"
-    "  --gps-log DIR       write the GPS log the run would have written into DIR\n"
-    "  --vehicle-type TEXT first column of that GPS log\n"
+    "  --gps-log DIR       write the GPS log the run would have written into DIR, named\n"
+    "                      HH_MM-DD-MM-YYYY-Replay-GPS-Data.txt (the time of the raw log's\n"
+    "                      name, else now). Laps are not split: the whole recording goes\n"
+    "                      into one file, where the run began a new log at each End of Lap\n"
+    "  --vehicle-type TEXT first column of that GPS log; without it, the vehicle type of the\n"
+    "                      run's GPS log (--run-gps-log, or the HH_MM-DD-MM-YYYY-GPS-Data.txt\n"
+    "                      beside a raw log of that name), else \"Dunrel 80k truck\"\n"
+    "  --run-gps-log FILE  the run's own GPS log, read for its vehicle type\n"
     "  --help              show this text\n"
     "\n"
-    "Exit status: 0 when every pass fired, 1 when a pass missed, 2 on bad input.\n";
+    "Exit status: 0 when every pass fired, 1 when a pass missed, 2 on bad input or an\n"
+    "output that cannot be written.\n";
 
 struct Arguments {
     std::string sensorFile;
@@ -53,8 +65,13 @@ struct Arguments {
     std::string csv;
     std::string svg;
     std::string gpsLogFolder;
+    std::string runGpsLog;
+    bool vehicleTypeGiven = false;
     replay::Options options;
 };
+
+// The replay's own GPS log: never the name of a run's.
+constexpr char kReplayGpsLogFormat[] = "/%H_%M-%d-%m-%Y-Replay-GPS-Data.txt";
 
 int Refuse(const std::string& message)
 {
@@ -121,6 +138,10 @@ bool Parse(int argc, char** argv, Arguments& args, std::string& error, bool& hel
         } else if (arg == "--vehicle-type") {
             if (!value(args.options.vehicleType))
                 return false;
+            args.vehicleTypeGiven = true;
+        } else if (arg == "--run-gps-log") {
+            if (!value(args.runGpsLog))
+                return false;
         } else if (arg.size() > 1 && arg[0] == '-') {
             error = "unknown argument \"" + arg + "\" (--help lists the options)";
             return false;
@@ -163,12 +184,112 @@ std::time_t RunStart(const std::string& input)
     return std::time(nullptr);
 }
 
+// The run's GPS log beside a raw log named as the run names it, empty for any other input.
+std::string RunGpsLogBeside(const std::string& input)
+{
+    const std::filesystem::path path(input);
+    const std::string name = path.filename().string();
+    const std::string suffix = "-Raw-GPS-Data.txt";
+    if (name.size() <= suffix.size() || name.compare(name.size() - suffix.size(), suffix.size(), suffix) != 0)
+        return {};
+    return (path.parent_path() / (name.substr(0, name.size() - suffix.size()) + "-GPS-Data.txt")).string();
+}
+
+// The whole of a file, or standard input for "-". False with the reason.
+bool ReadAll(const std::string& path, std::string& text, std::string& error)
+{
+    UniqueFd fd(path == "-" ? ::dup(STDIN_FILENO) : ::open(path.c_str(), O_RDONLY | O_CLOEXEC));
+    if (!fd.Valid()) {
+        error = "cannot read " + path + ": " + std::strerror(errno);
+        return false;
+    }
+    std::vector<char> buffer(1 << 16);
+    for (;;) {
+        const ssize_t n = ::read(fd.Get(), buffer.data(), buffer.size());
+        if (n < 0 && errno == EINTR)
+            continue;
+        if (n < 0) {
+            error = "cannot read " + path + ": " + std::strerror(errno);
+            return false;
+        }
+        if (n == 0)
+            return true;
+        text.append(buffer.data(), static_cast<std::size_t>(n));
+    }
+}
+
+// The vehicle type of a run's GPS log: the first column of its first record. A record ends in
+// nine columns of its own (date, time in three, latitude and its letter, longitude and its
+// letter, height), so a vehicle type with commas in it comes back whole.
+bool VehicleTypeOf(const std::string& path, std::string& vehicleType, std::string& error)
+{
+    std::string text;
+    if (!ReadAll(path, text, error))
+        return false;
+    std::string line = text.substr(0, text.find('\n'));
+    if (!line.empty() && line.back() == '\r')
+        line.pop_back();
+    std::vector<std::size_t> commas;
+    for (std::size_t i = 0; i < line.size(); ++i) {
+        if (line[i] == ',')
+            commas.push_back(i);
+    }
+    if (commas.size() < 9) {
+        error = path + " holds no GPS log record to take the vehicle type from";
+        return false;
+    }
+    vehicleType = line.substr(0, commas[commas.size() - 9]);
+    return true;
+}
+
+// Creates `path` for this replay alone: a file that exists is refused, never written over.
+bool CreateNew(const std::string& path, UniqueFd& fd, std::string& error)
+{
+    fd = UniqueFd(::open(path.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0644));
+    if (fd.Valid())
+        return true;
+    error = errno == EEXIST ? "refusing to write over " + path + ": it exists"
+                            : "cannot create " + path + ": " + std::strerror(errno);
+    return false;
+}
+
 bool WriteText(const std::string& path, const std::string& text, std::string& error)
 {
-    std::ofstream out(path, std::ios::binary | std::ios::trunc);
-    out << text;
-    if (!out.flush()) {
+    UniqueFd fd;
+    if (!CreateNew(path, fd, error))
+        return false;
+    std::size_t done = 0;
+    while (done < text.size()) {
+        const ssize_t n = ::write(fd.Get(), text.data() + done, text.size() - done);
+        if (n < 0 && errno == EINTR)
+            continue;
+        if (n < 0) {
+            error = "cannot write " + path + ": " + std::strerror(errno);
+            return false;
+        }
+        done += static_cast<std::size_t>(n);
+    }
+    if (::close(fd.Release()) != 0) {
         error = "cannot write " + path + ": " + std::strerror(errno);
+        return false;
+    }
+    return true;
+}
+
+// An output to be written later: refused now if it exists or its folder does not, so that a
+// refusal leaves nothing behind.
+bool CheckOutput(const std::string& option, const std::string& path, std::string& error)
+{
+    std::error_code ec;
+    if (std::filesystem::symlink_status(path, ec).type() != std::filesystem::file_type::not_found) {
+        error = "refusing to write over " + path + " (" + option + "): it exists";
+        return false;
+    }
+    std::filesystem::path folder = std::filesystem::path(path).parent_path();
+    if (folder.empty())
+        folder = ".";
+    if (!std::filesystem::is_directory(folder, ec)) {
+        error = "cannot write " + path + " (" + option + "): no folder " + folder.string();
         return false;
     }
     return true;
@@ -188,48 +309,80 @@ int main(int argc, char** argv)
         return 0;
     }
 
-    UniqueFd inputFd(args.input == "-" ? ::dup(STDIN_FILENO)
-                                       : ::open(args.input.c_str(), O_RDONLY | O_CLOEXEC));
-    if (!inputFd.Valid())
-        return Refuse("cannot read " + args.input + ": " + std::strerror(errno));
+    // Every input first: nothing is created until all of them have been read and checked.
+    std::string recording;
+    if (!ReadAll(args.input, recording, error))
+        return Refuse(error);
+    // The vehicle type, for a GPS log: given, else the run's (a log named, or the one found
+    // beside a raw log), else the dialog's default.
+    std::string vehicleTypeFrom = "--vehicle-type";
+    if (!args.vehicleTypeGiven) {
+        args.options.vehicleType = kDefaultVehicleType;
+        vehicleTypeFrom = "the default";
+        if (!args.runGpsLog.empty()) {
+            if (!VehicleTypeOf(args.runGpsLog, args.options.vehicleType, error))
+                return Refuse(error);
+            vehicleTypeFrom = args.runGpsLog;
+        } else if (!args.gpsLogFolder.empty()) {
+            const std::string beside = RunGpsLogBeside(args.input);
+            std::error_code ec;
+            if (!beside.empty() && std::filesystem::is_regular_file(beside, ec)) {
+                if (VehicleTypeOf(beside, args.options.vehicleType, error))
+                    vehicleTypeFrom = beside;
+                else
+                    std::fprintf(stderr, "ostrim-replay: %s; vehicle type \"%s\"\n", error.c_str(),
+                                 kDefaultVehicleType);
+            }
+        }
+    }
 
     std::string gpsLog;
     if (!args.gpsLogFolder.empty()) {
         if (!std::filesystem::is_directory(args.gpsLogFolder))
             return Refuse("--gps-log needs an existing folder, not \"" + args.gpsLogFolder + "\"");
-        gpsLog = MakeLogPath(args.gpsLogFolder, kGpsLogFormat, RunStart(args.input));
-        // A replay's log holds that replay only, even where an earlier one left the same name.
-        UniqueFd created(::open(gpsLog.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0644));
-        if (!created.Valid())
-            return Refuse("cannot create " + gpsLog + ": " + std::strerror(errno));
-        args.options.gpsLogPath = gpsLog;
         args.options.logTime = RunStart(args.input);
+        gpsLog = MakeLogPath(args.gpsLogFolder, kReplayGpsLogFormat, args.options.logTime);
+        args.options.gpsLogPath = gpsLog;
     }
-
     replay::Replayer replayer(args.options);
     if (!replayer.LoadSensors(args.sensorFile, error))
         return Refuse(error);
+    for (const std::string& warning : replayer.SensorWarnings())
+        std::fprintf(stderr, "ostrim-replay: %s: %s\n", args.sensorFile.c_str(), warning.c_str());
 
-    std::vector<char> buffer(1 << 16);
-    for (;;) {
-        const ssize_t n = ::read(inputFd.Get(), buffer.data(), buffer.size());
-        if (n < 0 && errno == EINTR)
+    // Then the outputs, so that a refusal leaves nothing behind.
+    const std::pair<const char*, std::string> outputs[] = {{"--gps-log", gpsLog}, {"--csv", args.csv}, {"--svg", args.svg}};
+    for (std::size_t i = 0; i < std::size(outputs); ++i) {
+        if (outputs[i].second.empty())
             continue;
-        if (n < 0)
-            return Refuse("cannot read " + args.input + ": " + std::strerror(errno));
-        if (n == 0)
-            break;
-        replayer.Feed(std::string_view(buffer.data(), static_cast<std::size_t>(n)));
+        if (!CheckOutput(outputs[i].first, outputs[i].second, error))
+            return Refuse(error);
+        for (std::size_t j = 0; j < i; ++j) {
+            if (outputs[j].second == outputs[i].second)
+                return Refuse(std::string(outputs[i].first) + " names the same file as " + outputs[j].first + ": " +
+                              outputs[i].second);
+        }
     }
-
+    if (!gpsLog.empty()) {
+        UniqueFd created;
+        if (!CreateNew(gpsLog, created, error))
+            return Refuse(error);
+    }
+    replayer.Feed(recording);
     const replay::Result result = replayer.Finish();
     const replay::Summary summary = replay::Summarise(result);
     std::printf("%zu sensors, %s mode, threshold %.1f m, rule %s\n", result.sensors.size(),
                 args.options.backAndForth ? "back-and-forth" : "loop", args.options.threshold,
                 args.options.predictive ? "predictive" : "on-fix");
     std::fputs(replay::TextReport(result, summary).c_str(), stdout);
-    if (!gpsLog.empty())
-        std::printf("GPS log: %s\n", gpsLog.c_str());
+    if (!gpsLog.empty()) {
+        std::printf("GPS log: %s (vehicle type \"%s\" from %s)\n", gpsLog.c_str(),
+                    args.options.vehicleType.c_str(), vehicleTypeFrom.c_str());
+        const std::string logError = replayer.GpsLogError();
+        if (!logError.empty())
+            return Refuse("cannot write " + gpsLog + ": " + logError);
+    }
+    std::fflush(stdout);
 
     if (!args.csv.empty() && !WriteText(args.csv, replay::CsvReport(result), error))
         return Refuse(error);

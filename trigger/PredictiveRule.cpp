@@ -24,14 +24,14 @@ int TriggerEngine::TriggerOnFix(double latitude, double longitude, std::int64_t 
 
 bool TriggerEngine::Due(int n, int i) const
 {
-    if (i < 0 || i >= n)
+    if (i < 0 || i >= n || !table_.Armable(i))
         return false;
     if (state_.loopMode.load() != 0)
         return table_.triggered[i].load() == 0;
     const std::int32_t k = state_.nextIndex.load();
     if (k < 0)
         return true;
-    return k == i && (i != 0 || state_.rearmed.load() != 0);
+    return k == i && (i != FirstArmable(n) || state_.rearmed.load() != 0);
 }
 
 bool TriggerEngine::FireDue(int n, int i, Firing kind)
@@ -120,14 +120,14 @@ int TriggerEngine::Predictive(int n, double latitude, double longitude, std::int
     Firing kind = Firing::AtFix;
     if (state_.loopMode.load() != 0) {
         for (int i = 0; i < n; ++i) {
-            if (table_.triggered[i].load() == 0 && hit(i, kind))
+            if (table_.triggered[i].load() == 0 && table_.Armable(i) && hit(i, kind))
                 FireDue(n, i, kind);
         }
     } else {
         // Several sensors may have been crossed since the last fix; each fires in turn.
         for (int round = 0; round <= n; ++round) {
             const std::int32_t k = state_.nextIndex.load();
-            if (k >= n) {
+            if (k >= n || (k >= 0 && !table_.Armable(k))) {
                 std::int32_t expected = k;
                 state_.nextIndex.compare_exchange_strong(expected, -1);
                 break;
@@ -135,7 +135,7 @@ int TriggerEngine::Predictive(int n, double latitude, double longitude, std::int
             if (k < 0) {
                 int found = -1;
                 for (int i = 0; i < n && found < 0; ++i) {
-                    if (hit(i, kind))
+                    if (table_.Armable(i) && hit(i, kind))
                         found = i;
                 }
                 if (found < 0 || !FireDue(n, found, kind))
@@ -146,7 +146,7 @@ int TriggerEngine::Predictive(int n, double latitude, double longitude, std::int
             if (!hit(k, kind))
                 break;
             result = 1;
-            if (k != 0 || state_.rearmed.load() != 0) {
+            if (k != FirstArmable(n) || state_.rearmed.load() != 0) {
                 if (!FireDue(n, k, kind))
                     break;
                 continue;

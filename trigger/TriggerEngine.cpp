@@ -63,6 +63,12 @@ bool TriggerEngine::InRange(int i, double latitude, double longitude, bool trace
 {
     const double sensorLatitude = table_.latitude[i];
     const double sensorLongitude = table_.longitude[i];
+    trace = trace && tracing_;
+    // With no trace line to write, what is cheap decides first: the side, and the latitudes alone
+    // (no degree of latitude is shorter than 110.5 km).
+    if (!trace && !(latitude < sensorLatitude && longitude < sensorLongitude &&
+                    (sensorLatitude - latitude) * 110000.0 < state_.distanceThreshold))
+        return false;
     const double d = GeodesicDistance(latitude, longitude, sensorLatitude, sensorLongitude);
     if (trace)
         trace_(DistanceTraceLine(d));
@@ -81,7 +87,9 @@ int TriggerEngine::TriggerOnPosition(double latitude, double longitude)
 int TriggerEngine::LoopMode(int n, double latitude, double longitude)
 {
     for (int i = 0; i < n; ++i) {
-        if (InRange(i, latitude, longitude, true) && table_.triggered[i].load() == 0) {
+        if (InRange(i, latitude, longitude, true) && table_.triggered[i].load() == 0 && table_.Armable(i)) {
+            if (firingHook_)
+                firingHook_(i, Firing::AtFix);
             switcher_.SwitchNode(table_.nodeId[i]);
             // Fired whatever the base station said: a failed switch is not retried.
             table_.triggered[i].store(1);
@@ -99,24 +107,43 @@ int TriggerEngine::CheckAllTriggered()
 int TriggerEngine::CheckAllTriggered(int n)
 {
     int fired = 0;
+    int armable = 0;
     for (int i = 0; i < n; ++i) {
+        if (!table_.Armable(i))
+            continue;
+        ++armable;
         if (table_.triggered[i].load() != 0)
             ++fired;
     }
-    // An empty table has nothing to re-arm: "All sensors triggered" would be untrue.
-    if (n > 0 && fired == n)
+    // A table with nothing armable has nothing to re-arm: "All sensors triggered" would be untrue.
+    if (armable > 0 && fired == armable)
         timers_.StartTimer(kAllTriggeredTimer, kAllTriggeredPeriod);
     return 1;
 }
 
+int TriggerEngine::FirstArmable(int n) const
+{
+    for (int i = 0; i < n; ++i) {
+        if (table_.Armable(i))
+            return i;
+    }
+    return -1;
+}
+
 bool TriggerEngine::StepNextIndex(int n, std::int32_t fired)
 {
-    // Step on from the sensor just fired. Should the operator have reset the pass (Trigger off,
-    // the Back and Forth radio) while the node was switching, the reset stands: the next firing
-    // is found by a fresh search, as it would be had the button been pressed a moment later.
-    const std::int32_t next = fired + 1 == n ? 0 : fired + 1;
+    // Step on from the sensor just fired, over sensors that are never armed. Should the operator
+    // have reset the pass (Trigger off, the Back and Forth radio) while the node was switching,
+    // the reset stands: the next firing is found by a fresh search, as it would be had the button
+    // been pressed a moment later.
+    std::int32_t next = fired + 1;
+    while (next < n && !table_.Armable(next))
+        ++next;
+    const bool wrapped = next >= n;
+    if (wrapped)
+        next = FirstArmable(n);
     std::int32_t expected = fired;
-    return state_.nextIndex.compare_exchange_strong(expected, next) && next == 0;
+    return state_.nextIndex.compare_exchange_strong(expected, next) && wrapped;
 }
 
 int TriggerEngine::BackAndForthMode(int n, double latitude, double longitude)
@@ -128,7 +155,7 @@ int TriggerEngine::BackAndForthMode(int n, double latitude, double longitude)
             return 0;
         int found = -1;
         for (int i = 0; i < n; ++i) {
-            if (InRange(i, latitude, longitude, true)) {
+            if (InRange(i, latitude, longitude, true) && table_.Armable(i)) {
                 found = i;
                 break;
             }
@@ -136,13 +163,15 @@ int TriggerEngine::BackAndForthMode(int n, double latitude, double longitude)
         if (found < 0)
             return 0;
         state_.nextIndex.store(found);
+        if (firingHook_)
+            firingHook_(found, Firing::AtFix);
         switcher_.SwitchNode(table_.nodeId[found]);
         StepNextIndex(n, found);
         return 1;
     }
 
-    if (k >= n) {
-        // Only a table that shrank under us gets here: search again rather than read past it.
+    if (k >= n || !table_.Armable(k)) {
+        // Only a table that changed under us gets here: search again rather than read past it.
         std::int32_t expected = k;
         state_.nextIndex.compare_exchange_strong(expected, -1);
         return 0;
@@ -151,16 +180,18 @@ int TriggerEngine::BackAndForthMode(int n, double latitude, double longitude)
     if (!InRange(k, latitude, longitude, false))
         return 0;
 
-    if (k != 0 || state_.rearmed.load() != 0) {
+    if (k != FirstArmable(n) || state_.rearmed.load() != 0) {
         fields_.SetText(Field::Status, NearerSensorText(table_.nodeId[k]));
+        if (firingHook_)
+            firingHook_(k, Firing::AtFix);
         switcher_.SwitchNode(table_.nodeId[k]);
         if (StepNextIndex(n, k))
             state_.rearmed.store(0);
         return 1;
     }
 
-    // Sensor 0 after a full pass: held until the re-arm timer runs out, counted from the last fix
-    // in range (each one restarts it).
+    // The first sensor after a full pass: held until the re-arm timer runs out, counted from the
+    // last fix in range (each one restarts it).
     HoldSensorZero(n);
     return 1;
 }
@@ -174,6 +205,28 @@ void TriggerEngine::HoldSensorZero(int n)
         fields_.SetText(Field::Status, "Back and Forth timer set");
         timers_.StartTimer(kRearmTimer, kRearmPeriod);
     }
+}
+
+std::string TriggerEngine::HeldReason(int sensor, int firstInRegion) const
+{
+    const int n = LoadedCount();
+    if (sensor < 0 || sensor >= n)
+        return {};
+    if (!table_.Armable(sensor))
+        return NotArmedText(table_.unreadableNodeId[sensor].data());
+    if (state_.loopMode.load() != 0)
+        return table_.triggered[sensor].load() != 0 ? "it had fired and was not re-armed yet" : "";
+    const std::int32_t next = state_.nextIndex.load();
+    if (next < 0) {
+        if (firstInRegion < 0 || firstInRegion == sensor)
+            return {};
+        return "sensor " + std::to_string(firstInRegion + 1) + ", also in range, came first in table order";
+    }
+    if (next != sensor)
+        return "sensor " + std::to_string(next + 1) + " was due next (table order)";
+    if (sensor == FirstArmable(n) && state_.rearmed.load() == 0)
+        return "held until the re-arm timer runs out";
+    return {};
 }
 
 void TriggerEngine::OnTimer(int timerId)

@@ -6,6 +6,11 @@
 // A sensor is in range of a fix when the fix is closer than RunState::distanceThreshold (strictly;
 // a NaN distance is never closer) and both of the fix's coordinate numbers are strictly smaller
 // than the sensor's: the vehicle is admitted from one side only.
+//
+// A sensor whose node id could not be read (SensorTable::Armable false) is never switched by
+// either rule. It keeps its place in the table: Loop mode re-arms once every other sensor has
+// fired; Back and Forth steps over it in the pass order, so the first armable sensor is the one
+// held after a full pass (the re-arm period still follows the table's count).
 
 #include "runstate/DialogFields.h"
 #include "runstate/RunState.h"
@@ -49,7 +54,7 @@ public:
     using Trace = std::function<void(const std::string&)>;
 
     enum class Firing { AtFix, Predicted, Late };
-    // Told of each firing, just before its switch, on the thread that makes it.
+    // Told of each firing under either rule, just before its switch, on the thread that makes it.
     using FiringHook = std::function<void(int sensor, Firing kind)>;
 
     TriggerEngine(RunState& state, SensorTable& table, DialogFields& fields, TimerService& timers,
@@ -66,6 +71,16 @@ public:
 
     // Set before the first fix.
     void SetFiringHook(FiringHook hook) { firingHook_ = std::move(hook); }
+    // Off: no trace line is written, and a distance is measured only where it can decide (the
+    // replay, which has no use for the trace). On by default. Set before the first fix.
+    void SetTracing(bool on) { tracing_ = on; }
+
+    // Why the engine, as it stands, will not fire `sensor` at a fix inside its firing region
+    // ("sensor 3 was due next (table order)", "held until the re-arm timer runs out", ...); empty
+    // when it will. `firstInRegion` is the first armable sensor, in table order, whose region
+    // holds the fix (the Back and Forth search fires only that one), -1 when unknown. Reads only
+    // atomics: any thread may ask, and the answer holds for the next fix the engine is given.
+    std::string HeldReason(int sensor, int firstInRegion) const;
     // Predictive firings made at a fix because the path had crossed the region unseen.
     int LateFirings() const { return lateFirings_.load(); }
 
@@ -89,10 +104,13 @@ private:
     int BackAndForthMode(int n, double latitude, double longitude);
     int CheckAllTriggered(int n);
     bool InRange(int i, double latitude, double longitude, bool trace);
-    // Starts (or restarts) the re-arm timer that holds sensor 0 after a full Back and Forth pass.
+    // Starts (or restarts) the re-arm timer that holds the first armable sensor after a full Back
+    // and Forth pass.
     void HoldSensorZero(int n);
-    // Moves nextIndex past the sensor just fired, wrapping to 0 after the last one, unless the
-    // operator reset it meanwhile. True when it wrapped.
+    // The first sensor that may be switched, -1 for none.
+    int FirstArmable(int n) const;
+    // Moves nextIndex past the sensor just fired to the next armable one, wrapping to the first
+    // after the last, unless the operator reset it meanwhile. True when it wrapped.
     bool StepNextIndex(int n, std::int32_t fired);
     int LoadedCount() const;
 
@@ -103,6 +121,7 @@ private:
     NodeSwitcher& switcher_;
     Trace trace_;
     FiringHook firingHook_;
+    bool tracing_ = true;
 
     // Predictive mode, under mutex_.
     std::mutex mutex_;

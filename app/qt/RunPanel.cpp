@@ -3,6 +3,7 @@
 #include "app/DialogTemplate.h"
 #include "app/qt/DialogUnits.h"
 #include "app/qt/OstrimDlg.h"
+#include "sensors/SensorTable.h"
 
 #include <QFrame>
 #include <QGridLayout>
@@ -43,6 +44,8 @@ QString StateText(const SensorRow& row)
     case SensorRow::State::Fired:
         return row.switched ? QStringLiteral("fired ") + ClockText(row.switchedAt)
                             : QStringLiteral("fired");
+    case SensorRow::State::NotArmed:
+        return QString::fromStdString(NotArmedText(row.unreadableNodeId));
     case SensorRow::State::Armed:
         break;
     }
@@ -233,7 +236,9 @@ void RunPanel::Refresh()
         const SensorRow& row = s.sensors[static_cast<std::size_t>(i)];
         cell(i, 0, QString::number(row.number));
         // As the sensor file writes it.
-        cell(i, 1, QStringLiteral("%1").arg(row.nodeId, 8, 16, QLatin1Char('0')).toUpper());
+        cell(i, 1, row.unreadableNodeId.empty()
+                       ? QStringLiteral("%1").arg(row.nodeId, 8, 16, QLatin1Char('0')).toUpper()
+                       : QString::fromStdString(row.unreadableNodeId));
         cell(i, 2, StateText(row));
         cell(i, 3, std::isnan(row.distance) ? QStringLiteral("-")
                                             : QString::number(row.distance, 'f', 1) + QStringLiteral(" m"));

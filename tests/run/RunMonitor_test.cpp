@@ -116,7 +116,8 @@ TEST(RunMonitor, Sensors_ShowStateSwitchTimeAndDistanceFromTheLastFix)
     table.latitude[1] = 52.241036;
     table.longitude[1] = 6.85152733;
     table.nodeId[1] = 0xC0000001; // shown as a negative number in the status line
-    table.count.store(2);
+    table.SetUnreadableNodeId(2, "403BA38G");
+    table.count.store(3);
     monitor.Attach(state, table);
 
     EXPECT_TRUE(std::isnan(monitor.Take().sensors.at(0).distance)) << "no fix yet";
@@ -124,7 +125,9 @@ TEST(RunMonitor, Sensors_ShowStateSwitchTimeAndDistanceFromTheLastFix)
     table.triggered[1].store(1);
     monitor.OnStatus("Node -1073741823 success");
     RunSnapshot loop = monitor.Take();
-    ASSERT_EQ(loop.sensors.size(), 2u);
+    ASSERT_EQ(loop.sensors.size(), 3u);
+    EXPECT_EQ(loop.sensors[2].state, SensorRow::State::NotArmed);
+    EXPECT_EQ(loop.sensors[2].unreadableNodeId, "403BA38G");
     EXPECT_EQ(loop.sensors[0].state, SensorRow::State::Armed);
     EXPECT_NEAR(loop.sensors[0].distance, 0.0, 0.01);
     EXPECT_EQ(loop.sensors[1].state, SensorRow::State::Fired);
@@ -138,6 +141,7 @@ TEST(RunMonitor, Sensors_ShowStateSwitchTimeAndDistanceFromTheLastFix)
     RunSnapshot backAndForth = monitor.Take();
     EXPECT_EQ(backAndForth.sensors[0].state, SensorRow::State::Next);
     EXPECT_EQ(backAndForth.sensors[1].state, SensorRow::State::Fired);
+    EXPECT_EQ(backAndForth.sensors[2].state, SensorRow::State::NotArmed);
 }
 
 TEST(RunMonitor, Summary_NamesFixesLogsSwitchesAndFailures)

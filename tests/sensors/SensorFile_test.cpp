@@ -141,9 +141,9 @@ std::string Describe(const std::vector<SensorEntry>& entries)
     std::string out;
     for (const SensorEntry& e : entries) {
         char line[96];
-        std::snprintf(line, sizeof line, "{%.17g, %.17g, %08X} ", e.latitude, e.longitude,
+        std::snprintf(line, sizeof line, "{%.17g, %.17g, %08X", e.latitude, e.longitude,
                       static_cast<unsigned>(e.nodeId));
-        out += line;
+        out += line + (e.unreadableNodeId.empty() ? "" : ", \"" + e.unreadableNodeId + "\"") + "} ";
     }
     return out.empty() ? "(none)" : out;
 }
@@ -154,7 +154,7 @@ bool Same(const std::vector<SensorEntry>& a, const std::vector<SensorEntry>& b)
         return false;
     for (std::size_t i = 0; i < a.size(); ++i) {
         if (a[i].latitude != b[i].latitude || a[i].longitude != b[i].longitude ||
-            a[i].nodeId != b[i].nodeId)
+            a[i].nodeId != b[i].nodeId || a[i].unreadableNodeId != b[i].unreadableNodeId)
             return false;
     }
     return true;
@@ -182,8 +182,10 @@ TEST(ParseSensorText, Cases_GiveEntries)
         {"TwoLines", Lines({a, b}), {kA, kB}},
         {"RunsOfSpaces", "  45.2612  93.7034   7  4070BF7B  \n", {kA}},
         {"CommaSeparated", "45.26,93.70,7,4070BF7B\n", {}},
-        {"HeadingLatLonCellNode", "lat lon cell node\n", {{0.0, 0.0, 0}}},
-        {"HeadingLatLonNodeCell", "lat lon node cell\n", {{0.0, 0.0, 0xCE}}},
+        // A node id field that is no hex number keeps the sensor's place, unread, where "%X"
+        // would read its leading digits as another node's id.
+        {"HeadingLatLonCellNode", "lat lon cell node\n", {{0.0, 0.0, 0, "node"}}},
+        {"HeadingLatLonNodeCell", "lat lon node cell\n", {{0.0, 0.0, 0, "cell"}}},
         {"ThreeFields", "45.2612 93.7034 4070BF7B\n" + b + "\n", {kB}},
         {"FiveFields", a + " extra\n" + b + "\n", {kB}},
         {"EmptyLineEndsFile", Lines({a, "", b}), {kA}},
@@ -198,9 +200,13 @@ TEST(ParseSensorText, Cases_GiveEntries)
         {"CrAtEndOfFile", a + "\r", {kA}},
         {"TabInsideLineJoinsFields", "45.2612\t93.7034 7 4070BF7B\n" + b + "\n", {kB}},
         {"TabBeforeNumbers", "\t45.2612 \t93.7034 7 \t4070BF7B\n", {kA}},
-        {"SignsAndGarbage", "+45.2612 -93.7034 x zz\n", {{45.2612, -93.7034, 0}}},
-        {"NodeIdStopsAtNonHex", "1 2 3 4070BF7G\n", {{1.0, 2.0, 0x04070BF7}}},
-        {"NulInsideNodeId", std::string("1 2 3 4\0" "5\n", 10), {{1.0, 2.0, 4}}},
+        {"SignsAndGarbage", "+45.2612 -93.7034 x zz\n", {{45.2612, -93.7034, 0, "zz"}}},
+        {"NodeIdTypo", "1 2 3 4070BF7G\n" + b + "\n", {{1.0, 2.0, 0, "4070BF7G"}, kB}},
+        {"NodeIdSigned", "1 2 3 -1\n", {{1.0, 2.0, 0, "-1"}}},
+        {"NodeIdPrefixOnly", "1 2 3 0x\n", {{1.0, 2.0, 0, "0x"}}},
+        {"NodeIdNine", "1 2 3 14070BF7B\n", {{1.0, 2.0, 0x4070BF7B}}}, // wraps, as "%X" reads it
+        {"NodeIdLongTypoCut", "1 2 3 " + std::string(30, 'G') + "\n", {{1.0, 2.0, 0, std::string(24, 'G') + "..."}}},
+        {"NulInsideNodeId", std::string("1 2 3 4\0" "5\n", 10), {{1.0, 2.0, 0, "4?5"}}},
         {"EmptyText", "", {}},
         {"OnlyNewline", "\n" + a + "\n", {}},
     };
@@ -237,8 +243,8 @@ TEST(SensorFileParser, LinesNotReadAsWritten_WarnedByLineNumber)
     } cases[] = {
         {"Clean", Lines({kLineA, kLineB, "", "", ""}), {}},
         {"NodeIdStopsAtNonHex", Lines({kLineA, "1 2 3 403BA38G"}),
-         {"line 2: node id 403BA38G read as 0403BA38"}},
-        {"NodeIdNoHexAtAll", Lines({"lat lon cell node"}), {"line 1: node id node read as 00000000"}},
+         {"line 2: node id 403BA38G unreadable: sensor 2 is not armed"}},
+        {"NodeIdNoHexAtAll", Lines({"lat lon cell node"}), {"line 1: node id node unreadable: sensor 1 is not armed"}},
         {"NodeIdNineDigits", Lines({"1 2 3 14070BF7B"}),
          {"line 1: node id 14070BF7B read as 4070BF7B"}},
         {"LeadingZerosAndPrefixKept", Lines({"1 2 3 0x004070BF7B"}), {}},
@@ -440,6 +446,23 @@ TEST_F(LoadSensorFileTest, TwoSensors_FillsTableAndCounts)
                                        "\nline 2: skipped: 2 fields, a sensor line has 4 "
                                        "separated by spaces"});
     EXPECT_EQ(state.triggerEnabled.load(), 1);
+}
+
+// A heading line keeps its place as a sensor that is never armed, and the load says so.
+TEST_F(LoadSensorFileTest, UnreadableNodeId_KeepsPlaceNotArmed)
+{
+    table.SetUnreadableNodeId(1, "stale");
+    std::string path = dir.Write("s.txt", Lines({"lat lon node cell", kLineA}));
+    SensorLoadResult result = LoadSensorFile(path, table, state, fields);
+    EXPECT_EQ(result.count, 2);
+    EXPECT_FALSE(table.Armable(0));
+    EXPECT_STREQ(table.unreadableNodeId[0].data(), "cell");
+    EXPECT_EQ(table.nodeId[0], 0u);
+    EXPECT_TRUE(table.Armable(1));
+    EXPECT_EQ(table.nodeId[1], kA.nodeId);
+    ASSERT_EQ(fields.Messages().size(), 1u);
+    EXPECT_NE(fields.Messages()[0].find("\nline 1: node id cell unreadable: sensor 1 is not armed"),
+              std::string::npos);
 }
 
 TEST_F(LoadSensorFileTest, StatusTexts_ByContent)

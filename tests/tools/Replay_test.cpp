@@ -1,8 +1,14 @@
 // Drives past a sensor replayed offline: which passes fire, and what a miss is put down to.
 
 #include "tests/support/ChildProcess.h"
+#include "tests/support/FakeDialogFields.h"
+#include "tests/support/FakeTimers.h"
+#include "tests/support/RecordingNodeSwitcher.h"
+#include "tests/support/ScopedMount.h"
 #include "tests/support/ScratchFolder.h"
 #include "tools/replay/Replay.h"
+#include "tools/replay/Report.h"
+#include "trigger/PassTracker.h"
 
 #include <gtest/gtest.h>
 
@@ -10,6 +16,7 @@
 #include <chrono>
 #include <cmath>
 #include <filesystem>
+#include <map>
 #include <cstdio>
 #include <numbers>
 #include <string>
@@ -53,6 +60,12 @@ public:
         Fix(x, y, tenths);
         return *this;
     }
+    // The fix quality of the fixes that follow.
+    Drive& Quality(int quality)
+    {
+        quality_ = quality;
+        return *this;
+    }
     // Far from every sensor for a while.
     Drive& Away(double seconds)
     {
@@ -86,9 +99,9 @@ private:
         const SensorEntry p = Sensor(x, y);
         const int cs = cs_ % 8640000;
         char body[160];
-        std::snprintf(body, sizeof body, "GPGGA,%02d%02d%02d.%02d,%s,%c,%s,%c,1,08,0.9,100.0,M,46.9,M,,",
+        std::snprintf(body, sizeof body, "GPGGA,%02d%02d%02d.%02d,%s,%c,%s,%c,%d,08,0.9,100.0,M,46.9,M,,",
                       cs / 360000, cs / 6000 % 60, cs / 100 % 60, cs % 100, Minutes(p.latitude, 2).c_str(),
-                      latLetter_, Minutes(p.longitude, 3).c_str(), lonLetter_);
+                      latLetter_, Minutes(p.longitude, 3).c_str(), lonLetter_, quality_);
         unsigned sum = 0;
         for (const char* c = body; *c != '\0'; ++c)
             sum ^= static_cast<unsigned char>(*c);
@@ -99,6 +112,7 @@ private:
     }
 
     int cs_;
+    int quality_ = 1;
     char latLetter_;
     char lonLetter_;
     std::string text_;
@@ -278,6 +292,106 @@ TEST(ReplayPasses, TimersRunOnTheFixesOwnTimes)
     }
 }
 
+// A drive under quality 0 past a sensor: the engine never gets those fixes, yet the pass is
+// reported with its reason, and the fixes are counted.
+TEST(ReplayPasses, QualityZero_PassReportedAndFixesCounted)
+{
+    const replay::Result result =
+        Replay(Drive().Along(0, 0, 60, 1.4).Quality(0).Along(0, 61.4, 140, 1.4).Quality(1).Along(0, 141.4, 200, 1.4)
+                   .Text(),
+               {Drive::Sensor(100, 4)});
+    ASSERT_EQ(result.passes.size(), 1u);
+    EXPECT_TRUE(result.firings.empty());
+    EXPECT_EQ(result.passes[0].miss, replay::Miss::QualityZero);
+    EXPECT_EQ(result.passes[0].reason.rfind("quality 0", 0), 0u) << result.passes[0].reason;
+    const replay::Summary summary = replay::Summarise(result);
+    EXPECT_EQ(summary.fixes, 142u);
+    EXPECT_EQ(summary.qualityZeroFixes, 57u);
+    EXPECT_NE(replay::TextReport(result, summary).find("142 fixes over 14.1 s (10.0 fixes/s), 57 of them quality 0"),
+              std::string::npos);
+}
+
+// The pass tracker wired as the live run wires it (the GPS input's fix hook, the engine's firing
+// hook and hold reasons, the timers on the fixes' clock) says of a recording what the replay
+// says, pass for pass and word for word.
+TEST(ReplayPasses, LiveWiringAgreesWithTheReplay)
+{
+    const std::string nmea = test::ReadFile(OSTRIM_TEST_DATA_DIR "/drives/track.nmea");
+    const std::string sensors = OSTRIM_TEST_DATA_DIR "/drives/track-sensors.txt";
+    const struct {
+        const char* name;
+        bool backAndForth;
+        bool predictive;
+        double threshold;
+    } cases[] = {
+        {"loop", false, false, 10},
+        {"back and forth", true, false, 10},
+        {"loop, predictive, 15 m", false, true, 15},
+        {"back and forth, predictive", true, true, 10},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.name);
+        replay::Options options;
+        options.backAndForth = c.backAndForth;
+        options.predictive = c.predictive;
+        options.threshold = c.threshold;
+        replay::Replayer replayer(options);
+        std::string error;
+        ASSERT_TRUE(replayer.LoadSensors(sensors, error)) << error;
+        replayer.Feed(nmea);
+        const replay::Result replayed = replayer.Finish();
+
+        RunState state;
+        state.loopMode = c.backAndForth ? 0 : 1;
+        state.predictive = c.predictive ? 1 : 0;
+        state.distanceThreshold = c.threshold;
+        SensorTable table;
+        test::FakeDialogFields fields;
+        LoadSensorFile(sensors, table, state, fields);
+        test::FakeTimers timers;
+        test::RecordingNodeSwitcher switcher{fields};
+        TriggerEngine engine(state, table, fields, timers, switcher, [](const std::string&) {});
+        timers.onExpiry = [&engine](int id) { engine.OnTimer(id); };
+        std::vector<PassReport> live;
+        PassTracker tracker({c.threshold, kPassRadius, c.predictive},
+                            [&live](const PassReport& pass) { live.push_back(pass); },
+                            [&engine](int sensor, int first) { return engine.HeldReason(sensor, first); });
+        tracker.SetSensors(TrackedSensorsOf(table));
+        engine.SetFiringHook([&tracker](int sensor, TriggerEngine::Firing) { tracker.Firing(sensor); });
+        GpsLogs logs(state.logPaths);
+        GpsInput input(state, fields, logs, engine);
+        FixClock clock;
+        std::int64_t now = 0;
+        input.SetFixHook([&](const AcceptedFix& fix) {
+            const std::int64_t t = clock.Advance(fix.utcMs);
+            timers.Advance(std::chrono::milliseconds(t - now));
+            now = t;
+            tracker.Fix({fix.latitude, fix.longitude, fix.utcMs, fix.quality, fix.switching,
+                         fix.latitudeHemisphere == 'S', fix.longitudeHemisphere == 'W'});
+        });
+        for (std::size_t at = 0; at < nmea.size(); at += 4096)
+            input.AssembleSentence(static_cast<int>(std::min<std::size_t>(4096, nmea.size() - at)), nmea.data() + at);
+        timers.Advance(std::chrono::milliseconds(kPassGapMs)); // a switch planned before the end still comes
+        tracker.End();
+        std::sort(live.begin(), live.end(), [](const PassReport& a, const PassReport& b) {
+            return a.firstFix != b.firstFix ? a.firstFix < b.firstFix : a.sensor < b.sensor;
+        });
+
+        ASSERT_EQ(live.size(), replayed.passes.size());
+        for (std::size_t i = 0; i < live.size(); ++i) {
+            const replay::Pass& r = replayed.passes[i];
+            SCOPED_TRACE("pass " + std::to_string(i) + ": " + r.reason);
+            EXPECT_EQ(live[i].sensor, r.sensor);
+            EXPECT_EQ(live[i].firstFix, r.firstFix);
+            EXPECT_EQ(live[i].lastFix, r.lastFix);
+            EXPECT_EQ(live[i].firings.size(), r.firings.size());
+            EXPECT_EQ(live[i].miss, r.miss);
+            EXPECT_EQ(live[i].reason, r.reason);
+            EXPECT_EQ(live[i].closest, r.closest);
+        }
+    }
+}
+
 #ifdef OSTRIM_REPLAY_EXECUTABLE
 struct CliCase {
     const char* name;
@@ -326,25 +440,126 @@ TEST(ReplayCli, ExitStatusSaysWhetherEveryPassFired)
     }
 }
 
-// The GPS log a replay writes is the one the run would have written: a record a fix.
-TEST(ReplayCli, GpsLog_HoldsARecordPerFixUnderTheRawLogsName)
+// The GPS log a replay writes is the one the run would have written, a record a fix, under a name
+// that is never a run's; without --vehicle-type, the run's own GPS log beside the raw log gives
+// the vehicle type.
+TEST(ReplayCli, GpsLog_ARecordPerFixUnderItsOwnName)
 {
     test::ScratchFolder folder;
-    std::filesystem::create_directory(folder / "out");
     const SensorEntry s = Drive::Sensor(100, 4);
     char line[96];
     std::snprintf(line, sizeof line, "%.8f %.8f S1 40A00001\n", s.latitude, s.longitude);
     test::WriteFile(folder / "sensors.txt", line);
     const std::string raw = folder / "14_05-07-12-2026-Raw-GPS-Data.txt";
     test::WriteFile(raw, Drive().Along(0, 0, 20, 10).Text()); // 3 fixes
+    const std::string runLog = folder / "14_05-07-12-2026-GPS-Data.txt";
+    const std::string runRecord = "Test van, blue,12/07/2026,10,00,00.00,52.240000,N,6.850000,E,100.0M\r\n";
+    test::WriteFile(runLog, runRecord);
+    const struct {
+        const char* name;
+        std::vector<std::string> args;
+        const char* vehicleType;
+    } cases[] = {
+        {"--vehicle-type", {"--vehicle-type", "Dunrel 80k truck"}, "Dunrel 80k truck"},
+        {"the run's GPS log beside the raw log", {}, "Test van, blue"},
+        {"--run-gps-log", {"--run-gps-log", folder / "other.txt"}, "Other"},
+    };
+    test::WriteFile(folder / "other.txt", "Other," + runRecord.substr(runRecord.find(',', 10) + 1));
+    int n = 0;
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.name);
+        const std::string out = folder / ("out" + std::to_string(++n));
+        std::filesystem::create_directory(out);
+        std::vector<std::string> args = {OSTRIM_REPLAY_EXECUTABLE, "--sensor-file", folder / "sensors.txt",
+                                         "--gps-log", out};
+        args.insert(args.end(), c.args.begin(), c.args.end());
+        args.push_back(raw);
+        test::ChildProcess replay;
+        ASSERT_TRUE(replay.Start(args, {{"TZ", "UTC"}}));
+        EXPECT_EQ(replay.Wait(20s), 0) << replay.Errors();
+        const std::string log = test::ReadFile(out + "/14_05-07-12-2026-Replay-GPS-Data.txt");
+        EXPECT_EQ(log.rfind(std::string(c.vehicleType) + ",12/07/2026,10,00,00.00,52.240000,N,6.850000,E,100.0M\r\n", 0),
+                  0u)
+            << log;
+        EXPECT_EQ(std::count(log.begin(), log.end(), '\n'), 3);
+    }
+    EXPECT_EQ(test::ReadFile(runLog), runRecord);
+}
+
+// Every input is checked before anything is written, and no file that exists is written over:
+// the run's folder keeps every byte, and gains no file.
+TEST(ReplayCli, BadInputOrExistingOutput_LeavesEveryFileAsItWas)
+{
+    test::ScratchFolder folder;
+    const SensorEntry s = Drive::Sensor(100, 4);
+    char line[96];
+    std::snprintf(line, sizeof line, "%.8f %.8f S1 40A00001\n", s.latitude, s.longitude);
+    const std::string sensors = folder / "sensors.txt";
+    test::WriteFile(sensors, line);
+    const std::string raw = folder / "14_05-07-12-2026-Raw-GPS-Data.txt";
+    test::WriteFile(raw, Drive().Along(0, 0, 200, 1.4).Text());
+    test::WriteFile(folder / "14_05-07-12-2026-GPS-Data.txt", "Test van,12/07/2026,10,00,00.00,52.240000,N,6.850000,E,100.0M\r\n");
+    test::WriteFile(folder / "14_05-07-12-2026-Replay-GPS-Data.txt", "an earlier replay\n");
+    test::WriteFile(folder / "passes.csv", "an earlier table\n");
+    test::WriteFile(folder / "map.svg", "an earlier map\n");
+    std::filesystem::create_directory(folder / "new");
+    auto snapshot = [&folder] {
+        std::map<std::string, std::string> files;
+        for (const auto& entry : std::filesystem::recursive_directory_iterator(folder.Path()))
+            files[entry.path().string()] = entry.is_directory() ? "(folder)" : test::ReadFile(entry.path().string());
+        return files;
+    };
+    const auto before = snapshot();
+    const std::string dir = folder.Path().string();
+    const struct {
+        const char* name;
+        std::vector<std::string> args;
+        const char* says;
+    } cases[] = {
+        {"sensor file misspelt", {"--sensor-file", folder / "sensor.txt", "--gps-log", dir, "--csv", folder / "new.csv", raw},
+         "sensor.txt was not found."},
+        {"no sensor in the file", {"--sensor-file", raw, "--gps-log", dir, raw}, "no sensor in"},
+        {"recording missing", {"--sensor-file", sensors, "--gps-log", dir, folder / "none.txt"}, "cannot read"},
+        {"replay's GPS log exists", {"--sensor-file", sensors, "--gps-log", dir, "--vehicle-type", "x", raw},
+         "refusing to write over"},
+        {"CSV exists", {"--sensor-file", sensors, "--csv", folder / "passes.csv", raw}, "refusing to write over"},
+        {"map exists", {"--sensor-file", sensors, "--svg", folder / "map.svg", raw}, "refusing to write over"},
+        {"one output twice", {"--sensor-file", sensors, "--csv", folder / "new.txt", "--svg", folder / "new.txt", raw},
+         "the same file"},
+        {"run's GPS log unreadable", {"--sensor-file", sensors, "--gps-log", folder / "new", "--run-gps-log",
+                                      folder / "none.txt", raw}, "none.txt"},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.name);
+        std::vector<std::string> args = {OSTRIM_REPLAY_EXECUTABLE};
+        args.insert(args.end(), c.args.begin(), c.args.end());
+        test::ChildProcess replay;
+        ASSERT_TRUE(replay.Start(args, {{"TZ", "UTC"}}));
+        std::vector<test::OutputLine> lines;
+        EXPECT_EQ(replay.Wait(20s, &lines), 2);
+        EXPECT_NE(replay.Errors().find(c.says), std::string::npos) << replay.Errors();
+        EXPECT_EQ(snapshot(), before);
+    }
+}
+
+// A GPS log that cannot be written all through says why, and the replay fails.
+TEST(ReplayCli, GpsLogWriteFails_ReasonAndExit2)
+{
+    test::ScratchFolder folder;
+    std::filesystem::create_directory(folder / "full");
+    test::ScopedMount disk(folder / "full", 4096); // a page: about 60 records
+    if (!disk.Mounted())
+        GTEST_SKIP() << disk.Error();
+    const SensorEntry s = Drive::Sensor(100, 4);
+    char line[96];
+    std::snprintf(line, sizeof line, "%.8f %.8f S1 40A00001\n", s.latitude, s.longitude);
+    test::WriteFile(folder / "sensors.txt", line);
+    test::WriteFile(folder / "drive.nmea", Drive().Along(0, 0, 200, 1.4).Text());
     test::ChildProcess replay;
     ASSERT_TRUE(replay.Start({OSTRIM_REPLAY_EXECUTABLE, "--sensor-file", folder / "sensors.txt", "--gps-log",
-                              folder / "out", "--vehicle-type", "Dunrel 80k truck", raw},
-                             {{"TZ", "UTC"}}));
-    EXPECT_EQ(replay.Wait(20s), 0) << replay.Errors();
-    const std::string log = test::ReadFile(folder / "out/14_05-07-12-2026-GPS-Data.txt");
-    EXPECT_EQ(log.rfind("Dunrel 80k truck,12/07/2026,10,00,00.00,52.240000,N,6.850000,E,100.0M\r\n", 0), 0u) << log;
-    EXPECT_EQ(std::count(log.begin(), log.end(), '\n'), 3);
+                              folder / "full", folder / "drive.nmea"}));
+    EXPECT_EQ(replay.Wait(20s), 2);
+    EXPECT_NE(replay.Errors().find("No space left on device"), std::string::npos) << replay.Errors();
 }
 #endif
 

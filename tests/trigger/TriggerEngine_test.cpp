@@ -449,6 +449,47 @@ TEST_F(TriggerEngineTest, EmptyTable_NoTraceNoFiringNoTimer)
     EXPECT_TRUE(fields.StatusHistory().empty());
 }
 
+// A node id typed wrong ("403BA38G", which "%X" reads as 0403BA38) switches nothing, under
+// either rule, in either mode; Loop re-arms once the others fired, Back and Forth steps over it.
+TEST(TriggerEngineUnreadable, NeverSwitchedAndSteppedOver)
+{
+    for (bool backAndForth : {false, true}) {
+        for (bool predictive : {false, true}) {
+            SCOPED_TRACE(std::string(backAndForth ? "back and forth" : "loop") + (predictive ? ", predictive" : ""));
+            RunState state;
+            state.loopMode = backAndForth ? 0 : 1;
+            state.predictive = predictive ? 1 : 0;
+            SensorTable table;
+            for (int i = 0; i < 3; ++i) {
+                table.latitude[i] = TrackSensor(i).latitude;
+                table.longitude[i] = TrackSensor(i).longitude;
+                table.nodeId[i] = kFirstNode + i;
+            }
+            table.nodeId[1] = 0x0403BA38;
+            table.SetUnreadableNodeId(1, "403BA38G");
+            table.count = 3;
+            FakeDialogFields fields;
+            FakeTimers timers;
+            RecordingNodeSwitcher switcher{fields};
+            TriggerEngine engine{state, table, fields, timers, switcher, [](const std::string&) {}};
+            // Fixes 6 s apart: no path between them for the predictive rule to follow.
+            std::int64_t t = 36'000'000;
+            for (int sensor : {1, 0, 1, 2, 0}) {
+                engine.TriggerOnFix(Near(sensor).latitude, Near(sensor).longitude, t);
+                t += 6000;
+            }
+            EXPECT_EQ(switcher.Switched(), (Ids{kFirstNode, kFirstNode + 2}));
+            if (backAndForth) {
+                EXPECT_EQ(state.nextIndex.load(), 0);
+                EXPECT_TRUE(timers.Running(kRearmTimer)); // sensor 0 held after the pass 0, 2
+            } else {
+                EXPECT_TRUE(timers.Running(kAllTriggeredTimer));
+            }
+            EXPECT_EQ(engine.HeldReason(1, 1), "not armed: node id 403BA38G unreadable");
+        }
+    }
+}
+
 // ---------------------------------------------------------------------------------------------
 // Timers
 

@@ -14,7 +14,6 @@ namespace ostrim::replay {
 namespace {
 
 constexpr std::int64_t kDayMs = 24LL * 3600 * 1000;
-constexpr double kNaN = std::numeric_limits<double>::quiet_NaN();
 
 // Offsets from one sensor, its scale worked out once.
 struct Frame {
@@ -34,58 +33,6 @@ struct Frame {
 
 double Length(Offset p) { return std::hypot(p.x, p.y); }
 
-// The point of segment p0-p1 nearest the sensor (the origin), as a parameter from 0 to 1,
-// kept within [lo, hi].
-double NearestParameter(Offset p0, Offset p1, double lo = 0.0, double hi = 1.0)
-{
-    const double dx = p1.x - p0.x;
-    const double dy = p1.y - p0.y;
-    const double length2 = dx * dx + dy * dy;
-    const double t = length2 > 0 ? -(p0.x * dx + p0.y * dy) / length2 : 0.0;
-    return std::clamp(t, lo, hi);
-}
-
-Offset PointAt(Offset p0, Offset p1, double t)
-{
-    return {p0.x + t * (p1.x - p0.x), p0.y + t * (p1.y - p0.y)};
-}
-
-// True when the open segment passes through the firing region: closer than `threshold` with
-// both coordinate numbers below the sensor's.
-bool CrossesRegion(Offset p0, Offset p1, double threshold)
-{
-    double lo = 0.0;
-    double hi = 1.0;
-    for (auto [c0, c1] : {std::pair{p0.x, p1.x}, std::pair{p0.y, p1.y}}) {
-        if (c0 >= 0 && c1 >= 0)
-            return false;
-        if (c0 < 0 && c1 >= 0)
-            hi = std::min(hi, c0 / (c0 - c1));
-        else if (c0 >= 0 && c1 < 0)
-            lo = std::max(lo, c0 / (c0 - c1));
-    }
-    if (lo >= hi)
-        return false;
-    return Length(PointAt(p0, p1, NearestParameter(p0, p1, lo, hi))) < threshold;
-}
-
-std::string Metres(double metres)
-{
-    char text[32];
-    std::snprintf(text, sizeof text, "%.1f", metres);
-    return text;
-}
-
-// The time field of a sentence, as the parser reads it; -1 when it gives none.
-std::int64_t ParseUtcField(std::string_view line)
-{
-    std::size_t comma = line.find(',');
-    if (comma == std::string_view::npos)
-        return -1;
-    std::string_view field = line.substr(comma + 1);
-    return UtcMilliseconds(field.substr(0, field.find(',')));
-}
-
 } // namespace
 
 Offset LocalOffset(double sensorLatitude, double sensorLongitude, double latitude, double longitude)
@@ -99,38 +46,16 @@ Offset MetresPerDegree(double latitude)
     return {scale.x, scale.y};
 }
 
-std::string UtcText(std::int64_t utcMs)
-{
-    if (utcMs < 0)
-        return "--:--:--";
-    const long long cs = utcMs / 10;
-    char text[32];
-    std::snprintf(text, sizeof text, "%02lld:%02lld:%02lld.%02lld", cs / 360000 % 24, cs / 6000 % 60,
-                  cs / 100 % 60, cs % 100);
-    return text;
-}
-
-std::string CompassWord(double bearing)
-{
-    static const char* const kWords[] = {"north", "north-east", "east", "south-east",
-                                         "south", "south-west", "west", "north-west"};
-    double b = std::fmod(bearing, 360.0);
-    if (b < 0)
-        b += 360.0;
-    return kWords[static_cast<int>(std::floor((b + 22.5) / 45.0)) % 8];
-}
-
-// The dialog as the replay needs it: the hemisphere letters of each fix, the vehicle type for
-// the GPS log, and the sensor file's message should it not open.
+// The dialog as the replay needs it: the vehicle type for the GPS log, the sensor file's message
+// should it not open, and the GPS log's failures.
 class Replayer::Fields : public DialogFields {
 public:
     explicit Fields(std::string vehicleType) : vehicleType_(std::move(vehicleType)) {}
     void SetText(Field field, const std::string& text) override
     {
-        if (field == Field::LatitudeHemisphere)
-            south = !text.empty() && (text[0] == 'S' || text[0] == 's');
-        else if (field == Field::LongitudeHemisphere)
-            west = !text.empty() && (text[0] == 'W' || text[0] == 'w');
+        const std::string failed = "GPS log write failed: ";
+        if (field == Field::Status && text.rfind(failed, 0) == 0)
+            logFailure = text.substr(failed.size(), text.find(';') - failed.size());
     }
     std::string GetText(Field field) const override
     {
@@ -138,9 +63,8 @@ public:
     }
     void ShowMessage(const std::string& text) override { message = text; }
 
-    bool south = false;
-    bool west = false;
     std::string message;
+    std::string logFailure; // the reason of the last "GPS log write failed: ..." text
 
 private:
     std::string vehicleType_;
@@ -232,6 +156,7 @@ Replayer::Replayer(const Options& options)
     logs_ = std::make_unique<GpsLogs>(state_.logPaths);
     engine_ = std::make_unique<TriggerEngine>(state_, table_, *fields_, *timers_, *switcher_,
                                               [](const std::string&) {});
+    engine_->SetTracing(false);
     engine_->SetFiringHook([this](int sensor, TriggerEngine::Firing kind) {
         firingSensor_ = sensor;
         firingKind_ = kind;
@@ -239,6 +164,12 @@ Replayer::Replayer(const Options& options)
     const std::time_t logTime = options_.logTime != 0 ? options_.logTime : std::time(nullptr);
     PositionConsumer& consumer = *this;
     input_ = std::make_unique<GpsInput>(state_, *fields_, *logs_, consumer, [logTime] { return logTime; });
+    input_->SetFixHook([this](const AcceptedFix& fix) { OnFix(fix); });
+    input_->SetLogging(!options_.gpsLogPath.empty());
+    tracker_ = std::make_unique<PassTracker>(
+        PassTracker::Options{options_.threshold, options_.passRadius, options_.predictive},
+        [this](const PassReport& pass) { passes_.push_back(pass); },
+        [this](int sensor, int firstInRegion) { return engine_->HeldReason(sensor, firstInRegion); });
 }
 
 Replayer::~Replayer() = default;
@@ -255,9 +186,11 @@ bool Replayer::LoadSensors(const std::string& path, std::string& error)
         error = "no sensor in " + path + " (one a line: latitude longitude name node-id)";
         return false;
     }
+    sensorWarnings_ = std::move(loaded.warnings);
     std::vector<SensorEntry> sensors;
     for (int i = 0; i < loaded.count; ++i)
-        sensors.push_back({table_.latitude[i], table_.longitude[i], table_.nodeId[i]});
+        sensors.push_back({table_.latitude[i], table_.longitude[i], table_.nodeId[i],
+                           table_.unreadableNodeId[i].data()});
     SetSensors(sensors);
     return true;
 }
@@ -266,17 +199,16 @@ void Replayer::SetSensors(const std::vector<SensorEntry>& sensors)
 {
     const int n = std::min<int>(static_cast<int>(sensors.size()), SensorTable::kCapacity);
     sensors_.assign(sensors.begin(), sensors.begin() + n);
-    sensorCos_.clear();
-    sensorScale_.clear();
     for (int i = 0; i < n; ++i) {
-        table_.latitude[i] = sensors_[i].latitude;
-        table_.longitude[i] = sensors_[i].longitude;
-        table_.nodeId[i] = sensors_[i].nodeId;
+        const SensorEntry& s = sensors_[i];
+        table_.latitude[i] = s.latitude;
+        table_.longitude[i] = s.longitude;
+        table_.nodeId[i] = s.nodeId;
+        table_.SetUnreadableNodeId(i, s.unreadableNodeId);
         table_.triggered[i].store(0);
-        sensorCos_.push_back(std::cos(sensors_[i].latitude * std::numbers::pi / 180.0));
-        sensorScale_.push_back(MetresPerDegree(sensors_[i].latitude));
     }
     table_.count.store(n, std::memory_order_release);
+    tracker_->SetSensors(TrackedSensorsOf(table_));
 }
 
 void Replayer::Feed(std::string_view bytes)
@@ -300,104 +232,43 @@ void Replayer::Feed(std::string_view bytes)
 
 void Replayer::Line(std::string_view line)
 {
-    lineUtcMs_ = ParseUtcField(line);
     input_->AssembleSentence(static_cast<int>(line.size()), line.data());
+}
+
+void Replayer::OnFix(const AcceptedFix& fix)
+{
+    const std::int64_t elapsed = clock_.Advance(fix.utcMs);
+    timers_->AdvanceTo(elapsed, *engine_);
+    FeedFirings(); // the plans that came due before this fix
+    const bool south = fix.latitudeHemisphere == 'S' || fix.latitudeHemisphere == 's';
+    const bool west = fix.longitudeHemisphere == 'W' || fix.longitudeHemisphere == 'w';
+    fixes_.push_back({elapsed, fix.utcMs, fix.latitude, fix.longitude, south, west, fix.quality});
+    tracker_->Fix({fix.latitude, fix.longitude, fix.utcMs, fix.quality, fix.switching, south, west});
+}
+
+void Replayer::FeedFirings()
+{
+    for (; firingsFed_ < firings_.size(); ++firingsFed_)
+        tracker_->Firing(firings_[firingsFed_].sensor);
 }
 
 int Replayer::TriggerOnPosition(double latitude, double longitude)
 {
-    return TriggerOnFix(latitude, longitude, lineUtcMs_);
+    return TriggerOnFix(latitude, longitude, fixes_.empty() ? -1 : fixes_.back().utcMs);
 }
 
 int Replayer::TriggerOnFix(double latitude, double longitude, std::int64_t utcMs)
 {
-    const std::int64_t utc = utcMs;
-    if (utc >= 0 && lastUtcMs_ >= 0) {
-        std::int64_t step = utc - lastUtcMs_;
-        if (step < -kDayMs / 2)
-            step += kDayMs; // past midnight
-        elapsedMs_ += std::max<std::int64_t>(step, 0); // a step back holds the clock
-    }
-    if (utc >= 0)
-        lastUtcMs_ = utc;
-    timers_->AdvanceTo(elapsedMs_, *engine_);
-    fixes_.push_back({elapsedMs_, utc, latitude, longitude, fields_->south, fields_->west});
-
-    // Which sensors this fix is inside the firing region of, measured as the engine measures.
-    // A cheap flat-earth bound first: most sensors are far from most fixes.
-    currentInRegion_.clear();
-    constexpr double kMetresPerDegree = 111320.0;
-    const double bound = (options_.threshold + 1.0) * 1.01 / kMetresPerDegree;
-    for (int i = 0; i < static_cast<int>(sensors_.size()); ++i) {
-        const SensorEntry& s = sensors_[i];
-        if (!(latitude < s.latitude && longitude < s.longitude))
-            continue;
-        const double dLat = s.latitude - latitude;
-        const double dLon = (s.longitude - longitude) * sensorCos_[i];
-        // Longitudes a turn apart are near for the distance: leave those to it.
-        if (s.longitude - longitude < 180.0 && dLat * dLat + dLon * dLon >= bound * bound)
-            continue;
-        if (GeodesicDistance(latitude, longitude, s.latitude, s.longitude) < options_.threshold)
-            currentInRegion_.push_back(i);
-    }
-    for (int i : currentInRegion_) {
-        std::string note = HeldNote(i, currentInRegion_);
-        if (!note.empty())
-            heldNotes_[{i, fixes_.size() - 1}] = std::move(note);
-    }
-    if (!options_.predictive && fixes_.size() > 1)
-        NoteCrossingsHeld();
-    // The predictive rule needs every fix for the speed and heading.
+    int result = 0;
+    // The predictive rule needs every fix for the speed and heading. The on-fix rule acts only on
+    // a fix in range of some sensor, decided by the engine's own test in the tracker; a fix out of
+    // range of all would cost it a distance to every sensor and change nothing.
     if (options_.predictive)
-        return engine_->TriggerOnFix(latitude, longitude, utc);
-    // The on-fix rule acts only on a fix in range of some sensor, decided by the very test above;
-    // a fix out of range of all would cost it a distance to every sensor and change nothing.
-    if (currentInRegion_.empty())
-        return 0;
-    return engine_->TriggerOnPosition(latitude, longitude);
-}
-
-// Sensors whose firing region the path since the last fix crossed, unseen by the on-fix rule,
-// while the engine's state held them: a miss there is not one the predictive rule would mend.
-void Replayer::NoteCrossingsHeld()
-{
-    const Fix& before = fixes_[fixes_.size() - 2];
-    const Fix& now = fixes_.back();
-    if (now.timeMs - before.timeMs > kMaxGapMs || now.timeMs <= before.timeMs)
-        return;
-    for (int i = 0; i < static_cast<int>(sensors_.size()); ++i) {
-        const SensorEntry& s = sensors_[i];
-        const Offset scale = sensorScale_[i];
-        const Offset p0{(before.longitude - s.longitude) * scale.x, (before.latitude - s.latitude) * scale.y};
-        const Offset p1{(now.longitude - s.longitude) * scale.x, (now.latitude - s.latitude) * scale.y};
-        if (!(Length(p1) < options_.threshold + Length({p1.x - p0.x, p1.y - p0.y})))
-            continue;
-        if (!CrossesRegion(p0, p1, options_.threshold))
-            continue;
-        std::string note = HeldNote(i, {i});
-        if (!note.empty())
-            crossedHeldNotes_[{i, fixes_.size() - 1}] = std::move(note);
-    }
-}
-
-// Why the engine, in its present state, will not fire this sensor although the fix is inside
-// its firing region; empty when it will.
-std::string Replayer::HeldNote(int sensor, const std::vector<int>& inRegion) const
-{
-    if (state_.loopMode.load() != 0)
-        return table_.triggered[sensor].load() != 0 ? "it had fired and was not re-armed yet" : "";
-    const int next = state_.nextIndex.load();
-    if (next < 0) {
-        const int first = inRegion.front();
-        return first == sensor ? ""
-                               : "sensor " + std::to_string(first + 1) +
-                                     ", also in range, came first in table order";
-    }
-    if (next != sensor)
-        return "sensor " + std::to_string(next + 1) + " was due next (table order)";
-    if (sensor == 0 && state_.rearmed.load() == 0)
-        return "held until the re-arm timer runs out";
-    return "";
+        result = engine_->TriggerOnFix(latitude, longitude, utcMs);
+    else if (!tracker_->InRegion().empty())
+        result = engine_->TriggerOnPosition(latitude, longitude);
+    FeedFirings();
+    return result;
 }
 
 int Replayer::SensorOfNode(std::uint32_t nodeId) const
@@ -407,11 +278,11 @@ int Replayer::SensorOfNode(std::uint32_t nodeId) const
     const std::size_t fix = fixes_.size() - 1;
     int fallback = -1;
     for (int i = 0; i < static_cast<int>(sensors_.size()); ++i) {
-        if (sensors_[i].nodeId != nodeId)
+        if (sensors_[i].nodeId != nodeId || !sensors_[i].unreadableNodeId.empty())
             continue;
         if (fallback < 0)
             fallback = i;
-        const auto& region = currentInRegion_;
+        const auto& region = tracker_->InRegion();
         bool inRange = std::find(region.begin(), region.end(), i) != region.end();
         bool counted = std::any_of(firings_.begin(), firings_.end(),
                                    [&](const Firing& f) { return f.fix == fix && f.sensor == i; });
@@ -425,6 +296,8 @@ Result Replayer::Finish()
 {
     if (!fixes_.empty())
         timers_->ExpirePlans(*engine_);
+    FeedFirings();
+    tracker_->End();
     // Where the track was at each firing between fixes: on the straight line to the next fix;
     // after the last fix, on the line of the last two, as the plan was made.
     for (Firing& firing : firings_) {
@@ -447,102 +320,22 @@ Result Replayer::Finish()
     result.fixes = fixes_;
     result.firings = firings_;
     result.threshold = options_.threshold;
-    result.passRadius = std::max(options_.passRadius, 2.0 * options_.threshold);
-    const double radius = result.passRadius;
-    const double threshold = options_.threshold;
-    const std::size_t n = fixes_.size();
-
-    for (int s = 0; s < static_cast<int>(sensors_.size()); ++s) {
-        const Frame frame(sensors_[s]);
-        std::vector<Offset> p(n);
-        std::vector<double> d(n);
-        for (std::size_t k = 0; k < n; ++k) {
-            p[k] = frame.At(fixes_[k].latitude, fixes_[k].longitude);
-            d[k] = Length(p[k]);
-        }
-        // segment[k] joins fix k to fix k + 1; NaN when they are too far apart in time.
-        std::vector<double> segment(n, kNaN);
-        double nearest = std::numeric_limits<double>::infinity();
-        for (std::size_t k = 0; k < n; ++k) {
-            nearest = std::min(nearest, d[k]);
-            if (k + 1 < n && fixes_[k + 1].timeMs - fixes_[k].timeMs <= kMaxGapMs) {
-                segment[k] = Length(PointAt(p[k], p[k + 1], NearestParameter(p[k], p[k + 1])));
-                nearest = std::min(nearest, segment[k]);
-            }
-        }
-        result.nearest.push_back(nearest);
-
-        for (std::size_t k = 0; k < n;) {
-            if (!(d[k] < radius || segment[k] < radius)) {
-                ++k;
-                continue;
-            }
-            Pass pass;
-            pass.sensor = s;
-            pass.firstFix = k;
-            while (k + 1 < n && segment[k] < radius)
-                ++k;
-            pass.lastFix = k;
-            ++k;
-
-            // Closest approach: at a lone fix, else on the nearest segment.
-            Offset closest = p[pass.firstFix];
-            pass.closest = d[pass.firstFix];
-            pass.spacing = kNaN;
-            double crossingSpacing = kNaN;
-            for (std::size_t j = pass.firstFix; j < pass.lastFix; ++j) {
-                if (segment[j] <= pass.closest || std::isnan(pass.spacing)) {
-                    pass.closest = segment[j];
-                    closest = PointAt(p[j], p[j + 1], NearestParameter(p[j], p[j + 1]));
-                    pass.spacing = Length({p[j + 1].x - p[j].x, p[j + 1].y - p[j].y});
-                }
-                if (std::isnan(crossingSpacing) && CrossesRegion(p[j], p[j + 1], threshold))
-                    crossingSpacing = Length({p[j + 1].x - p[j].x, p[j + 1].y - p[j].y});
-            }
-            const Fix& at = fixes_[pass.firstFix];
-            pass.closestNorth = at.south ? -closest.y : closest.y;
-            pass.closestEast = at.west ? -closest.x : closest.x;
-            pass.bearing = std::atan2(pass.closestEast, pass.closestNorth) * 180.0 / std::numbers::pi;
-            if (pass.bearing < 0)
-                pass.bearing += 360.0;
-
-            for (std::size_t f = 0; f < firings_.size(); ++f) {
-                const Firing& firing = firings_[f];
-                if (firing.sensor == s && firing.fix >= pass.firstFix && firing.fix <= pass.lastFix)
-                    pass.firings.push_back(f);
-            }
-            if (pass.firings.empty()) {
-                auto held = heldNotes_.lower_bound({s, pass.firstFix});
-                const bool heldInPass = held != heldNotes_.end() && held->first.first == s &&
-                                        held->first.second <= pass.lastFix;
-                if (heldInPass) {
-                    pass.miss = Miss::NotDue;
-                    pass.reason = "inside the firing region at " + UtcText(fixes_[held->first.second].utcMs) +
-                                  ", but " + held->second;
-                } else if (!std::isnan(crossingSpacing)) {
-                    pass.miss = Miss::NoFixInside;
-                    pass.reason = "no fix inside the firing region (fixes " + Metres(crossingSpacing) +
-                                  " m apart); the path between fixes crossed it";
-                    auto crossed = crossedHeldNotes_.lower_bound({s, pass.firstFix});
-                    if (crossed != crossedHeldNotes_.end() && crossed->first.first == s &&
-                        crossed->first.second <= pass.lastFix)
-                        pass.reason += ", but " + crossed->second;
-                    else if (!options_.predictive)
-                        pass.reason += ": would fire with --rule predictive";
-                } else if (pass.closest < threshold) {
-                    pass.miss = Miss::WrongSide;
-                    pass.reason = "passed " + CompassWord(pass.bearing) + " of the sensor (wrong side)";
-                } else {
-                    pass.miss = Miss::BeyondThreshold;
-                    pass.reason = "closest approach " + Metres(pass.closest) + " m, beyond the threshold";
-                }
-            }
-            result.passes.push_back(std::move(pass));
-        }
-    }
-    std::stable_sort(result.passes.begin(), result.passes.end(),
-                     [](const Pass& a, const Pass& b) { return a.firstFix < b.firstFix; });
+    result.passRadius = tracker_->PassRadius();
+    for (int s = 0; s < static_cast<int>(sensors_.size()); ++s)
+        result.nearest.push_back(tracker_->Nearest(s));
+    result.passes = passes_;
+    std::sort(result.passes.begin(), result.passes.end(), [](const Pass& a, const Pass& b) {
+        return a.firstFix != b.firstFix ? a.firstFix < b.firstFix : a.sensor < b.sensor;
+    });
     return result;
+}
+
+std::string Replayer::GpsLogError() const
+{
+    if (options_.gpsLogPath.empty() || logs_->GpsBacklog() == 0)
+        return {};
+    const std::string records = std::to_string(logs_->GpsBacklog()) + " records not written";
+    return fields_->logFailure.empty() ? records : fields_->logFailure + " (" + records + ")";
 }
 
 Summary Summarise(const Result& result)
@@ -550,6 +343,8 @@ Summary Summarise(const Result& result)
     Summary summary;
     const std::vector<Fix>& fixes = result.fixes;
     summary.fixes = fixes.size();
+    summary.qualityZeroFixes = static_cast<std::size_t>(
+        std::count_if(fixes.begin(), fixes.end(), [](const Fix& f) { return f.quality == 0; }));
     if (fixes.size() > 1) {
         summary.durationSeconds = static_cast<double>(fixes.back().timeMs - fixes.front().timeMs) / 1000.0;
         if (summary.durationSeconds > 0)
@@ -558,7 +353,8 @@ Summary Summarise(const Result& result)
     std::vector<double> speeds;
     for (std::size_t k = 0; k + 1 < fixes.size(); ++k) {
         const std::int64_t dt = fixes[k + 1].timeMs - fixes[k].timeMs;
-        if (dt <= 0 || dt > kMaxGapMs)
+        // A fix of quality 0 may repeat an old position, or give none.
+        if (dt <= 0 || dt > kMaxGapMs || fixes[k].quality == 0 || fixes[k + 1].quality == 0)
             continue;
         const Offset step =
             LocalOffset(fixes[k].latitude, fixes[k].longitude, fixes[k + 1].latitude, fixes[k + 1].longitude);

@@ -4,8 +4,10 @@
 // GPS log. No port is opened: node switches are recorded, and the engine's timers run on the
 // fixes' own UTC times, so an hour of driving replays in a fraction of a second.
 //
-// After the drive, every pass of the track by a sensor is worked out: whether it fired, the
-// closest approach (between fixes, not only at them) and, for a miss, why.
+// Every pass of the track by a sensor is worked out as the drive goes, by trigger/PassTracker,
+// so that a live run fed the same fixes says the same: whether it fired, the closest approach
+// (between fixes, not only at them) and, for a miss, why. Every accepted fix counts, those of quality 0 too (the engine never gets
+// them; a pass driven under them is missed for that reason).
 //
 // Positions are unsigned decimal degrees, as the engine sees them; the hemisphere letters of the
 // fixes turn them into true compass directions for the words and the map.
@@ -16,6 +18,7 @@
 #include "gps/LogFiles.h"
 #include "sensors/SensorFile.h"
 #include "sensors/SensorTable.h"
+#include "trigger/PassTracker.h"
 #include "trigger/TriggerEngine.h"
 
 #include <cstdint>
@@ -32,7 +35,7 @@ struct Options {
     bool backAndForth = false;
     bool predictive = false;   // fire at the predicted entry into the region, not at a fix in it
     double threshold = 10.0;   // metres: the live program's distanceThreshold
-    double passRadius = 50.0;  // metres: the track within this of a sensor is one pass of it
+    double passRadius = kPassRadius; // metres: the track within this of a sensor is one pass of it
     std::string vehicleType;   // first column of the GPS log
     std::string gpsLogPath;    // empty: no GPS log is written
     std::time_t logTime = 0;   // the local date of the GPS log's records
@@ -45,6 +48,7 @@ struct Fix {
     double longitude;
     bool south;             // hemisphere letters, for true directions
     bool west;
+    int quality = -1;       // GGA fix quality; 0: no position, the engine did not get the fix
 };
 
 struct Firing {
@@ -58,27 +62,9 @@ struct Firing {
     double longitude = 0;
 };
 
-enum class Miss {
-    None,
-    NotDue,          // a fix was inside the firing region, but the engine's state held the sensor
-    NoFixInside,     // the path between fixes crossed the firing region; no fix landed in it
-    WrongSide,       // within the threshold, but never in the firing quarter
-    BeyondThreshold, // never within the threshold
-};
-
-struct Pass {
-    int sensor = 0;
-    std::size_t firstFix = 0;
-    std::size_t lastFix = 0;
-    std::vector<std::size_t> firings; // indices into Result::firings
-    double closest = 0;               // metres, between fixes
-    double closestNorth = 0;          // metres from the sensor to the closest approach, true north
-    double closestEast = 0;           // and true east
-    double bearing = 0;               // degrees clockwise from north, sensor to closest approach
-    double spacing = 0;               // metres between the fixes around it; NaN for a lone fix
-    Miss miss = Miss::None;
-    std::string reason;               // for a miss, in words
-};
+using Miss = PassMiss;
+// Fix numbers index Result::fixes, firing numbers Result::firings.
+using Pass = PassReport;
 
 struct Result {
     std::vector<SensorEntry> sensors;
@@ -92,6 +78,7 @@ struct Result {
 
 struct Summary {
     std::size_t fixes = 0;
+    std::size_t qualityZeroFixes = 0; // fixes the engine never got: the receiver had no position
     double durationSeconds = 0;
     double fixRate = 0;         // fixes a second
     double medianSpeed = 0;     // metres a second, between consecutive fixes
@@ -104,13 +91,10 @@ Summary Summarise(const Result& result);
 
 // Fixes further apart in time than this are not joined: the receiver lost its fix, or two
 // recordings follow each other, and a straight line between them says nothing.
-inline constexpr std::int64_t kMaxGapMs = 5000;
+inline constexpr std::int64_t kMaxGapMs = kPassGapMs;
 
-// "hh:mm:ss.ss" of a time of the UTC day in milliseconds; "--:--:--" for none.
-std::string UtcText(std::int64_t utcMs);
-
-// "north", "north-east", ... for a bearing in degrees.
-std::string CompassWord(double bearing);
+using ostrim::CompassWord;
+using ostrim::UtcText;
 
 // Planar metres from a sensor to a position, along the sensor's meridian and parallel on the
 // WGS-84 ellipsoid, in the direction the coordinate numbers grow (not true directions). Good to
@@ -131,14 +115,20 @@ public:
     Replayer& operator=(const Replayer&) = delete;
 
     // The sensor file, read as the live program reads it. False, with the reason in `error`,
-    // when it cannot be read or holds no sensor.
+    // when it cannot be read or holds no sensor. The lines not read as written are in
+    // SensorWarnings().
     bool LoadSensors(const std::string& path, std::string& error);
     void SetSensors(const std::vector<SensorEntry>& sensors);
+    const std::vector<std::string>& SensorWarnings() const { return sensorWarnings_; }
 
     // Recorded bytes, in pieces of any size. A sentence counts at its line feed, as live.
     void Feed(std::string_view bytes);
-    // Analyses the drive fed so far.
+    // Ends the drive and gives what it did.
     Result Finish();
+
+    // Why the GPS log of Options::gpsLogPath lacks records, empty when it holds them all. Ask
+    // after Finish.
+    std::string GpsLogError() const;
 
 private:
     class Fields;
@@ -148,8 +138,10 @@ private:
     int TriggerOnPosition(double latitude, double longitude) override;
     int TriggerOnFix(double latitude, double longitude, std::int64_t utcMs) override;
     void Line(std::string_view line);
-    std::string HeldNote(int sensor, const std::vector<int>& inRegion) const;
-    void NoteCrossingsHeld();
+    // Every accepted fix, before the engine gets it (if it does).
+    void OnFix(const AcceptedFix& fix);
+    // Hands the firings recorded since the last call to the pass tracker.
+    void FeedFirings();
     int SensorOfNode(std::uint32_t nodeId) const;
 
     Options options_;
@@ -161,24 +153,18 @@ private:
     std::unique_ptr<GpsLogs> logs_;
     std::unique_ptr<TriggerEngine> engine_;
     std::unique_ptr<GpsInput> input_;
+    std::unique_ptr<PassTracker> tracker_;
 
     std::vector<SensorEntry> sensors_;
-    std::vector<double> sensorCos_; // for the cheap distance filter
-    std::vector<Offset> sensorScale_; // metres a degree at each sensor
+    std::vector<std::string> sensorWarnings_;
     std::string partial_;           // a line not yet ended
-    std::int64_t lineUtcMs_ = -1;   // the time field of the line being parsed
-    std::int64_t lastUtcMs_ = -1;
-    std::int64_t elapsedMs_ = 0;
+    FixClock clock_;
     std::vector<Fix> fixes_;
     std::vector<Firing> firings_;
-    std::vector<int> currentInRegion_;
+    std::size_t firingsFed_ = 0;    // firings_ handed to the tracker
+    std::vector<Pass> passes_;      // as the tracker ends them
     int firingSensor_ = -1; // told by the engine just before its switch
     TriggerEngine::Firing firingKind_ = TriggerEngine::Firing::AtFix;
-    // Why a sensor inside its firing region did not fire, by (sensor, fix).
-    std::map<std::pair<int, std::size_t>, std::string> heldNotes_;
-    // The same for a path that crossed the region between two fixes, by the later fix: the
-    // predictive rule would not have fired it either.
-    std::map<std::pair<int, std::size_t>, std::string> crossedHeldNotes_;
 };
 
 } // namespace ostrim::replay

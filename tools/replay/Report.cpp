@@ -17,7 +17,19 @@ std::string Format(const char* format, auto... values)
     return text;
 }
 
-std::string Node(std::uint32_t nodeId) { return Format("%08X", static_cast<unsigned>(nodeId)); }
+// The node id as the sensor file gives it: 8 hex digits, or the unreadable field as written.
+std::string Node(const SensorEntry& sensor)
+{
+    return sensor.unreadableNodeId.empty() ? Format("%08X", static_cast<unsigned>(sensor.nodeId))
+                                           : sensor.unreadableNodeId;
+}
+
+std::string SensorName(int s, const SensorEntry& sensor)
+{
+    if (!sensor.unreadableNodeId.empty())
+        return Format("sensor %d (node id %s unreadable, never armed)", s + 1, sensor.unreadableNodeId.c_str());
+    return Format("sensor %d (node %s)", s + 1, Node(sensor).c_str());
+}
 
 std::string SpacingText(double spacing)
 {
@@ -70,7 +82,7 @@ std::string TextReport(const Result& result, const Summary& summary)
 {
     std::string out;
     for (int s = 0; s < static_cast<int>(result.sensors.size()); ++s) {
-        const std::string name = Format("sensor %d (node %s)", s + 1, Node(result.sensors[s].nodeId).c_str());
+        const std::string name = SensorName(s, result.sensors[s]);
         int number = 0;
         for (const Pass& pass : result.passes) {
             if (pass.sensor != s)
@@ -99,9 +111,10 @@ std::string TextReport(const Result& result, const Summary& summary)
                               result.nearest[s]);
         }
     }
-    out += Format("%zu fixes over %.1f s (%.1f fixes/s); speed median %.1f m/s, maximum %.1f m/s\n",
-                  summary.fixes, summary.durationSeconds, summary.fixRate, summary.medianSpeed,
-                  summary.maximumSpeed);
+    out += Format("%zu fixes over %.1f s (%.1f fixes/s)", summary.fixes, summary.durationSeconds, summary.fixRate);
+    if (summary.qualityZeroFixes > 0)
+        out += Format(", %zu of them quality 0 (no position: the trigger engine never got them)", summary.qualityZeroFixes);
+    out += Format("; speed median %.1f m/s, maximum %.1f m/s\n", summary.medianSpeed, summary.maximumSpeed);
     out += Format("%d passes: %d fired, %d missed\n", summary.passes, summary.hits, summary.misses);
     return out;
 }
@@ -116,7 +129,7 @@ std::string CsvReport(const Result& result)
         for (std::size_t f : pass.firings)
             firedAt += (firedAt.empty() ? "" : " ") + FiringText(result.firings[f]);
         out += Format("%d,%s,%d,%s,%s,%s,%s,%.2f,%.0f,%s,", pass.sensor + 1,
-                      Node(result.sensors[pass.sensor].nodeId).c_str(), number,
+                      Csv(Node(result.sensors[pass.sensor])).c_str(), number,
                       UtcText(result.fixes[pass.firstFix].utcMs).c_str(),
                       UtcText(result.fixes[pass.lastFix].utcMs).c_str(),
                       pass.firings.empty() ? "no" : "yes", firedAt.c_str(), pass.closest, pass.bearing,
@@ -402,7 +415,7 @@ std::string SvgMap(const Result& result)
         svg += "</g>\n";
         const std::string scaleNote = Format("%.0f m across", 2 * result.passRadius);
         svg += Format("<text x=\"%.1f\" y=\"%.1f\" fill=\"%s\" font-weight=\"bold\">%d: %s</text>\n", v.left,
-                      tileTop + inner + 14, colour(s), s + 1, Xml(Node(sensor.nodeId)).c_str());
+                      tileTop + inner + 14, colour(s), s + 1, Xml(Node(sensor)).c_str());
         std::string line;
         if (passes[s] == 0)
             line = "no pass";
