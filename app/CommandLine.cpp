@@ -62,6 +62,45 @@ Options:
 )";
 }
 
+std::string ConsoleUsageText()
+{
+    return R"(Usage:
+  ostrim-cli --gps-port COMn --base-port COMn --sensor-file PATH --folder DIR
+             [--mode loop|back-and-forth] [--rule on-fix|predictive]
+             [--vehicle-type TEXT] [--trigger on|off]
+
+Does what pressing Start in the dialog does with these values, prints each status text as one
+line on standard output, and runs until Ctrl-C (or Ctrl-Break, or the console window closing).
+A base station that fails the check at Start is checked again every few seconds, and
+triggering comes on when it answers. Keys in the console stand in for the dialog's buttons
+(from a pipe or a file, its characters do):
+  T                      Trigger On/Off ("Trigger on" or "Trigger off")
+  L                      End of Lap: a new GPS log ("End of Lap: " and its name)
+  R                      Reload sensors: the sensor file read again, in force from the next
+                         fix; each change printed ("Sensors not reloaded: ..." if it fails)
+  Q or Ctrl-C            end the run and print its summary
+Records that could not be written during the run go to %LOCALAPPDATA%\Ostrimescue\<start>
+at the end. Exit status: 0 after Ctrl-C or Q, 2 the GPS port did not open, 3 the logs could
+not be created, 4 held records were lost.
+
+Options:
+  --gps-port COMn        COM port of the GPS receiver (38400 baud 8N1), e.g. COM3
+  --base-port COMn       COM port of the radio base station; without it triggering is off
+  --sensor-file PATH     sensor file: one "latitude longitude field node-id-hex" line a sensor
+  --folder DIR           folder for the GPS log, the raw log and the event log (must exist)
+  --mode MODE            loop (default): every sensor once, all re-armed 5 s after the last;
+                         back-and-forth: sensors strictly in table order
+  --rule RULE            on-fix (default): a sensor fires at the first fix inside its firing
+                         region; predictive: it fires where the path from the last two
+                         fixes is predicted to enter the region, or at once (late) when a
+                         fix shows the path crossed it unseen
+  --vehicle-type TEXT    first column of the GPS log (default "Dunrel 80k truck")
+  --trigger on|off       start with triggering on (default) or off
+  --help                 show this text
+  --version              show the version
+)";
+}
+
 std::string VersionText()
 {
     return std::string("ostrim ") + kVersion + "\n";

@@ -29,6 +29,8 @@ struct CommandLine {
 std::optional<CommandLine> ParseCommandLine(const std::vector<std::string>& args, std::string& error);
 
 std::string UsageText();
+// ostrim-cli's, the Windows console program's: the headless options, and its keys.
+std::string ConsoleUsageText();
 
 // "ostrim <version>" and a line feed, as --version prints it.
 std::string VersionText();

@@ -97,17 +97,15 @@ void WaitRunning(Session& session)
         case SIGINT:
         case SIGTERM:
             return;
-#ifdef SIGUSR1
-        case SIGUSR1:
+        case kTriggerOnOffSignal:
             session.Control().OnTriggerOnOff();
             break;
-        case SIGUSR2:
+        case kEndOfLapSignal:
             session.Control().OnEndOfLap();
             break;
-        case SIGHUP:
+        case kReloadSensorsSignal:
             session.Control().OnReloadSensors();
             break;
-#endif
         default:
             break;
         }

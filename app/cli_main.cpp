@@ -1,6 +1,7 @@
 // ostrim-cli: Ostrim's headless front end as a Windows console program. It takes the options of
 // `ostrim --headless` (the --headless itself may be left out), prints the same status lines and
-// ends with the same exit codes; Ctrl-C ends a run cleanly.
+// ends with the same exit codes; Ctrl-C or Q ends a run cleanly, T and L are Trigger On/Off and
+// End of Lap.
 
 #include "app/CommandLine.h"
 #include "app/Headless.h"
@@ -10,32 +11,6 @@
 #include <optional>
 #include <string>
 #include <vector>
-
-namespace {
-
-const char kUsage[] = R"(Usage:
-  ostrim-cli --gps-port COMn --base-port COMn --sensor-file PATH --folder DIR
-             [--mode loop|back-and-forth] [--vehicle-type TEXT] [--trigger on|off]
-
-Does what pressing Start in the dialog does with these values, prints each status text as one
-line on standard output, and runs until Ctrl-C (or Ctrl-Break, or the console window closing).
-A base station that fails the check at Start is checked again every few seconds, and
-triggering comes on when it answers.
-
-Options:
-  --gps-port COMn        COM port of the GPS receiver (38400 baud 8N1), e.g. COM3
-  --base-port COMn       COM port of the radio base station; without it triggering is off
-  --sensor-file PATH     sensor file: one "latitude longitude field node-id-hex" line a sensor
-  --folder DIR           folder for the GPS log and the raw log (must exist)
-  --mode MODE            loop (default): every sensor once, all re-armed 5 s after the last;
-                         back-and-forth: sensors strictly in table order
-  --vehicle-type TEXT    first column of the GPS log (default "Dunrel 80k truck")
-  --trigger on|off       start with triggering on (default) or off
-  --help                 show this text
-  --version              show the version
-)";
-
-} // namespace
 
 int main(int argc, char** argv)
 {
@@ -58,12 +33,12 @@ int main(int argc, char** argv)
     std::string error;
     std::optional<ostrim::CommandLine> line = ostrim::ParseCommandLine(args, error);
     if (!line) {
-        std::fprintf(stderr, "ostrim: %s\n\n%s", error.c_str(), kUsage);
+        std::fprintf(stderr, "ostrim: %s\n\n%s", error.c_str(), ostrim::ConsoleUsageText().c_str());
         return 2;
     }
     switch (line->mode) {
     case ostrim::CommandLine::Mode::Help:
-        std::fputs(kUsage, stdout);
+        std::fputs(ostrim::ConsoleUsageText().c_str(), stdout);
         return 0;
     case ostrim::CommandLine::Mode::Version:
         std::fputs(ostrim::VersionText().c_str(), stdout);
@@ -71,7 +46,7 @@ int main(int argc, char** argv)
     case ostrim::CommandLine::Mode::Headless:
         return ostrim::RunHeadless(*line);
     default:
-        std::fprintf(stderr, "ostrim: only the headless run is available here\n\n%s", kUsage);
+        std::fprintf(stderr, "ostrim: only the headless run is available here\n\n%s", ostrim::ConsoleUsageText().c_str());
         return 2;
     }
 }

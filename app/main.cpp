@@ -4,6 +4,7 @@
 #include "app/Demo.h"
 #include "app/Headless.h"
 #include "app/qt/RunDialog.h"
+#include "platform/PortListen.h"
 #include "platform/Signals.h"
 
 #include <cstdio>
@@ -23,6 +24,7 @@ ostrim::DialogOptions DialogOptionsOf(const ostrim::CommandLine& line)
     options.gpsPort = line.gpsPort;
     options.basePort = line.basePort;
     options.screenshot = line.screenshot.value_or("");
+    options.listen = ostrim::ListenOnSerialPort;
     return options;
 }
 

@@ -30,6 +30,7 @@ DialogRun::~DialogRun()
 
 void DialogRun::Stop()
 {
+    EndProbe();
     session_->Stop(); // ends a switch in progress, so the plans' thread can be joined
     timers_.Plans().Stop();
 }
@@ -60,9 +61,16 @@ std::string DialogRun::TitleFor(const std::string& warning)
     return warning.empty() ? std::string("Ostrim") : "Ostrim - " + warning;
 }
 
+void DialogRun::ProbePorts(PortListen listen, std::vector<std::string> devices, PortProbe::Done done)
+{
+    probe_ = std::make_unique<PortProbe>(std::move(listen));
+    probe_->Start(std::move(devices), std::move(done));
+}
+
 RunControl::StartOutcome DialogRun::Start(const std::string& gpsPort, const std::string& basePort,
                                           const std::string& gpsName)
 {
+    EndProbe(); // its ports closed before the run opens them
     return session_->Start(gpsPort, basePort, gpsName);
 }
 

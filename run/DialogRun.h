@@ -3,11 +3,12 @@
 // its once-a-second tick, and what the dialog is told when the receiver goes or the fixes
 // spread out. The front end only shows it: enabling Start, the window title.
 //
-// Thread rule: Start, the other buttons' handlers, Tick and Stop run on the GUI thread.
-// The DialogView's functions are called from the GPS reader thread as well, and must queue
-// their work to the GUI thread.
+// Thread rule: Start, the other buttons' handlers, Tick, Stop, ProbePorts and EndProbe run on
+// the GUI thread. The DialogView's functions are called from the GPS reader thread as well, and
+// the probe's answer from its own; they must queue their work to the GUI thread.
 
 #include "runstate/DialogFields.h"
+#include "run/PortProbe.h"
 #include "run/RunControl.h"
 #include "run/Session.h"
 #include "run/ThreadTimerService.h"
@@ -35,6 +36,16 @@ public:
     DialogRun& operator=(const DialogRun&) = delete;
 
     Session& Run() { return *session_; }
+
+    // Listens on `devices` for the GPS receiver in the background (see PortProbe); `done` gets
+    // the findings on the probe's thread. Start ends the probe first, so the run finds its
+    // ports free.
+    void ProbePorts(PortListen listen, std::vector<std::string> devices, PortProbe::Done done);
+    // Ends a probe still listening; `done` is not called after this returns.
+    void EndProbe() { probe_.reset(); }
+
+    // A text of the dialog's own on the status line (and in the run's history).
+    void ShowStatus(const std::string& text) { session_->Fields().SetText(Field::Status, text); }
 
     // Start: `gpsPort` the device to open, `basePort` the Base Station entry, empty for none.
     // A reader that runs afterwards is watched for silence under the name `gpsName`.
@@ -73,6 +84,7 @@ private:
     DialogView view_;
     PlanTimers timers_;
     std::unique_ptr<Session> session_;
+    std::unique_ptr<PortProbe> probe_;
 };
 
 } // namespace ostrim

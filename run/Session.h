@@ -66,6 +66,8 @@ public:
     RunMonitor& Monitor() { return monitor_; }
     const RunMonitor& Monitor() const { return monitor_; }
     EventHub& Events() { return events_; }
+    // The front end's fields as the run writes them: every status text also in the history.
+    DialogFields& Fields() { return fields_; }
     const FixSpacingWatch& Spacing() const { return spacing_; }
 
     // Start: `gpsPort` the device to open, `basePort` the Base Station entry, empty for none.

@@ -1,13 +1,14 @@
 #!/usr/bin/env bash
 # Cross-builds the Windows programs with MinGW-w64 (the windows preset, folder build-windows/)
-# and packs them with README-Windows.txt into dist/ostrim-<version>-win64.zip. Installs what is
-# missing first. Arguments go to cmake's configure step, e.g.
+# and packs them with README-Windows.txt into dist/ostrim-<version>-win64.zip and into the
+# installer dist/ostrim-<version>-setup.exe (NSIS; OSTRIM_PUBLISHER names the publisher it
+# registers). Installs what is missing first. Arguments go to cmake's configure step, e.g.
 #   bash scripts/build-windows.sh -DCMAKE_CXX_COMPILER_LAUNCHER=ccache
 set -euo pipefail
 cd "$(dirname "$0")/.."
 
 packages=(cmake ninja-build g++-mingw-w64-x86-64-posix binutils-mingw-w64-x86-64
-          mingw-w64-x86-64-dev googletest zip)
+          mingw-w64-x86-64-dev googletest zip nsis)
 missing=()
 for p in "${packages[@]}"; do
     dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q "install ok installed" || missing+=("$p")
@@ -36,3 +37,12 @@ sed 's/$/\r/' packaging/windows/README-Windows.txt >"$stage/README-Windows.txt"
 x86_64-w64-mingw32-strip "$stage"/*.exe
 (cd build-windows && zip -q -r "../dist/$name.zip" "$name")
 echo "Package: dist/$name.zip, $(du -k "dist/$name.zip" | cut -f1) KiB: $(cd "$stage" && echo *)"
+
+# The installer: the same files into Program Files, Start-menu shortcuts and an uninstaller.
+setup=dist/ostrim-$version-setup.exe
+rm -f "$setup"
+viversion=$(echo "$version.0.0.0" | cut -d. -f1-4)
+makensis -V2 -DVERSION="$version" -DVIVERSION="$viversion" -DSTAGE="$PWD/$stage" \
+    -DICON="$PWD/res/ostrim.ico" -DOUTFILE="$PWD/$setup" \
+    -DPUBLISHER="${OSTRIM_PUBLISHER:-Publisher not set}" packaging/windows/ostrim.nsi
+echo "Installer: $setup, $(du -k "$setup" | cut -f1) KiB"

@@ -6,9 +6,10 @@ packages=(g++ cmake ninja-build pkg-config libgtest-dev libgmock-dev libbenchmar
           qt6-base-dev clang libclang-rt-14-dev xvfb xauth util-linux fonts-dejavu-core
           dpkg-dev file help2man lintian)
 # The Windows build: the MinGW-w64 cross compiler (posix threads), GoogleTest's source to build
-# with it, Wine to run the tests, xdotool to press the Windows dialog's keys, zip for the package.
+# with it, Wine to run the tests, xdotool to press the Windows dialog's keys, zip and nsis
+# (makensis) for the zip and the installer.
 packages+=(g++-mingw-w64-x86-64-posix binutils-mingw-w64-x86-64 mingw-w64-x86-64-dev
-           googletest wine wine64 xdotool zip)
+           googletest wine wine64 xdotool zip nsis)
 
 missing=()
 for p in "${packages[@]}"; do

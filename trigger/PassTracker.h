@@ -15,8 +15,16 @@
 // the engine's own test (GeodesicDistance below the threshold, both coordinate numbers below the
 // sensor's). The hemisphere letters only turn the closest approach into compass words.
 //
-// Cost: a fix costs a few multiplications per sensor; a line between fixes is measured only
-// where it can come within the radius, and the geodesic distance only near the firing region.
+// Cost: linear in the fixes. A fix costs each far sensor one subtraction (the distance the track
+// may still go before it could come near), a near one a few multiplications; a line between
+// fixes is measured only where it can come within the radius, the geodesic distance only near
+// the firing region.
+//
+// Wiring, as the replay and the live run (run/Session) do it: GpsInput::SetFixHook gives every
+// accepted fix (quality 0 and switching off included) to Fix before the engine gets it, so the hold
+// reasons are the engine's state for that fix; TriggerEngine::SetFiringHook gives each firing to
+// Firing; TriggerEngine::HeldReason answers the HoldQuery; TrackedSensorsOf(table) gives the
+// sensors, again after a reload.
 //
 // Thread rule: Fix, End and SetSensors run on one thread (live: the GPS reader thread), which is
 // also where the HoldQuery and OnPass callbacks are made. Firing may be called from any thread

@@ -137,7 +137,7 @@ int TriggerEngine::Predictive(int n, double latitude, double longitude, std::int
         // Several sensors may have been crossed since the last fix; each fires in turn.
         for (int round = 0; round <= n; ++round) {
             const std::int32_t k = state_.nextIndex.load();
-            if (k >= n || !table_.Armable(k)) {
+            if (k >= n || (k >= 0 && !table_.Armable(k))) {
                 std::int32_t expected = k;
                 state_.nextIndex.compare_exchange_strong(expected, -1);
                 break;

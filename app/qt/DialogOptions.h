@@ -4,6 +4,7 @@
 // No Qt types here: the command-line parser fills this without knowing Qt.
 
 #include "run/DialogDefaults.h"
+#include "platform/PortListen.h"
 #include "platform/posix/PortList.h"
 
 #include <string>
@@ -26,6 +27,9 @@ struct DialogOptions {
     // Device paths to select in the GPS Port and Base Station lists; they win over the rule.
     std::string gpsPort;
     std::string basePort;
+    // How the listed ports are listened on for the GPS receiver once the dialog is open (see
+    // PortProbe); empty: they are not.
+    PortListen listen;
 
     // Save a picture of the dialog to this PNG once it is shown, then close it.
     std::string screenshot;

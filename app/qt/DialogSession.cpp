@@ -73,10 +73,27 @@ DialogSession::DialogSession(COstrimDlg& dialog, Extras extras)
     tickTimer_.setInterval(std::chrono::seconds(1));
     QObject::connect(&tickTimer_, &QTimer::timeout, &tickTimer_, [this] { run_->Tick(); });
     tickTimer_.start();
+
+    std::vector<std::string> probed = dialog.PortsToProbe();
+    if (!probed.empty()) {
+        // Back on the GUI thread; the timer, gone with this session, drops a late answer.
+        auto answer = [this](std::vector<PortFinding> findings) {
+            QMetaObject::invokeMethod(
+                &tickTimer_,
+                [this, findings = std::move(findings)] {
+                    const std::string status = dialog_.ApplyProbe(findings);
+                    if (!status.empty())
+                        run_->ShowStatus(status);
+                },
+                Qt::QueuedConnection);
+        };
+        run_->ProbePorts(dialog.Listener(), std::move(probed), std::move(answer));
+    }
 }
 
 DialogSession::~DialogSession()
 {
+    run_->EndProbe(); // its answer is posted to the timer, which goes first
     tickTimer_.stop();
     dialog_.SetHooks({});
     run_->Stop();

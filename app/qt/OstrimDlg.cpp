@@ -52,6 +52,13 @@ QString DefaultSensorFilePicker(QWidget* parent, const QString& startFolder)
                                         SensorFileFilter());
 }
 
+bool DefaultQuestion(QWidget* parent, const std::string& question)
+{
+    return QMessageBox::question(parent, QStringLiteral("Ostrim"), QString::fromStdString(question),
+                                 QMessageBox::Yes | QMessageBox::No,
+                                 QMessageBox::No) == QMessageBox::Yes;
+}
+
 bool DefaultConfirmEnd(QWidget* parent)
 {
     return QMessageBox::question(parent, QStringLiteral("Ostrim"),
@@ -75,6 +82,7 @@ COstrimDlg::COstrimDlg(const DialogOptions& options, QWidget* parent)
     , folder_(options.folder.empty() ? DefaultFolder() : options.folder)
     , pickers_{DefaultFolderPicker, DefaultSensorFilePicker}
     , confirmEnd_(DefaultConfirmEnd)
+    , ask_(DefaultQuestion)
     , fields_(std::make_unique<QtDialogFields>(this))
 {
     setWindowTitle(QStringLiteral("Ostrim"));
@@ -247,7 +255,13 @@ void COstrimDlg::FillPortLists(const DialogOptions& options)
         list->setCurrentIndex(selected);
         list->setToolTip(list->currentText());
         connect(list, &QComboBox::currentTextChanged, list, &QWidget::setToolTip);
-        list->SetBeforeOpen([this, list] { RefillPortList(list); });
+        bool& held = id == kIdGpsPort ? gpsHeld_ : baseHeld_;
+        // Opened or chosen by the operator: the probe leaves the list alone from then on.
+        connect(list, &QComboBox::activated, this, [&held] { held = true; });
+        list->SetBeforeOpen([this, list, &held] {
+            held = true;
+            RefillPortList(list);
+        });
     };
     auto pick = [this](const std::string& device, std::optional<int> otherwise) {
         int index = IndexOfPort(device);
@@ -255,6 +269,48 @@ void COstrimDlg::FillPortLists(const DialogOptions& options)
     };
     fill(kIdGpsPort, pick(options.gpsPort, rule.gps));
     fill(kIdBaseStationPort, pick(options.basePort, rule.base));
+    gpsHeld_ = IndexOfPort(options.gpsPort) >= 0;
+    baseHeld_ = IndexOfPort(options.basePort) >= 0;
+}
+
+std::vector<std::string> COstrimDlg::PortsToProbe() const
+{
+    std::vector<std::string> devices;
+    if (!portOptions_.listen || (gpsHeld_ && baseHeld_))
+        return devices;
+    for (const SerialPortEntry& entry : ports_)
+        devices.push_back(entry.device);
+    return devices;
+}
+
+std::optional<std::size_t> COstrimDlg::SelectedEntry(int listId) const
+{
+    auto* list = static_cast<QComboBox*>(Control(listId));
+    const int index = IndexOfPort(list->currentData().toString().toStdString());
+    return index < 0 ? std::nullopt : std::optional<std::size_t>(static_cast<std::size_t>(index));
+}
+
+std::string COstrimDlg::ApplyProbe(const std::vector<PortFinding>& findings)
+{
+    if (startPressed_)
+        return {}; // Start took the lists as they were
+    std::vector<std::string> devices;
+    std::vector<std::string> labels;
+    for (const SerialPortEntry& entry : ports_) {
+        devices.push_back(entry.device);
+        labels.push_back(entry.Label());
+    }
+    const PortChoice now{SelectedEntry(kIdGpsPort), SelectedEntry(kIdBaseStationPort), {}};
+    const PortChoice choice = ChoosePorts(devices, labels, findings, now, gpsHeld_, baseHeld_);
+    auto select = [this, &devices](int id, std::optional<std::size_t> entry) {
+        auto* list = static_cast<QComboBox*>(Control(id));
+        list->setCurrentIndex(entry ? list->findData(QString::fromStdString(devices[*entry])) : -1);
+    };
+    if (!gpsHeld_)
+        select(kIdGpsPort, choice.gps);
+    if (!baseHeld_)
+        select(kIdBaseStationPort, choice.base);
+    return choice.status;
 }
 
 void COstrimDlg::RefillPortList(QComboBox* list)
@@ -312,8 +368,15 @@ void COstrimDlg::OnStart()
 {
     if (!hooks_.start)
         return;
-    RunControl::StartOutcome outcome = hooks_.start(fields_->SelectedPort(PortField::Gps),
-                                                    fields_->SelectedPort(PortField::BaseStation));
+    startPressed_ = true;
+    const std::string gps = fields_->SelectedPort(PortField::Gps);
+    const std::string base = fields_->SelectedPort(PortField::BaseStation);
+    if (SameSerialPort(gps, base) && ask_) {
+        auto* list = static_cast<QComboBox*>(Control(kIdGpsPort));
+        if (!ask_(this, SamePortQuestion(list->currentText().toStdString())))
+            return;
+    }
+    RunControl::StartOutcome outcome = hooks_.start(gps, base);
     if (outcome == RunControl::StartOutcome::GpsPortFailed)
         return;
     runActive_ = true; // the reader runs, also when the logs failed

@@ -3,6 +3,7 @@
 // It holds no run logic: each button calls a hook, which the composition of a run (or a test)
 // supplies; the fields reach the logic through Fields().
 
+#include "run/PortProbe.h"
 #include "run/RunControl.h"
 #include "app/qt/DialogOptions.h"
 #include "app/qt/QtDialogFields.h"
@@ -13,6 +14,7 @@
 #include <functional>
 #include <map>
 #include <memory>
+#include <optional>
 #include <string>
 
 class QAction;
@@ -52,6 +54,8 @@ struct DialogPickers {
 
 // Asked before Cancel or the close box ends an active run; true ends it. Tests replace it.
 using EndConfirmation = std::function<bool(QWidget* parent)>;
+// Asks the operator a yes-or-no question; true for yes. Tests replace it.
+using Question = std::function<bool(QWidget* parent, const std::string& question)>;
 
 class COstrimDlg : public QDialog {
     Q_OBJECT
@@ -64,6 +68,15 @@ public:
     void SetHooks(DialogHooks hooks) { hooks_ = std::move(hooks); }
     void SetPickers(DialogPickers pickers) { pickers_ = std::move(pickers); }
     void SetEndConfirmation(EndConfirmation confirm) { confirmEnd_ = std::move(confirm); }
+    void SetQuestion(Question ask) { ask_ = std::move(ask); }
+
+    // The devices to listen on for the GPS receiver, and how; none when the options give no
+    // listening or name both ports.
+    std::vector<std::string> PortsToProbe() const;
+    PortListen Listener() const { return portOptions_.listen; }
+    // Selects what the probe found in each list the operator has not chosen yet (nor Start
+    // taken); the text to show, empty for none.
+    std::string ApplyProbe(const std::vector<PortFinding>& findings);
 
     // The control with this id, or null.
     QWidget* Control(int id) const;
@@ -92,6 +105,8 @@ private:
     int IndexOfPort(const std::string& device) const;
     void AddPortItems(QComboBox* list);
     void RefillPortList(QComboBox* list);
+    // The selected entry's index in `ports_`.
+    std::optional<std::size_t> SelectedEntry(int listId) const;
     void ConnectHandlers();
     void BindFields();
 
@@ -105,11 +120,16 @@ private:
 
     std::string folder_; // the folder the LVR and Mainline files are in
     bool runActive_ = false; // Start has opened the GPS port
+    // A list the probe leaves alone: named in the options, or opened or chosen by the operator.
+    bool gpsHeld_ = false;
+    bool baseHeld_ = false;
+    bool startPressed_ = false; // from then on the lists are the operator's
     DialogOptions portOptions_; // where the port lists look, and the ports always listed
     std::vector<SerialPortEntry> ports_; // as the list filled last holds them
     DialogHooks hooks_;
     DialogPickers pickers_;
     EndConfirmation confirmEnd_;
+    Question ask_;
     std::unique_ptr<QtDialogFields> fields_;
     std::map<int, QWidget*> controls_; // children of the dialog
     QAction* predictive_ = nullptr;    // checkable, on the context menu

@@ -3,13 +3,14 @@
 #include "run/DialogDefaults.h"
 #include "app/DialogTemplate.h"
 #include "run/PortPreselection.h"
+#include "run/PortProbe.h"
 #include "app/Version.h"
-#include "platform/PortList.h"
 
 #include <commdlg.h>
 #include <shlobj.h>
 
 #include <algorithm>
+#include <cctype>
 #include <cstdio>
 #include <vector>
 
@@ -17,54 +18,38 @@ namespace ostrim {
 
 namespace {
 
-// The machine's MS-DOS device names in the order the system lists them; none when the call fails.
-std::vector<std::string> DosDeviceNames()
+// A port named on the command line ("5", "com5", "\\.\COM5") as the lists show it: "COM5".
+std::string EntryOf(const std::string& port)
 {
-    std::vector<char> buffer(65535);
-    const DWORD count = QueryDosDeviceA(nullptr, buffer.data(), static_cast<DWORD>(buffer.size()));
-    std::vector<std::string> names;
-    for (DWORD at = 0; at < count && buffer[at] != '\0';) {
-        std::string name(buffer.data() + at);
-        at += static_cast<DWORD>(name.size()) + 1;
-        names.push_back(std::move(name));
-    }
-    return names;
+    std::string entry = port.rfind("\\\\.\\", 0) == 0 ? port.substr(4) : port;
+    for (char& c : entry)
+        c = static_cast<char>(std::toupper(static_cast<unsigned char>(c)));
+    if (!entry.empty() && entry.find_first_not_of("0123456789") == std::string::npos)
+        entry = "COM" + entry;
+    return entry;
 }
 
-std::string WithoutDevicePrefix(const std::string& port)
+// `entries` with `wanted` added where missing, kept sorted as text.
+void AddEntry(std::vector<std::string>& entries, const std::string& wanted)
 {
-    return port.rfind("\\\\.\\", 0) == 0 ? port.substr(4) : port;
+    if (wanted.empty() || std::find(entries.begin(), entries.end(), wanted) != entries.end())
+        return;
+    entries.insert(std::lower_bound(entries.begin(), entries.end(), wanted), wanted);
 }
 
-// A port list's entry for a name given on the command line.
-std::string GpsEntryOf(const std::string& port)
+// The text of the list's selected entry; empty for none.
+std::string SelectedText(HWND list)
 {
-    return WithoutDevicePrefix(port);
-}
-
-std::string BaseEntryOf(const std::string& port)
-{
-    std::string entry = WithoutDevicePrefix(port);
-    return entry.rfind("COM", 0) == 0 ? entry.substr(3) : entry;
-}
-
-void FillList(HWND list, const std::vector<std::string>& entries, int selected)
-{
-    for (const std::string& entry : entries)
-        SendMessageA(list, CB_ADDSTRING, 0, reinterpret_cast<LPARAM>(entry.c_str()));
-    SendMessageA(list, CB_SETCURSEL, static_cast<WPARAM>(selected), 0);
-}
-
-// The entries with `wanted` added if missing, kept in order as text; the index of `wanted`, or
-// `otherwise` when nothing is wanted.
-int Place(std::vector<std::string>& entries, const std::string& wanted, int otherwise)
-{
-    if (wanted.empty())
-        return otherwise;
-    auto it = std::find(entries.begin(), entries.end(), wanted);
-    if (it == entries.end())
-        it = entries.insert(std::lower_bound(entries.begin(), entries.end(), wanted), wanted);
-    return static_cast<int>(it - entries.begin());
+    const LRESULT index = SendMessageA(list, CB_GETCURSEL, 0, 0);
+    if (index == CB_ERR)
+        return {};
+    const LRESULT length = SendMessageA(list, CB_GETLBTEXTLEN, static_cast<WPARAM>(index), 0);
+    if (length == CB_ERR)
+        return {};
+    std::string text(static_cast<std::size_t>(length) + 1, '\0');
+    SendMessageA(list, CB_GETLBTEXT, static_cast<WPARAM>(index), reinterpret_cast<LPARAM>(text.data()));
+    text.resize(static_cast<std::size_t>(length));
+    return text;
 }
 
 std::string FolderOf(const std::string& path)
@@ -104,19 +89,35 @@ MainDialog::~MainDialog()
 {
     if (run_)
         run_->Stop();
+    run_.reset(); // the probe's thread too, before the members it reports to go
+    if (modeless_ && window_ != nullptr && IsWindow(window_))
+        DestroyWindow(window_);
     if (smallIcon_ != nullptr)
         DestroyIcon(smallIcon_);
 }
 
-INT_PTR MainDialog::Run(HINSTANCE instance)
+void MainDialog::LoadIcons(HINSTANCE instance)
 {
     instance_ = instance;
     icon_ = LoadIconA(instance, MAKEINTRESOURCEA(OSTRIM_IDI_MAIN));
     smallIcon_ = static_cast<HICON>(LoadImageA(instance, MAKEINTRESOURCEA(OSTRIM_IDI_MAIN), IMAGE_ICON,
                                                GetSystemMetrics(SM_CXSMICON),
                                                GetSystemMetrics(SM_CYSMICON), LR_DEFAULTCOLOR));
+}
+
+INT_PTR MainDialog::Run(HINSTANCE instance)
+{
+    LoadIcons(instance);
     return DialogBoxParamA(instance, MAKEINTRESOURCEA(OSTRIM_IDD_MAIN), nullptr, &MainDialog::Procedure,
                            reinterpret_cast<LPARAM>(this));
+}
+
+HWND MainDialog::Create(HINSTANCE instance)
+{
+    LoadIcons(instance);
+    modeless_ = true;
+    return CreateDialogParamA(instance, MAKEINTRESOURCEA(OSTRIM_IDD_MAIN), nullptr,
+                              &MainDialog::Procedure, reinterpret_cast<LPARAM>(this));
 }
 
 INT_PTR CALLBACK MainDialog::Procedure(HWND window, UINT message, WPARAM wParam, LPARAM lParam)
@@ -144,6 +145,9 @@ INT_PTR MainDialog::Handle(UINT message, WPARAM wParam, LPARAM)
         return TRUE;
     case kEnableStartMessage:
         EnableWindow(Control(kIdStart), TRUE); // Start again opens the port anew, new logs
+        return TRUE;
+    case kProbeDoneMessage:
+        OnProbeDone();
         return TRUE;
     case kTitleMessage: {
         std::lock_guard lock(titleMutex_);
@@ -231,6 +235,9 @@ void MainDialog::OnInitDialog()
                                        [this] { return fields_.SelectedPort(kIdBaseStationPort); });
     timers_.Attach(window_, [this](int id) { run_->Run().Engine().OnTimer(id); });
     SetTimer(window_, kTickTimer, 1000, nullptr);
+    if (!scanError_.empty())
+        run_->ShowStatus(scanError_);
+    ProbePorts();
 }
 
 void MainDialog::AddSystemMenuItems()
@@ -260,18 +267,120 @@ void MainDialog::TogglePredictive()
 
 void MainDialog::FillPortLists()
 {
-    PortPreselection rule = PreselectComPorts(DosDeviceNames());
-    const int gps = Place(rule.gpsEntries, GpsEntryOf(options_.gpsPort), rule.gps.value_or(-1));
-    const int base = Place(rule.baseEntries, BaseEntryOf(options_.basePort), rule.base.value_or(-1));
-    FillList(Control(kIdGpsPort), rule.gpsEntries, gps);
-    FillList(Control(kIdBaseStationPort), rule.baseEntries, base);
+    const ComPortScan scan = options_.scanPorts();
+    const PortPreselection rule = PreselectComPorts(scan.systemOrder);
+    entries_ = rule.gpsEntries;
+    const std::string gpsNamed = EntryOf(options_.gpsPort);
+    const std::string baseNamed = EntryOf(options_.basePort);
+    AddEntry(entries_, gpsNamed);
+    AddEntry(entries_, baseNamed);
+    gpsHeld_ = !gpsNamed.empty();
+    baseHeld_ = !baseNamed.empty();
+    // The rule picks positions in lists sorted as text; "1" "10" "2" sort as "COM1" "COM10"
+    // "COM2" do, so a bare number's entry is the same port.
+    const std::string gps = gpsHeld_ ? gpsNamed : rule.gps ? rule.gpsEntries[*rule.gps] : "";
+    const std::string base =
+        baseHeld_ ? baseNamed : rule.base ? "COM" + rule.baseEntries[*rule.base] : "";
+    ShowPortEntries(gps, base);
+    if (scan.error != 0)
+        scanError_ = PortScanFailedText(scan.error);
+}
+
+void MainDialog::ShowPortEntries(const std::string& gps, const std::string& base)
+{
+    for (const auto& [id, selected] : {std::pair<int, const std::string&>{kIdGpsPort, gps},
+                                       std::pair<int, const std::string&>{kIdBaseStationPort, base}}) {
+        HWND list = Control(id);
+        SendMessageA(list, CB_RESETCONTENT, 0, 0);
+        for (const std::string& entry : entries_)
+            SendMessageA(list, CB_ADDSTRING, 0, reinterpret_cast<LPARAM>(entry.c_str()));
+        const auto at = std::find(entries_.begin(), entries_.end(), selected);
+        const WPARAM index = at == entries_.end() ? static_cast<WPARAM>(-1)
+                                                  : static_cast<WPARAM>(at - entries_.begin());
+        SendMessageA(list, CB_SETCURSEL, index, 0);
+    }
     if (options_.echoStatus) {
         std::string line = "Ports:";
-        for (const std::string& entry : rule.gpsEntries)
+        for (const std::string& entry : entries_)
             line += " " + entry;
         std::printf("%s\n", line.c_str());
         std::fflush(stdout);
     }
+}
+
+void MainDialog::RefreshPortLists()
+{
+    const ComPortScan scan = options_.scanPorts();
+    if (scan.error != 0) {
+        // The lists keep what they showed: an empty list would say there are no ports.
+        run_->ShowStatus(PortScanFailedText(scan.error));
+        return;
+    }
+    // The selections stay listed even when their ports have gone, so they never move by
+    // themselves, and so do the ports named on the command line.
+    const std::string gps = SelectedText(Control(kIdGpsPort));
+    const std::string base = SelectedText(Control(kIdBaseStationPort));
+    entries_ = PreselectComPorts(scan.systemOrder).gpsEntries;
+    for (const std::string& kept : {EntryOf(options_.gpsPort), EntryOf(options_.basePort), gps, base})
+        AddEntry(entries_, kept);
+    ShowPortEntries(gps, base);
+}
+
+void MainDialog::ProbePorts()
+{
+    if (!options_.listen || (gpsHeld_ && baseHeld_) || entries_.empty())
+        return;
+    HWND window = window_;
+    run_->ProbePorts(options_.listen, entries_, [this, window](std::vector<PortFinding> findings) {
+        {
+            std::lock_guard lock(probeMutex_);
+            findings_ = std::move(findings);
+        }
+        PostMessageA(window, kProbeDoneMessage, 0, 0);
+    });
+}
+
+void MainDialog::OnProbeDone()
+{
+    std::vector<PortFinding> findings;
+    {
+        std::lock_guard lock(probeMutex_);
+        if (!findings_)
+            return;
+        findings = std::move(*findings_);
+        findings_.reset();
+    }
+    if (startPressed_)
+        return; // Start took the lists as they were
+    const PortChoice now{SelectedEntry(kIdGpsPort), SelectedEntry(kIdBaseStationPort), {}};
+    const PortChoice choice = ChoosePorts(entries_, entries_, findings, now, gpsHeld_, baseHeld_);
+    auto select = [this](int id, std::optional<std::size_t> entry) {
+        const WPARAM index = entry ? static_cast<WPARAM>(*entry) : static_cast<WPARAM>(-1);
+        SendMessageA(Control(id), CB_SETCURSEL, index, 0);
+        fields_.OnPortChanged(id);
+    };
+    if (!gpsHeld_)
+        select(kIdGpsPort, choice.gps);
+    if (!baseHeld_)
+        select(kIdBaseStationPort, choice.base);
+    if (!choice.status.empty())
+        run_->ShowStatus(choice.status);
+}
+
+std::optional<std::size_t> MainDialog::SelectedEntry(int listId) const
+{
+    const LRESULT index = SendMessageA(Control(listId), CB_GETCURSEL, 0, 0);
+    if (index == CB_ERR || static_cast<std::size_t>(index) >= entries_.size())
+        return std::nullopt;
+    return static_cast<std::size_t>(index);
+}
+
+bool MainDialog::Ask(const std::string& question)
+{
+    if (options_.ask)
+        return options_.ask(window_, question);
+    return MessageBoxA(window_, question.c_str(), "Ostrim",
+                       MB_YESNO | MB_ICONWARNING | MB_DEFBUTTON2) == IDYES;
 }
 
 void MainDialog::OnCommand(int id, int code)
@@ -280,7 +389,11 @@ void MainDialog::OnCommand(int id, int code)
         fields_.OnEdited(id);
         return;
     }
-    if (code == CBN_SELCHANGE) {
+    if (code == CBN_DROPDOWN || code == CBN_SELCHANGE) {
+        // From now on the operator chooses this list's port, not the probe.
+        (id == kIdGpsPort ? gpsHeld_ : baseHeld_) = true;
+        if (code == CBN_DROPDOWN)
+            RefreshPortLists();
         fields_.OnPortChanged(id);
         return;
     }
@@ -337,10 +450,13 @@ void MainDialog::OnStart()
     // Enter reaches here as IDOK also while Start is disabled.
     if (!IsWindowEnabled(Control(kIdStart)))
         return;
+    startPressed_ = true;
     const std::string gps = fields_.SelectedPort(kIdGpsPort);
+    const std::string base = fields_.SelectedPort(kIdBaseStationPort);
+    if (SameSerialPort(gps, base) && !Ask(SamePortQuestion(gps)))
+        return;
     const RunControl::StartOutcome outcome =
-        run_->Start(gps.empty() ? std::string() : ComDevicePath(gps),
-                    fields_.SelectedPort(kIdBaseStationPort), gps);
+        run_->Start(gps.empty() ? std::string() : ComDevicePath(gps), base, gps);
     if (outcome == RunControl::StartOutcome::GpsPortFailed)
         return;
     runActive_ = true; // the reader runs, also when the logs failed
@@ -379,7 +495,10 @@ void MainDialog::OnCancel()
         std::printf("%s\n", run_->Run().Summary().c_str());
         std::fflush(stdout);
     }
-    EndDialog(window_, IDCANCEL);
+    if (modeless_)
+        DestroyWindow(window_);
+    else
+        EndDialog(window_, IDCANCEL);
 }
 
 void MainDialog::RescueHeldRecords()

@@ -146,6 +146,14 @@ bool SerialPortPresent(const std::string& path)
     return std::filesystem::exists(path, ignored);
 }
 
+bool SameSerialPort(const std::string& a, const std::string& b)
+{
+    if (a.empty() || b.empty())
+        return false;
+    std::error_code ignored;
+    return a == b || std::filesystem::equivalent(a, b, ignored);
+}
+
 bool NaturalLess(const std::string& a, const std::string& b)
 {
     auto isDigit = [](char c) { return c >= '0' && c <= '9'; };

@@ -40,6 +40,9 @@ std::vector<SerialPortEntry> ListSerialPorts(const PortListRoots& roots = {},
 
 // Whether the device is there now (a USB adapter may come and go).
 bool SerialPortPresent(const std::string& path);
+// Whether two paths name the same device ("/dev/serial/by-id/usb-..." and the ttyUSB it links
+// to do).
+bool SameSerialPort(const std::string& a, const std::string& b);
 
 // Orders names as people count: digit runs by value, everything else byte by byte.
 bool NaturalLess(const std::string& a, const std::string& b);

@@ -1,9 +1,12 @@
 #include "platform/win32/PortList.h"
 
+#include "platform/win32/Win32Error.h"
+
 #include <windows.h>
 
 #include <algorithm>
 #include <cctype>
+#include <cerrno>
 #include <cstdlib>
 
 namespace ostrim {
@@ -57,22 +60,65 @@ std::vector<std::string> ComPortsOfDeviceNames(const char* names, std::size_t si
     return ports;
 }
 
-std::vector<SerialPortEntry> ListSerialPorts()
+ComPortScan ScanComPorts(const DeviceNameQuery& query)
 {
     // The list of every DOS device name can be long: grow until it fits.
+    constexpr std::size_t kLargest = 4 * 1024 * 1024;
+    ComPortScan scan;
     std::vector<char> names(16 * 1024);
+    std::size_t got = 0;
     for (;;) {
-        DWORD got = ::QueryDosDeviceA(nullptr, names.data(), static_cast<DWORD>(names.size()));
-        if (got != 0) {
-            names.resize(got);
+        unsigned long error = 0;
+        got = query(names.data(), names.size(), error);
+        if (got != 0)
             break;
+        const bool tooSmall = error == ERROR_INSUFFICIENT_BUFFER || error == ERROR_MORE_DATA;
+        if (!tooSmall || names.size() >= kLargest) {
+            scan.error = tooSmall ? ENOBUFS : error == 0 ? EIO : ErrnoOf(error);
+            return scan;
         }
-        if (::GetLastError() != ERROR_INSUFFICIENT_BUFFER || names.size() >= 4 * 1024 * 1024)
-            return {};
         names.resize(names.size() * 2);
     }
+    got = std::min(got, names.size());
+    for (std::size_t at = 0; at < got && names[at] != '\0';) {
+        std::size_t end = at;
+        while (end < got && names[end] != '\0')
+            ++end;
+        std::string name(names.data() + at, end - at);
+        at = end + 1;
+        if (ComNumber(name) == 0)
+            continue;
+        for (char& c : name)
+            c = static_cast<char>(std::toupper(static_cast<unsigned char>(c)));
+        std::vector<std::string>& listed = scan.systemOrder;
+        if (std::find(listed.begin(), listed.end(), name) == listed.end())
+            listed.push_back(std::move(name));
+    }
+    return scan;
+}
+
+ComPortScan ScanComPorts()
+{
+    return ScanComPorts([](char* buffer, std::size_t size, unsigned long& error) -> std::size_t {
+        const DWORD got = ::QueryDosDeviceA(nullptr, buffer, static_cast<DWORD>(size));
+        error = got == 0 ? ::GetLastError() : 0;
+        return got;
+    });
+}
+
+std::vector<std::string> ComPortScan::Ports() const
+{
+    std::vector<std::string> ports = systemOrder;
+    std::sort(ports.begin(), ports.end(), [](const std::string& a, const std::string& b) {
+        return ComNumber(a) < ComNumber(b);
+    });
+    return ports;
+}
+
+std::vector<SerialPortEntry> ListSerialPorts()
+{
     std::vector<SerialPortEntry> entries;
-    for (const std::string& port : ComPortsOfDeviceNames(names.data(), names.size())) {
+    for (const std::string& port : ScanComPorts().Ports()) {
         SerialPortEntry entry{port, {}};
         char target[512];
         if (::QueryDosDeviceA(port.c_str(), target, sizeof target) != 0)
@@ -98,6 +144,21 @@ bool SerialPortPresent(const std::string& name)
 {
     char target[512];
     return !name.empty() && ::QueryDosDeviceA(DosName(name).c_str(), target, sizeof target) != 0;
+}
+
+bool SameSerialPort(const std::string& a, const std::string& b)
+{
+    auto normal = [](const std::string& name) {
+        std::string port = DosName(name);
+        const bool bare = !port.empty() && port.find_first_not_of("0123456789") == std::string::npos;
+        if (bare && port.size() <= 3)
+            port = "COM" + port;
+        for (char& c : port)
+            c = static_cast<char>(std::toupper(static_cast<unsigned char>(c)));
+        const int number = ComNumber(port);
+        return number > 0 ? "COM" + std::to_string(number) : port;
+    };
+    return !a.empty() && !b.empty() && normal(a) == normal(b);
 }
 
 } // namespace ostrim

@@ -3,6 +3,7 @@
 // device path a port's name opens.
 
 #include <cstddef>
+#include <functional>
 #include <string>
 #include <vector>
 
@@ -15,7 +16,26 @@ struct SerialPortEntry {
     std::string Label() const { return device; }
 };
 
-// The COM ports that QueryDosDeviceA knows, in number order (COM2 before COM10).
+// One look at the COM ports: their names in the order the system lists them (the dialog's
+// counting rule depends on that order), or why there are none to show.
+struct ComPortScan {
+    std::vector<std::string> systemOrder; // "COM3", "COM1", ...: each once, in upper case
+    int error = 0;                        // errno of a scan that failed; no names then
+
+    // The names in number order (COM2 before COM10).
+    std::vector<std::string> Ports() const;
+};
+
+// Fills `buffer` as QueryDosDeviceA(nullptr, buffer, size) does: the count of characters
+// written, or 0 with the Win32 error in `error`.
+using DeviceNameQuery =
+    std::function<std::size_t(char* buffer, std::size_t size, unsigned long& error)>;
+
+// Asks QueryDosDeviceA for every DOS device name, in a buffer grown until the list fits.
+ComPortScan ScanComPorts();
+ComPortScan ScanComPorts(const DeviceNameQuery& query);
+
+// The COM ports that QueryDosDeviceA knows, in number order; none when the scan fails.
 std::vector<SerialPortEntry> ListSerialPorts();
 // The COM names in QueryDosDeviceA's list of DOS device names (zero-terminated names, an empty
 // one at the end), in number order.
@@ -26,5 +46,7 @@ std::vector<std::string> ComPortsOfDeviceNames(const char* names, std::size_t si
 std::string ComDevicePath(const std::string& name);
 // Whether the port is there now (a USB adapter may come and go).
 bool SerialPortPresent(const std::string& name);
+// Whether two names open the same port: "COM5", "com5", "\\.\COM5" and a bare "5" do.
+bool SameSerialPort(const std::string& a, const std::string& b);
 
 } // namespace ostrim

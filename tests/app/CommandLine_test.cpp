@@ -2,6 +2,9 @@
 
 #include <gtest/gtest.h>
 
+#include <set>
+#include <sstream>
+
 namespace ostrim {
 namespace {
 
@@ -95,6 +98,28 @@ TEST(CommandLine, Usage_ExplainsEveryOption)
                                "--vehicle-type", "--trigger", "--rule", "--demo", "--laps", "--screenshot", "--help",
                                "--version"})
         EXPECT_NE(usage.find(option), std::string::npos) << option;
+}
+
+// ostrim-cli --help: every option of the headless run that the console program takes, and the
+// keys that stand in for the signals.
+TEST(CommandLine, ConsoleUsage_ExplainsEveryHeadlessOptionAndTheKeys)
+{
+    const std::set<std::string> notInConsole{"--headless", "--demo", "--laps", "--screenshot"};
+    const std::string console = ConsoleUsageText();
+    std::istringstream usage(UsageText());
+    int options = 0;
+    for (std::string line; std::getline(usage, line);) {
+        if (line.rfind("  --", 0) != 0)
+            continue;
+        const std::string option = line.substr(2, line.find(' ', 2) - 2);
+        if (notInConsole.count(option) != 0)
+            continue;
+        ++options;
+        EXPECT_NE(console.find("\n  " + option + " "), std::string::npos) << option;
+    }
+    EXPECT_GE(options, 10);
+    for (const char* key : {"\n  T ", "\n  L ", "\n  Q or Ctrl-C "})
+        EXPECT_NE(console.find(key), std::string::npos) << key;
 }
 
 } // namespace

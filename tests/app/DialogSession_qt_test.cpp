@@ -10,6 +10,7 @@
 
 #include <QAbstractButton>
 #include <QAction>
+#include <QComboBox>
 #include <QLineEdit>
 #include <QTest>
 
@@ -17,10 +18,13 @@
 
 #include <gtest/gtest.h>
 
+#include <atomic>
 #include <cstdio>
 #include <filesystem>
+#include <functional>
 #include <optional>
 #include <string>
+#include <string_view>
 #include <vector>
 
 namespace ostrim {
@@ -44,7 +48,7 @@ TEST(DialogSession, ReceiverUnpluggedDuringRun_SaysSoAndLetsStartAgain)
         static_cast<QAbstractButton*>(start)->click();
         ASSERT_TRUE(messages.empty()) << messages.front();
         EXPECT_FALSE(start->isEnabled());
-        // No base station selected: the run goes on logging with triggering off.
+        // No base station there: the run goes on logging with triggering off.
         EXPECT_EVENTUALLY_EQ(text(kIdStatus), QStringLiteral("Base station failed to open"));
 
         ASSERT_TRUE(test::WriteToMaster(
@@ -72,6 +76,7 @@ TEST(DialogSession, GpsPortSilentForFiveSeconds_SaysSoAndLetsStartAgain)
     options.listMachinePorts = false;
     options.folder = folder.Path().string();
     options.gpsPort = receiver.SlavePath();
+    options.basePort = folder / "no-base-station";
     COstrimDlg dialog(options);
     dialog.Fields().SetMessagePresenter([](const QString&) {});
     QWidget* start = dialog.Control(kIdStart);
@@ -185,6 +190,37 @@ TEST(DialogSession, ClosedWithRecordsHeld_AsksWhereAndWritesThemThere)
     ASSERT_EQ(summaries.size(), 1u);
     EXPECT_EQ(summaries[0].rfind("Run summary: 0 fixes logged", 0), 0u) << summaries[0];
     EXPECT_NE(summaries[0].find("written to " + rescue), std::string::npos) << summaries[0];
+}
+
+// The ports are listened on when the dialog opens, without holding the window; what was heard
+// is on the status line and stays in the history.
+TEST(DialogSession, PortsListenedOnAtOpen_ReceiverPreselectedAndToldInTheHistory)
+{
+    DialogOptions options;
+    options.listMachinePorts = false;
+    options.extraPorts = {{"/dev/ttyS0", ""}, {"/dev/ttyUSB0", "usb-u-blox_GNSS-if00"}, {"/dev/ttyUSB1", ""}};
+    options.listen = [](const std::string& device, std::chrono::milliseconds, const std::atomic<bool>&,
+                        const std::function<bool(std::string_view)>& received) {
+        if (device == "/dev/ttyUSB0") {
+            const std::vector<std::uint8_t> gga = Sentence(
+                "GPGGA,012758.00,5214.4000,N,00651.1551,E,1,08,0.9,100.0,M,46.9,M,,");
+            received(std::string_view(reinterpret_cast<const char*>(gga.data()), gga.size()));
+        }
+        return ListenResult{};
+    };
+    COstrimDlg dialog(options);
+    auto selected = [&](int id) {
+        return static_cast<QComboBox*>(dialog.Control(id))->currentData().toString().toStdString();
+    };
+    ASSERT_EQ(selected(kIdGpsPort), "/dev/ttyS0") << "the counting rule's choice until the answer";
+    DialogSession session(dialog);
+    const std::string heard = "GPS receiver heard on /dev/ttyUSB0 (usb-u-blox_GNSS-if00)";
+    EXPECT_EVENTUALLY_EQ(static_cast<QLineEdit*>(dialog.Control(kIdStatus))->text().toStdString(), heard);
+    EXPECT_EQ(selected(kIdGpsPort), "/dev/ttyUSB0");
+    EXPECT_EQ(selected(kIdBaseStationPort), "/dev/ttyS0");
+    const std::vector<HistoryEntry> history = session.Monitor().HistoryFrom(0);
+    ASSERT_FALSE(history.empty());
+    EXPECT_EQ(history.back().text, heard);
 }
 
 } // namespace

@@ -103,6 +103,8 @@ DialogOptions TestOptions()
     options.folder = "/srv/laps";
     options.listMachinePorts = false;
     options.extraPorts = {{"/dev/ttyUSB1", "usb-FTDI_A10K-if00-port0"}, {"/dev/ttyUSB0", ""}};
+    // Another port than the GPS list's first: Start asks nothing.
+    options.basePort = "/dev/ttyUSB1";
     return options;
 }
 
@@ -440,7 +442,9 @@ TEST(OstrimDlg, EnterAfterRunStarted_DoesNotCloseTheDialog)
 
 TEST(OstrimDlg, PortLists_ShowDevicesWithStableNamesSorted)
 {
-    COstrimDlg dialog(TestOptions());
+    DialogOptions options = TestOptions();
+    options.basePort.clear();
+    COstrimDlg dialog(options);
     for (int id : {1012, 1013}) {
         QComboBox* list = List(dialog, id);
         ASSERT_EQ(list->count(), 2);
@@ -497,6 +501,7 @@ TEST(OstrimDlg, NoPorts_StartGetsEmptyPortTexts)
 {
     DialogOptions options = TestOptions();
     options.extraPorts.clear();
+    options.basePort.clear();
     COstrimDlg dialog(options);
     Calls calls;
     dialog.SetHooks(RecordingHooks(calls, dialog));
@@ -504,6 +509,41 @@ TEST(OstrimDlg, NoPorts_StartGetsEmptyPortTexts)
     Button(dialog, 1)->click();
     EXPECT_EQ(calls.gpsPort, "");
     EXPECT_EQ(calls.basePort, "");
+}
+
+TEST(OstrimDlg, SamePortInBothLists_AskedBeforeStart)
+{
+    struct Case {
+        const char* what;
+        int baseEntry; // the GPS list is on entry 0
+        bool answer;
+        int questions;
+        bool started;
+    };
+    const Case cases[] = {
+        {"two ports", 1, false, 0, true},
+        {"one port, the operator goes back", 0, false, 1, false},
+        {"one port, the operator insists", 0, true, 1, true},
+    };
+    for (const Case& c : cases) {
+        COstrimDlg dialog(TestOptions());
+        Calls calls;
+        dialog.SetHooks(RecordingHooks(calls, dialog));
+        std::vector<std::string> asked;
+        dialog.SetQuestion([&](QWidget*, const std::string& question) {
+            asked.push_back(question);
+            return c.answer;
+        });
+        List(dialog, 1012)->setCurrentIndex(0);
+        List(dialog, 1013)->setCurrentIndex(c.baseEntry);
+        Button(dialog, 1)->click();
+        EXPECT_EQ(static_cast<int>(asked.size()), c.questions) << c.what;
+        if (!asked.empty()) {
+            EXPECT_EQ(asked[0], SamePortQuestion("/dev/ttyUSB0")) << c.what;
+        }
+        EXPECT_EQ(calls.hooks.size(), c.started ? 1u : 0u) << c.what;
+        EXPECT_EQ(Button(dialog, 1)->isEnabled(), !c.started) << c.what;
+    }
 }
 
 TEST(OstrimDlg, LvrAndMainline_PutTheirFolderFiles)

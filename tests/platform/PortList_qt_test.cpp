@@ -129,5 +129,22 @@ TEST(PortList, NaturalLess_ComparesDigitRunsByValue)
         EXPECT_EQ(NaturalLess(c.a, c.b), c.less) << c.a << " < " << c.b;
 }
 
+// Start asks before it uses one device for both lists, also when one list names it by its
+// stable name.
+TEST(PortList, SameSerialPort_SeesThroughStableNames)
+{
+    FakeTree tree;
+    tree.Node("ttyUSB0");
+    tree.Node("ttyUSB1");
+    tree.ById("usb-FTDI_FT232R_USB_UART_A10K-if00-port0", "../../ttyUSB0");
+    const std::string usb0 = (tree.Dev() / "ttyUSB0").string();
+    const std::string byId = (tree.Dev() / "serial/by-id/usb-FTDI_FT232R_USB_UART_A10K-if00-port0").string();
+    EXPECT_TRUE(SameSerialPort(usb0, usb0));
+    EXPECT_TRUE(SameSerialPort(byId, usb0));
+    EXPECT_FALSE(SameSerialPort(byId, (tree.Dev() / "ttyUSB1").string()));
+    EXPECT_FALSE(SameSerialPort("", ""));
+    EXPECT_TRUE(SameSerialPort("/dev/gone", "/dev/gone")) << "one name, even for a device not there";
+}
+
 } // namespace
 } // namespace ostrim

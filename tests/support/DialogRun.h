@@ -1,6 +1,7 @@
 #pragma once
 // A dialog ready to Start a run: one sensor in a scratch folder and a pseudo-terminal standing in
-// for the GPS receiver, with the machine's own ports left out of the lists.
+// for the GPS receiver, with the machine's own ports left out of the lists. The base station is a
+// device that is not there, so the run logs with triggering off.
 
 #include "app/qt/DialogOptions.h"
 #include "platform/posix/PseudoTerminal.h"
@@ -16,6 +17,7 @@ inline DialogOptions OneSensorRunOptions(const ScratchFolder& folder, const Pseu
     options.folder = folder.Path().string();
     options.sensorFile = folder / "sensors.txt";
     options.gpsPort = receiver.SlavePath();
+    options.basePort = folder / "no-base-station";
     return options;
 }
 

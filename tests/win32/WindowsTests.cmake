@@ -44,3 +44,12 @@ target_include_directories(ostrim_win32_serial_tests PRIVATE ${PROJECT_SOURCE_DI
 string(REPLACE "." "\\." version_pattern "${PROJECT_VERSION}")
 add_test(NAME ostrim_cli_version COMMAND ostrim-cli --version)
 set_tests_properties(ostrim_cli_version PROPERTIES PASS_REGULAR_EXPRESSION "^ostrim ${version_pattern}\r?\n$")
+
+# The Windows dialog itself, made from the program's resources; it needs a display, so
+# tests/win32/dialog.wine.sh runs it on its virtual one.
+if(TARGET ostrim_win32)
+  add_executable(ostrim_win32_dialog_tests win32/MainDialog_wine_test.cpp ${PROJECT_SOURCE_DIR}/res/ostrim.rc)
+  target_link_libraries(ostrim_win32_dialog_tests PRIVATE ostrim_win32 gtest gtest_main)
+  # res/ for the icon file the resource script names.
+  target_include_directories(ostrim_win32_dialog_tests PRIVATE ${PROJECT_SOURCE_DIR} ${PROJECT_SOURCE_DIR}/res)
+endif()

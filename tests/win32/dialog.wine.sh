@@ -1,9 +1,11 @@
 #!/usr/bin/env bash
-# The Windows dialog under Wine on a virtual X display, against the Linux simulator on
-# pseudo-terminals mapped as COM5 (GPS receiver) and COM6 (base station). It opens with the
-# mapped ports listed, the predictive trigger is chosen on the system menu and put in force by
-# Start, pressed by keyboard; a short drive runs and the status line comes to "Node %d success". The program echoes its status texts to standard output when
-# OSTRIM_ECHO_STATUS is set, which is how the status line is read here.
+# The Windows dialog under Wine on a virtual X display. First its port lists, over stand-in
+# ports (ostrim_win32_dialog_tests). Then the program against the Linux simulator on
+# pseudo-terminals mapped as COM5 (GPS receiver) and COM6 (base station): it opens with the
+# mapped ports listed, finds the receiver on COM5 by listening, the predictive trigger is
+# chosen on the system menu and put in force by Start, pressed by keyboard; a short drive runs
+# and the status line comes to "Node %d success". The program echoes its status texts to
+# standard output when OSTRIM_ECHO_STATUS is set, which is how the status line is read here.
 #
 # Environment: OSTRIM_WIN_BUILD (the cross build folder), OSTRIM_LINUX_BUILD (the Linux build
 # folder, for ostrim-sim), WINEPREFIX (a fresh prefix). OSTRIM_SCREENSHOT, if set, names a PNG
@@ -50,6 +52,10 @@ if ! timeout 120 wine cmd /c exit 0 >"$work/wineboot.log" 2>&1; then
     exit 77
 fi
 
+tests=$OSTRIM_WIN_BUILD/tests/ostrim_win32_dialog_tests.exe
+[ -f "$tests" ] || fail "no $tests"
+wine "$tests" || fail "the dialog's port lists"
+
 # Sensors close together on the simulator's track and a fast drive: a node within seconds.
 "$sim" --sensor-file "$work/sensors.txt" --sensors 12 --speed 60 >"$work/sim.out" 2>&1 &
 pids+=($!)
@@ -67,10 +73,10 @@ laps=$WINEPREFIX/drive_c/LVR_LAPS
 mkdir -p "$laps"
 cp "$work/sensors.txt" "$laps/LVR_Cells_VLS.txt"
 
-# The base-station list would preselect the GPS receiver's port as well (the selection rule
-# seldom gives two ports); the command line names both, as an operator's shortcut would.
-# In a Wine desktop of its own, which draws the caption that no window manager draws here.
-OSTRIM_ECHO_STATUS=1 wine explorer /desktop=Ostrim,640x480 "$exe" --gps-port COM5 --base-port 6 \
+# The GPS port is found by listening; the base station, which says nothing until asked, is
+# named on the command line as an operator's shortcut would name it. In a Wine desktop of its
+# own, which draws the caption that no window manager draws here.
+OSTRIM_ECHO_STATUS=1 wine explorer /desktop=Ostrim,640x480 "$exe" --base-port 6 \
     >"$work/out.txt" 2>"$work/err.txt" &
 pids+=($!)
 
@@ -93,6 +99,14 @@ for port in COM5 COM6; do
     [[ " $ports " == *" $port "* ]] || fail "$port is not listed (listed: $ports)"
 done
 echo "dialog.wine: listed ports: $ports"
+heard=
+for _ in $(seq 100); do
+    heard=$(output | grep -E -m1 '^Status: (GPS receiver heard|No GPS receiver heard)' || true)
+    [ -n "$heard" ] && break
+    sleep 0.1
+done
+[ "$heard" = "Status: GPS receiver heard on COM5" ] || fail "the receiver was not found on COM5: '$heard'"
+echo "dialog.wine: ${heard#Status: }"
 
 # The predictive trigger, the system menu's last item, chosen by keyboard before Start.
 sleep 1

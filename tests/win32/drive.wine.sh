@@ -3,8 +3,10 @@
 # base station on pseudo-terminals mapped as COM ports (the receiver ostrim_drive_receiver, the
 # base station ostrim-sim --base, both Linux programs), and the Linux ostrim --headless drives
 # the same way. The nodes switched, in order, the status lines and both logs must be the same
-# byte for byte. At the end the receiver goes, which the run must report, and Ctrl-C (SIGINT)
-# must end it with status 0.
+# byte for byte. After the drive the operator's controls are used: on Windows the console keys
+# T, T and L (from a pipe, as characters), on Linux SIGUSR1, SIGUSR1 and SIGUSR2; each must print
+# the same line. Then the receiver goes, which the run must report, and Q (in loop mode) or
+# Ctrl-C (SIGINT) must end it with status 0 and its summary.
 # Needs OSTRIM_WIN_BUILD, OSTRIM_LINUX_BUILD and WINEPREFIX (an initialised prefix).
 set -euo pipefail
 here=$(cd "$(dirname "$0")" && pwd)
@@ -61,9 +63,12 @@ drive() {
         program=$!
     else
         map_com_ports COM5 "$gps_pty" COM6 "$base_pty"
+        # The keys come through a pipe held open here (fd 7), as an operator types them.
+        mkfifo "$dir/keys"
+        exec 7<>"$dir/keys"
         TZ=UTC wine "$OSTRIM_WIN_BUILD/ostrim-cli.exe" --gps-port COM5 --base-port COM6 \
             --sensor-file "Z:$dir/sensors.txt" --folder "Z:$dir/logs" --mode "$mode" \
-            </dev/null >"$dir/program.out" 2>"$dir/program.err" &
+            <"$dir/keys" >"$dir/program.out" 2>"$dir/program.err" &
         program=$!
     fi
     pids+=("$program")
@@ -80,32 +85,59 @@ drive() {
     done
     [ "$(wc -l <"$gps_log")" -ge "$fixes" ] || fail "$system $mode: the log holds fewer than $fixes fixes"
 
+    # Trigger On/Off twice and End of Lap, each answered by a line of its own.
+    local control expected before
+    for control in t t l; do
+        expected='^Trigger (on|off)'
+        [ "$control" = l ] && expected='^End of Lap: .*-GPS-Data\.txt'
+        before=$(grep -cE "$expected" "$dir/program.out" || true)
+        if [ "$system" = windows ]; then
+            printf '%s' "$control" >&7
+        elif [ "$control" = t ]; then
+            kill -USR1 "$program"
+        else
+            kill -USR2 "$program"
+        fi
+        for ((i = 0; i < 100; i++)); do
+            [ "$(grep -cE "$expected" "$dir/program.out" || true)" -gt "$before" ] && break
+            sleep 0.1
+        done
+        [ "$i" -lt 100 ] || fail "$system $mode: no answer to the control $control: $(tail -n 3 "$dir/program.out")"
+    done
+
     # The receiver goes, as when its adapter is pulled: the run says so.
     kill "$receiver"
     wait "$receiver" 2>/dev/null || true
     wait_for_pattern "$dir/program.out" '^GPS receiver disconnected' 10 ||
         fail "$system $mode: a receiver that went was not reported"
 
-    # SIGINT: under Wine the console's Ctrl-C, which the program ends a run on.
-    kill -INT "$program"
+    # Q, or SIGINT: under Wine the console's Ctrl-C. Either ends the run.
+    if [ "$system" = windows ] && [ "$mode" = loop ]; then
+        printf q >&7
+    else
+        kill -INT "$program"
+    fi
     local status=0
     for ((i = 0; i < 100; i++)); do
         kill -0 "$program" 2>/dev/null || break
         sleep 0.1
     done
-    kill -0 "$program" 2>/dev/null && fail "$system $mode: the program did not end on Ctrl-C"
+    kill -0 "$program" 2>/dev/null && fail "$system $mode: the program did not end on Q or Ctrl-C"
     wait "$program" || status=$?
     [ "$status" -eq 0 ] || fail "$system $mode: exit status $status: $(cat "$dir/program.err")"
     # A clean end prints the run's summary last; a process merely killed does not.
     tail -n 1 "$dir/program.out" | grep -q '^Run summary: ' ||
-        fail "$system $mode: the run did not end cleanly on Ctrl-C"
+        fail "$system $mode: the run did not end cleanly on Q or Ctrl-C"
     kill "$base"
     wait "$base" 2>/dev/null || true
 
     # The node commands the base station saw, without their times.
     grep -E ' (on|off)$' "$dir/base.out" | awk '{print $(NF-1), $NF}' >"$dir/nodes"
-    # The status lines, without the distance trace and the summary (which names times).
-    grep -vE '^(Distance is: |Run summary: )' "$dir/program.out" | tr -d '\r' >"$dir/statuses" || true
+    # The status lines, without the distance trace and the summary (which names times), and the
+    # new log's name without its folder and time.
+    grep -vE '^(Distance is: |Run summary: )' "$dir/program.out" | tr -d '\r' |
+        sed -E 's/^End of Lap: .*-GPS-Data\.txt$/End of Lap: (new GPS log)/' >"$dir/statuses" || true
+    [ "$system" = windows ] && exec 7>&-
     cp "$gps_log" "$dir/gps.log"
     cp "$(ls "$dir"/logs/*-Raw-GPS-Data.txt)" "$dir/raw.log"
 }

@@ -4,9 +4,9 @@
 // GPS log. No port is opened: node switches are recorded, and the engine's timers run on the
 // fixes' own UTC times, so an hour of driving replays in a fraction of a second.
 //
-// Every pass of the track by a sensor is worked out as the drive goes, by the PassTracker the
-// live run uses: whether it fired, the closest approach (between fixes, not only at them) and,
-// for a miss, why. Every accepted fix counts, those of quality 0 too (the engine never gets
+// Every pass of the track by a sensor is worked out as the drive goes, by trigger/PassTracker,
+// so that a live run fed the same fixes says the same: whether it fired, the closest approach
+// (between fixes, not only at them) and, for a miss, why. Every accepted fix counts, those of quality 0 too (the engine never gets
 // them; a pass driven under them is missed for that reason).
 //
 // Positions are unsigned decimal degrees, as the engine sees them; the hemisphere letters of the

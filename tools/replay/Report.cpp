@@ -113,7 +113,7 @@ std::string TextReport(const Result& result, const Summary& summary)
     }
     out += Format("%zu fixes over %.1f s (%.1f fixes/s)", summary.fixes, summary.durationSeconds, summary.fixRate);
     if (summary.qualityZeroFixes > 0)
-        out += Format(", %zu of them quality 0 (no position, never given to the trigger)", summary.qualityZeroFixes);
+        out += Format(", %zu of them quality 0 (no position: the trigger engine never got them)", summary.qualityZeroFixes);
     out += Format("; speed median %.1f m/s, maximum %.1f m/s\n", summary.medianSpeed, summary.maximumSpeed);
     out += Format("%d passes: %d fired, %d missed\n", summary.passes, summary.hits, summary.misses);
     return out;
