@@ -50,6 +50,9 @@ public:
     // The firing rule the next Start puts in force: predictive or, by default, on-fix.
     void ChooseRule(bool predictive) { predictiveChosen_ = predictive; }
     void OnTriggerOnOff();
+    // Called whenever triggering goes off (Trigger Off, a failed check at Start): the engine
+    // voids its planned switches. Set before the run starts.
+    void SetOnTriggerOff(std::function<void()> hook) { onTriggerOff_ = std::move(hook); }
     void OnLoop();
     void OnBackAndForth();
     // True when the new GPS log was created.
@@ -69,6 +72,7 @@ public:
 
 private:
     void LoadSensorsOnce();
+    void SwitchTriggeringOff();
     void ShowCheckFailure(BaseStationCheck::Result check);
     // True, with the status texts set, when the Folder box holds nothing to put the logs in.
     bool RefuseEmptyFolder(const std::string& folder);
@@ -82,6 +86,7 @@ private:
     std::string readerPort_; // the port the running reader opened
     bool heldByCheck_ = false;
     bool predictiveChosen_ = false;
+    std::function<void()> onTriggerOff_;
     BaseStationCheck::Result lastCheck_ = BaseStationCheck::kOk;
 };
 

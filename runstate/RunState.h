@@ -57,6 +57,9 @@ struct RunState {
     // Counts the times triggering was switched off: the predictive rule joins no fix after one
     // to a fix before it, as the path between went unwatched.
     std::atomic<std::uint32_t> triggerOffs{0};
+    // Milliseconds from the time a fix was measured (its UTC time) to its arrival here, as the
+    // operator set it: the predictive rule fires that much sooner. Read at every fix.
+    std::atomic<std::int32_t> receiverDelayMs{0};
     double distanceThreshold = 10.0; // metres
     LogPaths logPaths;               // gpsLogPath, rawLogPath
 };

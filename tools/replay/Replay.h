@@ -4,6 +4,8 @@
 // GPS log. No port is opened: node switches are recorded, and the engine's timers run on the
 // fixes' own UTC times, so an hour of driving replays in a fraction of a second.
 //
+// A switch takes as long as it does live: the on frame, the pulse, the off frame on the line.
+//
 // After the drive, every pass of the track by a sensor is worked out: whether it fired, the
 // closest approach (between fixes, not only at them) and, for a miss, why.
 //
@@ -32,6 +34,9 @@ struct Options {
     bool backAndForth = false;
     bool predictive = false;   // fire at the predicted entry into the region, not at a fix in it
     double threshold = 10.0;   // metres: the live program's distanceThreshold
+    // Milliseconds from a fix's UTC time to its arrival, as the live program is told it
+    // (--receiver-delay): the replay's fixes arrive that late, and the prediction allows for it.
+    int receiverDelayMs = 0;
     double passRadius = 50.0;  // metres: the track within this of a sensor is one pass of it
     std::string vehicleType;   // first column of the GPS log
     std::string gpsLogPath;    // empty: no GPS log is written
@@ -51,7 +56,7 @@ struct Firing {
     std::size_t fix;            // the last fix at or before the firing
     int sensor;
     std::uint32_t nodeId;
-    std::int64_t timeMs = 0;    // on the clock of Fix::timeMs; after the fix when predicted
+    std::int64_t timeMs = 0;    // on the clock of Fix::timeMs: when the on frame had gone out
     std::int64_t utcMs = -1;
     TriggerEngine::Firing kind = TriggerEngine::Firing::AtFix;
     double latitude = 0;        // where the track was then, between the fixes around it
