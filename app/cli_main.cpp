@@ -15,7 +15,8 @@ namespace {
 
 const char kUsage[] = R"(Usage:
   ostrim-cli --gps-port COMn --base-port COMn --sensor-file PATH --folder DIR
-             [--mode loop|back-and-forth] [--vehicle-type TEXT] [--trigger on|off]
+             [--mode loop|back-and-forth] [--rule on-fix|predictive] [--receiver-delay MS]
+             [--vehicle-type TEXT] [--trigger on|off]
 
 Does what pressing Start in the dialog does with these values, prints each status text as one
 line on standard output, and runs until Ctrl-C (or Ctrl-Break, or the console window closing).
@@ -29,6 +30,12 @@ Options:
   --folder DIR           folder for the GPS log and the raw log (must exist)
   --mode MODE            loop (default): every sensor once, all re-armed 5 s after the last;
                          back-and-forth: sensors strictly in table order
+  --rule RULE            on-fix (default): a sensor fires at the first fix inside its firing
+                         region; predictive: it fires where the path of the last fixes is
+                         predicted to enter the region, or at once (late) when a fix shows
+                         the path crossed it unseen
+  --receiver-delay MS    (predictive) milliseconds from a fix's UTC time to its arrival
+                         here, 0 (default) to 2000: the switch comes that much sooner
   --vehicle-type TEXT    first column of the GPS log (default "Dunrel 80k truck")
   --trigger on|off       start with triggering on (default) or off
   --help                 show this text

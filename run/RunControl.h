@@ -49,6 +49,9 @@ public:
     StartOutcome OnStart(const std::string& gpsPort, const std::string& basePort);
     // The firing rule the next Start puts in force: predictive or, by default, on-fix.
     void ChooseRule(bool predictive) { predictiveChosen_ = predictive; }
+    // The receiver's delay from a fix's time to its arrival, milliseconds: the predictive rule
+    // fires that much sooner. In force from the next fix, also in a run.
+    void SetReceiverDelay(int ms) { state_.receiverDelayMs.store(ms); }
     void OnTriggerOnOff();
     // Called whenever triggering goes off (Trigger Off, a failed check at Start): the engine
     // voids its planned switches. Set before the run starts.

@@ -14,6 +14,9 @@
 
 namespace ostrim {
 
+// The largest receiver delay taken: two seconds is past any receiver's output delay.
+inline constexpr int kMaxReceiverDelayMs = 2000;
+
 class LogPaths {
 public:
     std::string Gps() const

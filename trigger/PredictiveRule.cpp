@@ -13,12 +13,16 @@ namespace ostrim {
 namespace {
 
 constexpr std::int64_t kDayMs = 24LL * 3600 * 1000;
-// A planned switch needs the predicted path to reach this many times the recent prediction error
-// into the region: a noisy course must not fire a region it only seems to graze. Noise-free, the
-// error is a few centimetres and costs nothing; the pass is then caught at the next fix instead.
+// A planned switch needs the predicted path to reach this many times the typical recent
+// prediction error into the region: a noisy course must not fire a region it only seems to
+// graze; the pass is then caught at the next fix instead. The typical error is the median of the
+// last five, so that one change of speed or course does not raise it: noise-free, it is a few
+// centimetres and costs nothing.
 constexpr double kDepthPerError = 1.0;
-// How much of each new prediction error goes into the smoothed one.
-constexpr double kErrorWeight = 0.3;
+// What a clean receiver's fixes (to 2 cm) and the model's settling leave: no margin for that.
+constexpr double kCleanError = 0.2;
+// Moving less than this many times the noise in a fix interval is standing still.
+constexpr double kStillPerError = 2.0;
 
 double Length(PlanePoint p) { return std::hypot(p.x, p.y); }
 
@@ -197,15 +201,20 @@ TriggerEngine::Verdict TriggerEngine::Judge(double latitude, double longitude, s
         return refuse(offCourse > 0.0 ? OffCourseText(offCourse) : RefusedText(metres, seconds));
     }
 
-    // How far the fix lies from where the last prediction put it, for the next fix interval.
+    // How far the fix lies to the side of where the last prediction put it, for the next fix
+    // interval. Along the path, a change of speed moves it as much as noise does, but it only
+    // moves the time of a switch, not whether the path enters a region.
     if (moving_) {
         const PlanePoint predicted = motion_.At(static_cast<double>(fixMs - track_[trackSize_ - 1].ms));
         const PlanePoint here = OnPlane(latitude, longitude);
+        const double travelled = Length(predicted);
         double error = Length({here.x - predicted.x, here.y - predicted.y});
+        if (travelled > 0.0)
+            error = std::fabs((here.x - predicted.x) * predicted.y - (here.y - predicted.y) * predicted.x) / travelled;
         const double interval = static_cast<double>(NominalStepMs());
         if (seconds * 1000.0 > interval)
             error *= interval / (seconds * 1000.0);
-        error_ += kErrorWeight * (error - error_);
+        errors_[static_cast<std::size_t>(errorCount_++ % static_cast<int>(errors_.size()))] = error;
     }
     steps_[static_cast<std::size_t>(stepCount_++ % static_cast<int>(steps_.size()))] =
         fixMs - track_[trackSize_ - 1].ms;
@@ -235,6 +244,18 @@ std::int64_t TriggerEngine::NominalStepMs() const
     return shortest;
 }
 
+double TriggerEngine::TypicalError() const
+{
+    // The median; a receiver is taken as clean until its errors fill most of the window, so a
+    // model settling on its first fixes does not count as noise.
+    std::array<double, 5> sorted = errors_;
+    for (std::size_t i = 1; i < sorted.size(); ++i) {
+        for (std::size_t j = i; j > 0 && sorted[j] < sorted[j - 1]; --j)
+            std::swap(sorted[j], sorted[j - 1]);
+    }
+    return sorted[sorted.size() / 2];
+}
+
 void TriggerEngine::FitMotion()
 {
     std::array<TimedPoint, 3> points{};
@@ -244,7 +265,11 @@ void TriggerEngine::FitMotion()
     }
     motion_ = Motion::Fit(points.data(), trackSize_);
     const std::int64_t interval = NominalStepMs();
-    moving_ = trackSize_ >= 2 && motion_.Speed() > 0.0 && interval > 0;
+    // A vehicle that moves less in a fix interval than the receiver's noise moves its fixes is
+    // standing, as far as anyone can tell: a stop just short of a region must not be driven on.
+    const double noise = std::max(0.0, TypicalError() - kCleanError);
+    moving_ = trackSize_ >= 2 && interval > 0 &&
+              motion_.Speed() * static_cast<double>(interval) / 1000.0 > kStillPerError * noise;
     // The next fix is due an interval on; should it be lost, the plan reaches one more.
     horizonMs_ = track_[trackSize_ - 1].ms + std::min<std::int64_t>(2 * interval, kPredictionGapMs);
 }
@@ -349,7 +374,7 @@ void TriggerEngine::Plan(int n, std::int64_t fromMs)
     const std::vector<PlanePoint> path = motion_.Path(from, to);
     const double length = PathLength(path);
     const double threshold = state_.distanceThreshold;
-    const double depth = std::min(kDepthPerError * error_, threshold / 2.0);
+    const double depth = std::clamp(kDepthPerError * (TypicalError() - kCleanError), 0.0, threshold / 2.0);
 
     int sensor = -1;
     double bestEntry = std::numeric_limits<double>::infinity();

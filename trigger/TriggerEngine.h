@@ -120,6 +120,8 @@ private:
                   bool& watched);
     // The receiver's fix interval: the shortest recent step between track fixes; 0 before one.
     std::int64_t NominalStepMs() const;
+    // The median of the recent prediction errors, metres.
+    double TypicalError() const;
     // Fits the motion to the track, its newest fix the origin of the plane.
     void FitMotion();
     // The fix's offset from the newest fix of the track, metres.
@@ -172,7 +174,8 @@ private:
     std::int64_t horizonMs_ = 0;    // the end of the prediction, on the fixes' clock
     std::int64_t arrivedMs_ = 0;    // the timers' clock when the newest fix arrived
     std::int64_t receiverDelayMs_ = 0;
-    double error_ = 0;              // recent prediction errors at the next fix, metres, smoothed
+    std::array<double, 5> errors_{}; // the last prediction errors at the next fix, metres
+    int errorCount_ = 0;
     Planned planned_;
     int plannedTimer_ = -1;         // the id of the timer running for planned_, or -1
     int nextTimer_ = 0;             // offset of the next plan's id from kPredictedTimer

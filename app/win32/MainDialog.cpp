@@ -11,6 +11,7 @@
 
 #include <algorithm>
 #include <cstdio>
+#include <iterator>
 #include <vector>
 
 namespace ostrim {
@@ -165,6 +166,11 @@ INT_PTR MainDialog::Handle(UINT message, WPARAM wParam, LPARAM)
             TogglePredictive();
             return TRUE;
         }
+        if (const std::size_t choice = ((wParam & 0xFFF0) - OSTRIM_IDM_RECEIVER_DELAY) / 16;
+            (wParam & 0xFFF0) >= OSTRIM_IDM_RECEIVER_DELAY && choice < std::size(kReceiverDelayChoicesMs)) {
+            ChooseReceiverDelay(choice);
+            return TRUE;
+        }
         return FALSE;
     case WM_PAINT:
         if (IsIconic(window_)) {
@@ -240,6 +246,19 @@ void MainDialog::AddSystemMenuItems()
     AppendMenuA(menu, MF_SEPARATOR, 0, nullptr);
     AppendMenuA(menu, MF_STRING, OSTRIM_IDM_ABOUT, text);
     AppendMenuA(menu, MF_STRING | MF_UNCHECKED, OSTRIM_IDM_PREDICTIVE, kPredictiveTriggerText);
+    HMENU delays = CreatePopupMenu();
+    for (std::size_t k = 0; k < std::size(kReceiverDelayChoicesMs); ++k)
+        AppendMenuA(delays, MF_STRING | (kReceiverDelayChoicesMs[k] == 0 ? MF_CHECKED : MF_UNCHECKED),
+                    OSTRIM_IDM_RECEIVER_DELAY + 16 * k, ReceiverDelayChoiceText(kReceiverDelayChoicesMs[k]).c_str());
+    AppendMenuA(menu, MF_POPUP, reinterpret_cast<UINT_PTR>(delays), kReceiverDelayText);
+}
+
+void MainDialog::ChooseReceiverDelay(std::size_t choice)
+{
+    HMENU menu = GetSystemMenu(window_, FALSE);
+    for (std::size_t k = 0; k < std::size(kReceiverDelayChoicesMs); ++k)
+        CheckMenuItem(menu, OSTRIM_IDM_RECEIVER_DELAY + 16 * k, MF_BYCOMMAND | (k == choice ? MF_CHECKED : MF_UNCHECKED));
+    run_->Run().Control().SetReceiverDelay(kReceiverDelayChoicesMs[choice]);
 }
 
 void MainDialog::TogglePredictive()

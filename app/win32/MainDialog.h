@@ -9,6 +9,7 @@
 
 #include <windows.h>
 
+#include <cstddef>
 #include <memory>
 #include <mutex>
 #include <string>
@@ -47,6 +48,8 @@ private:
     void OnInitDialog();
     void AddSystemMenuItems();
     void TogglePredictive();
+    // The receiver-delay choice of that index, from the system menu; at any time.
+    void ChooseReceiverDelay(std::size_t choice);
     void FillPortLists();
     void OnCommand(int id, int code);
     void OnStart();
