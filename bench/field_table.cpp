@@ -196,7 +196,9 @@ double TimeFor(const Speed& speed, double metres, double horizon)
     return (lo + hi) / 2;
 }
 
-Pass MakePass(Shape shape, Kind kind, std::mt19937_64& rng, int serial)
+// A pass at `rate` fixes a second: it starts at least ten fixes before the region, as on a drive
+// under way, whose receiver the rule has watched for a while.
+Pass MakePass(Shape shape, Kind kind, int rate, std::mt19937_64& rng, int serial)
 {
     Pass p{shape, kind, {}, {}, -150, 0, NAN, NAN, {0, 0}};
     if (shape == Shape::Parked) {
@@ -241,6 +243,7 @@ Pass MakePass(Shape shape, Kind kind, std::mt19937_64& rng, int serial)
         }
         const double kmh = 1 / 3.6;
         Speed& v = p.speed;
+        double onsetS = NAN;
         switch (shape) {
         case Shape::Straight:
             v.v0 = v.vEnd = Uniform(rng, 30, 130) * kmh;
@@ -259,8 +262,7 @@ Pass MakePass(Shape shape, Kind kind, std::mt19937_64& rng, int serial)
             v.v0 = (brake ? Uniform(rng, 60, 130) : Uniform(rng, 30, 90)) * kmh;
             v.accel = brake ? -a : a;
             v.vEnd = brake ? v.v0 / 2 : std::min(v.v0 + 40 * kmh, 130 * kmh);
-            const double onsetS = reference - Uniform(rng, 0, 60);
-            v.onsetTime = (onsetS - p.start) / v.v0;
+            onsetS = reference - Uniform(rng, 0, 60);
             break;
         }
         case Shape::StopShort: {
@@ -269,14 +271,16 @@ Pass MakePass(Shape shape, Kind kind, std::mt19937_64& rng, int serial)
             v.accel = -a;
             v.vEnd = 0;
             const double stopS = entry - Uniform(rng, 1, 3);
-            const double onsetS = stopS - v.v0 * v.v0 / (2 * a);
+            onsetS = stopS - v.v0 * v.v0 / (2 * a);
             p.start = std::min(-150.0, onsetS - 40);
-            v.onsetTime = (onsetS - p.start) / v.v0;
             break;
         }
         case Shape::Parked:
             break;
         }
+        p.start = std::min(p.start, reference - 10.0 * v.v0 / rate - 10.0);
+        if (!std::isnan(onsetS))
+            v.onsetTime = (onsetS - p.start) / v.v0;
         // To 60 m past the middle, or 3 s after a stop.
         if (shape == Shape::StopShort)
             p.duration = v.onsetTime + v.v0 / -v.accel + 3.0;
@@ -547,7 +551,7 @@ int main(int argc, char** argv)
                     for (int i = 0; i < perCell; ++i) {
                         std::mt19937_64 rng(1000003u * (c + 1) + 10007u * (r + 1) + 101u * (s + 1) +
                                             7u * static_cast<unsigned>(kind) + 13u * static_cast<unsigned>(i));
-                        const Pass pass = MakePass(shape, kind, rng, i);
+                        const Pass pass = MakePass(shape, kind, rates[r], rng, i);
                         const Drive drive = MakeDrive(pass, conditions[c], rates[r], rng);
                         gCondition = ConditionName(conditions[c]);
                         std::snprintf(gPassId, sizeof gPassId, "%zu.%zu.%zu.%d.%d", c, r, s, static_cast<int>(kind), i);

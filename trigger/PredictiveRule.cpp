@@ -16,8 +16,8 @@ constexpr std::int64_t kDayMs = 24LL * 3600 * 1000;
 // A planned switch needs the predicted path to reach this many times the typical recent
 // prediction error into the region: a noisy course must not fire a region it only seems to
 // graze; the pass is then caught at the next fix instead. The typical error is the median of the
-// last five, so that one change of speed or course does not raise it: noise-free, it is a few
-// centimetres and costs nothing.
+// last seven, so that a change of speed or course, which takes three fixes to settle, does not
+// raise it: noise-free, it is a few centimetres and costs nothing.
 constexpr double kDepthPerError = 1.0;
 // What a clean receiver's fixes (to 2 cm) and the model's settling leave: no margin for that.
 constexpr double kCleanError = 0.2;
@@ -248,7 +248,7 @@ double TriggerEngine::TypicalError() const
 {
     // The median; a receiver is taken as clean until its errors fill most of the window, so a
     // model settling on its first fixes does not count as noise.
-    std::array<double, 5> sorted = errors_;
+    std::array<double, kErrorWindow> sorted = errors_;
     for (std::size_t i = 1; i < sorted.size(); ++i) {
         for (std::size_t j = i; j > 0 && sorted[j] < sorted[j - 1]; --j)
             std::swap(sorted[j], sorted[j - 1]);

@@ -174,7 +174,8 @@ private:
     std::int64_t horizonMs_ = 0;    // the end of the prediction, on the fixes' clock
     std::int64_t arrivedMs_ = 0;    // the timers' clock when the newest fix arrived
     std::int64_t receiverDelayMs_ = 0;
-    std::array<double, 5> errors_{}; // the last prediction errors at the next fix, metres
+    static constexpr std::size_t kErrorWindow = 7;
+    std::array<double, kErrorWindow> errors_{}; // the last prediction errors at the next fix, metres
     int errorCount_ = 0;
     Planned planned_;
     int plannedTimer_ = -1;         // the id of the timer running for planned_, or -1
