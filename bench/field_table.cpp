@@ -5,7 +5,7 @@
 // firing region. Prints the tables and the goals' verdicts; the exit status is 0 when every goal
 // is met.
 //
-//   field_table [PASSES] [--details]   PASSES of each shape and kind a cell (default 8);
+//   field_table [PASSES] [--details]   PASSES of each shape and kind a cell (default 16);
 //                                      --details describes on standard error each predictive
 //                                      pass that misses its goal, with an id
 //   FT_ONLY=id field_table ...         runs that pass alone and prints its sentences (standard
@@ -35,7 +35,7 @@ constexpr double kLatitude = 52.24;
 constexpr double kLongitude = 6.85;
 constexpr double kThreshold = 10.0;
 constexpr double kPi = std::numbers::pi;
-constexpr int kPassesPerCell = 8; // per shape, class, condition and fix rate
+constexpr int kPassesPerCell = 16; // per shape, kind, condition and fix rate
 constexpr double kNoiseTime = 5.0; // seconds: the correlation time of the receiver's error
 constexpr double kFarAhead = 10.0; // metres before the entry: no prediction error explains a firing there
 
@@ -579,10 +579,13 @@ int main(int argc, char** argv)
 
     const char* header = "| entering: switched | once | within 1 m (2 m at 1/s) | mean error, m | worst, m | late "
                          "| outside: switched | by prediction alone | switched twice |";
-    std::printf("Each row: %d passes of each kind (entering, grazing, 1-3 m outside) and shape; entering counts the "
-                "grazing ones. Errors: metres along the noise-free path from where it enters the region to where the "
-                "vehicle was when the on frame went out (negative: before it).\n\n",
-                perCell);
+    std::printf("Each row: %d passes that enter the region (%d deep and %d grazing for each of the six shapes that "
+                "enter) and %d that stay 1-3 m outside it (%d of each shape, the stops short included; with the jump, "
+                "%d more by a parked vehicle). Errors: metres along the noise-free path from where it enters the region "
+                "to where the vehicle was when the on frame went out (negative: before it). \"late\": switched at a "
+                "fix that showed the region crossed. \"by prediction alone\": an outside pass switched by a plan, with "
+                "no fix inside the region and no line between two fixes through it.\n\n",
+                12 * perCell, perCell, perCell, 7 * perCell, perCell, perCell);
     std::printf("| drive | fixes/s | rule %s\n", header);
     std::printf("|---|---:|---|---:|---:|---:|---:|---:|---:|---:|---:|---:|\n");
     for (std::size_t c = 0; c < std::size(conditions); ++c) {

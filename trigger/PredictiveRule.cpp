@@ -256,6 +256,11 @@ double TriggerEngine::TypicalError() const
     return sorted[sorted.size() / 2];
 }
 
+double TriggerEngine::Depth() const
+{
+    return std::clamp(kDepthPerError * (TypicalError() - kCleanError), 0.0, state_.distanceThreshold / 2.0);
+}
+
 void TriggerEngine::FitMotion()
 {
     std::array<TimedPoint, 3> points{};
@@ -294,7 +299,8 @@ int TriggerEngine::Predictive(int n, double latitude, double longitude, std::int
     }
 
     // The path since the previous fix, in the plane of this one: a crossing found only now is
-    // late, the plan of the last fix did not catch it.
+    // late, the plan of the last fix did not catch it. What the fixes show counts as it is, noise
+    // and all, as a fix inside counts for the on-fix rule.
     std::vector<PlanePoint> lastStep;
     double stepLength = 0.0;
     if (verdict == Verdict::Trusted && watched) {
@@ -374,7 +380,7 @@ void TriggerEngine::Plan(int n, std::int64_t fromMs)
     const std::vector<PlanePoint> path = motion_.Path(from, to);
     const double length = PathLength(path);
     const double threshold = state_.distanceThreshold;
-    const double depth = std::clamp(kDepthPerError * (TypicalError() - kCleanError), 0.0, threshold / 2.0);
+    const double depth = Depth();
 
     int sensor = -1;
     double bestEntry = std::numeric_limits<double>::infinity();

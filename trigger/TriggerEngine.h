@@ -122,6 +122,8 @@ private:
     std::int64_t NominalStepMs() const;
     // The median of the recent prediction errors, metres.
     double TypicalError() const;
+    // How far a predicted path must reach into a region to count, for the noise.
+    double Depth() const;
     // Fits the motion to the track, its newest fix the origin of the plane.
     void FitMotion();
     // The fix's offset from the newest fix of the track, metres.
