@@ -679,6 +679,8 @@ protected:
         timers.onExpiry = [&fresh](int id) { fresh.OnTimer(id); };
         engineUnderTest = &fresh;
         switchedAt.clear();
+        pastEntry.clear();
+        fresh.SetFiringHook([&](int, TriggerEngine::Firing) { pastEntry.push_back(fresh.CurrentFiringPlace().pastEntry); });
         const std::chrono::milliseconds t0 = timers.Now();
         std::int64_t latest = 0;
         for (std::size_t k = 0; k < fixes.size(); ++k) {
@@ -714,6 +716,7 @@ protected:
     static constexpr std::int64_t kTen = 36000000; // 10:00 UTC
     std::chrono::milliseconds switchTime{110};
     std::vector<std::chrono::milliseconds> switchedAt;
+    std::vector<double> pastEntry; // the firing hook's distance past the entry, each firing
     TriggerEngine* engineUnderTest = nullptr;
 };
 
@@ -797,6 +800,7 @@ struct ChainCase {
     int receiverDelayMs;
     std::chrono::milliseconds switchTime;
     std::vector<std::int64_t> switched;
+    double secondPastEntry; // metres, as the firing hook is told
 };
 
 // Two sensors 10 m apart on a road driven north at 25 m/s, one fix a second: both regions are
@@ -808,10 +812,11 @@ TEST_F(PredictiveTest, ChainedPlans_TimedByTheClock)
     AddAt(0, 10);
     const std::int64_t entry = 1418; // from y = -20 at 1000 ms
     const ChainCase cases[] = {
-        {"switches of 110 ms", 0, 110ms, {entry, entry + 400}},
-        {"a receiver delay of 100 ms", 100, 110ms, {entry - 100, entry + 300}},
-        // The first switch outlasts the way to the second region: the second follows at once.
-        {"a switch of 600 ms", 0, 600ms, {entry, entry + 600}},
+        {"switches of 110 ms", 0, 110ms, {entry, entry + 400}, 0.0},
+        {"a receiver delay of 100 ms", 100, 110ms, {entry - 100, entry + 300}, 0.0},
+        // The first switch outlasts the way to the second region: the second follows at once,
+        // 200 ms (5 m) into it.
+        {"a switch of 600 ms", 0, 600ms, {entry, entry + 600}, 5.0},
     };
     for (const ChainCase& c : cases) {
         SCOPED_TRACE(c.name);
@@ -821,6 +826,8 @@ TEST_F(PredictiveTest, ChainedPlans_TimedByTheClock)
         ASSERT_EQ(times.size(), 2u);
         EXPECT_NEAR(times[0], c.switched[0], 2);
         EXPECT_NEAR(times[1], c.switched[1], 2);
+        ASSERT_EQ(pastEntry.size(), 2u);
+        EXPECT_NEAR(pastEntry[1], c.secondPastEntry, 0.1);
     }
     state.receiverDelayMs = 0;
 }
