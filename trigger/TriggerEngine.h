@@ -49,8 +49,9 @@ inline constexpr double kFixTolerance = 10.0;                        // metres
 // that sends each epoch twice) keeps it; Trigger Off voids it. A fix that shows the path since
 // the previous one crossed a due sensor's region without a firing fires it at once, late.
 // A fix that implies an impossible motion (kMaxSpeed, kMaxAcceleration) fires nothing and is
-// not used; the status line says so once for each run of such fixes. All else is the on-fix
-// rule's: one firing per arming, the order of Back and Forth, the re-arm timers.
+// not used; the status line says so once for each run of such fixes. With a noisy receiver a
+// plan needs the path to reach into the region by the recent prediction error. All else is the
+// on-fix rule's: one firing per arming, the order of Back and Forth, the re-arm timers.
 //
 // Thread rule: TriggerOnPosition, TriggerOnFix and CheckAllTriggered run on the GPS reader
 // thread, OnTimer on the threads that deliver timer expiries (a dialog's window timers for the
