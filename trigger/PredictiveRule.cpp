@@ -308,19 +308,22 @@ int TriggerEngine::Predictive(int n, double latitude, double longitude, std::int
         stepLength = PathLength(lastStep);
     }
     const double threshold = state_.distanceThreshold;
+    const PlanePoint scale = MetresPerDegreeAt(latitude);
     auto hit = [&](int i, Firing& kind) {
         kind = Firing::AtFix;
         firingPlace_ = {latitude, longitude, std::numeric_limits<double>::quiet_NaN()};
+        // From this fix; a sensor further than the way since the last one cannot have been met.
+        const PlanePoint sensor{(table_.longitude[i] - longitude) * scale.x, (table_.latitude[i] - latitude) * scale.y};
+        const double distance = Length(sensor);
+        if (!(distance < threshold + stepLength + 1.0))
+            return false;
         if (!lastStep.empty()) {
-            const PlanePoint sensor = OnPlane(table_.latitude[i], table_.longitude[i]);
-            if (Length(sensor) < threshold + stepLength) {
-                const double entry = PolylineEntry(lastStep, sensor, threshold);
-                if (entry > 0.0) {
-                    kind = Firing::Late;
-                    const auto k = static_cast<std::size_t>(entry);
-                    firingPlace_.pastEntry = PathLength(lastStep, k, entry - static_cast<double>(k));
-                    return true;
-                }
+            const double entry = PolylineEntry(lastStep, sensor, threshold);
+            if (entry > 0.0) {
+                kind = Firing::Late;
+                const auto k = static_cast<std::size_t>(entry);
+                firingPlace_.pastEntry = PathLength(lastStep, k, entry - static_cast<double>(k));
+                return true;
             }
         }
         return InRange(i, latitude, longitude, false);
