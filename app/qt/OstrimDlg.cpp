@@ -113,15 +113,6 @@ COstrimDlg::COstrimDlg(const DialogOptions& options, QWidget* parent)
     about->setShortcutContext(Qt::WindowShortcut);
     connect(about, &QAction::triggered, this, &COstrimDlg::ShowAbout);
     addAction(about);
-    // The firing rule is chosen before Start and holds for the run: the item is greyed after.
-    predictive_ = new QAction(QString::fromLatin1(kPredictiveTriggerText), this);
-    predictive_->setObjectName(QStringLiteral("predictiveAction"));
-    predictive_->setCheckable(true);
-    connect(predictive_, &QAction::toggled, this, [this](bool on) {
-        if (hooks_.chooseRule)
-            hooks_.chooseRule(on);
-    });
-    addAction(predictive_);
     // The receiver delay may change at any time, also in a run: the operator sets it from the
     // lag the run panel measures.
     auto* delays = new QMenu(this);
@@ -140,6 +131,15 @@ COstrimDlg::COstrimDlg(const DialogOptions& options, QWidget* parent)
     delay->setObjectName(QStringLiteral("receiverDelayAction"));
     delay->setMenu(delays);
     addAction(delay);
+    // The firing rule is chosen before Start and holds for the run: the item is greyed after.
+    predictive_ = new QAction(QString::fromLatin1(kPredictiveTriggerText), this);
+    predictive_->setObjectName(QStringLiteral("predictiveAction"));
+    predictive_->setCheckable(true);
+    connect(predictive_, &QAction::toggled, this, [this](bool on) {
+        if (hooks_.chooseRule)
+            hooks_.chooseRule(on);
+    });
+    addAction(predictive_);
     setContextMenuPolicy(Qt::ActionsContextMenu);
 
     Control(kIdStart)->setFocus();

@@ -50,6 +50,8 @@ private:
     void TogglePredictive();
     // The receiver-delay choice of that index, from the system menu; at any time.
     void ChooseReceiverDelay(std::size_t choice);
+    // The index of the receiver-delay choice a menu command names; past the last for another.
+    static std::size_t ReceiverDelayChoiceOf(WPARAM command);
     void FillPortLists();
     void OnCommand(int id, int code);
     void OnStart();

@@ -1,8 +1,8 @@
 #!/usr/bin/env bash
 # The Windows dialog under Wine on a virtual X display, against the Linux simulator on
 # pseudo-terminals mapped as COM5 (GPS receiver) and COM6 (base station). It opens with the
-# mapped ports listed, the predictive trigger is chosen on the system menu and put in force by
-# Start, pressed by keyboard; a short drive runs and the status line comes to "Node %d success". The program echoes its status texts to standard output when
+# mapped ports listed, the predictive trigger and a receiver delay are chosen on the system menu
+# and put in force by Start, pressed by keyboard; a short drive runs and the status line comes to "Node %d success". The program echoes its status texts to standard output when
 # OSTRIM_ECHO_STATUS is set, which is how the status line is read here.
 #
 # Environment: OSTRIM_WIN_BUILD (the cross build folder), OSTRIM_LINUX_BUILD (the Linux build
@@ -94,12 +94,19 @@ for port in COM5 COM6; do
 done
 echo "dialog.wine: listed ports: $ports"
 
-# The predictive trigger, the system menu's last item, chosen by keyboard before Start.
+# The predictive trigger, the system menu's last item, chosen by keyboard before Start; and the
+# receiver delay of 60 ms, the fourth choice of the submenu above it.
 sleep 1
 xdotool windowfocus --sync "$window" 2>/dev/null || true
 xdotool key --clearmodifiers alt+space
 sleep 0.5
 xdotool key --clearmodifiers Up Return
+sleep 0.5
+xdotool key --clearmodifiers alt+space
+sleep 0.5
+xdotool key --clearmodifiers Up Up Right
+sleep 0.5
+xdotool key --clearmodifiers Down Down Down Return
 sleep 0.5
 # Start has the focus when the dialog opens and is the default button.
 xdotool key --clearmodifiers Return
@@ -117,6 +124,8 @@ fi
 echo "dialog.wine: ${success#Status: }"
 rule=$(output | sed -n 's/^Rule: //p' | head -n1)
 [ "$rule" = predictive ] || fail "Start put the rule '$rule' in force, not the predictive one chosen on the system menu"
+delay=$(output | sed -n 's/^Receiver delay: //p' | head -n1)
+[ "$delay" = "60 ms" ] || fail "the system menu's receiver delay chose '$delay', not 60 ms"
 ls "$laps"/*-GPS-Data.txt "$laps"/*-Raw-GPS-Data.txt >/dev/null 2>&1 || fail "no log files in C:\\LVR_LAPS"
 
 if [ -n "${OSTRIM_SCREENSHOT:-}" ]; then
