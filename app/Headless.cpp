@@ -148,6 +148,7 @@ int RunHeadless(const CommandLine& line)
 
     RunControl& control = session.Control();
     control.ChooseRule(line.predictive);
+    control.SetReceiverDelay(line.receiverDelayMs);
     if (line.backAndForth)
         control.OnBackAndForth();
     if (!line.triggerOn)
@@ -170,8 +171,11 @@ int RunHeadless(const CommandLine& line)
     session.Stop();
     if (monitor.RunStarted()) {
         fields.Print(monitor.Summary());
-        if (const std::string late = session.LateFiringsText(); !late.empty())
+        if (const std::string late = session.LateFiringsText(); !late.empty()) {
             fields.Print(late);
+            // What the receiver delay should be: measured at every fix, told at the end.
+            fields.Print(ReceiverLagText(monitor.Take().receiverLag));
+        }
     }
     return result;
 }

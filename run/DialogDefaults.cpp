@@ -47,4 +47,9 @@ std::string FolderSelectedLine(const std::string& folder)
     return "Selected Folder: " + folder + "\n";
 }
 
+std::string ReceiverDelayChoiceText(int ms)
+{
+    return std::to_string(ms) + " ms";
+}
+
 } // namespace ostrim

@@ -107,8 +107,7 @@ RunControl::StartOutcome RunControl::OnStart(const std::string& gpsPort, const s
         basePort.empty() ? BaseStationCheck::kOpenFailed : baseStation_.Check(basePort);
     if (check != BaseStationCheck::kOk) {
         ShowCheckFailure(check);
-        state_.triggerEnabled.store(0);
-        state_.triggerOffs.fetch_add(1);
+        SwitchTriggeringOff();
         heldByCheck_ = wanted && !basePort.empty();
     } else if (heldByCheck_) {
         heldByCheck_ = false;
@@ -148,8 +147,7 @@ void RunControl::OnTriggerOnOff()
 {
     heldByCheck_ = false;
     if (state_.triggerEnabled.load() != 0) {
-        state_.triggerEnabled.store(0);
-        state_.triggerOffs.fetch_add(1);
+        SwitchTriggeringOff();
         state_.nextIndex.store(-1);
         fields_.SetText(Field::Status, "Trigger off");
         return;
@@ -157,6 +155,14 @@ void RunControl::OnTriggerOnOff()
     state_.triggerEnabled.store(1);
     fields_.SetText(Field::Status, "Trigger on");
     LoadSensorsOnce();
+}
+
+void RunControl::SwitchTriggeringOff()
+{
+    state_.triggerEnabled.store(0);
+    state_.triggerOffs.fetch_add(1);
+    if (onTriggerOff_)
+        onTriggerOff_();
 }
 
 void RunControl::OnLoop()

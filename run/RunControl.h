@@ -49,7 +49,13 @@ public:
     StartOutcome OnStart(const std::string& gpsPort, const std::string& basePort);
     // The firing rule the next Start puts in force: predictive or, by default, on-fix.
     void ChooseRule(bool predictive) { predictiveChosen_ = predictive; }
+    // The receiver's delay from a fix's time to its arrival, milliseconds: the predictive rule
+    // fires that much sooner. In force from the next fix, also in a run.
+    void SetReceiverDelay(int ms) { state_.receiverDelayMs.store(ms); }
     void OnTriggerOnOff();
+    // Called whenever triggering goes off (Trigger Off, a failed check at Start): the engine
+    // voids its planned switches. Set before the run starts.
+    void SetOnTriggerOff(std::function<void()> hook) { onTriggerOff_ = std::move(hook); }
     void OnLoop();
     void OnBackAndForth();
     // True when the new GPS log was created.
@@ -69,6 +75,7 @@ public:
 
 private:
     void LoadSensorsOnce();
+    void SwitchTriggeringOff();
     void ShowCheckFailure(BaseStationCheck::Result check);
     // True, with the status texts set, when the Folder box holds nothing to put the logs in.
     bool RefuseEmptyFolder(const std::string& folder);
@@ -82,6 +89,7 @@ private:
     std::string readerPort_; // the port the running reader opened
     bool heldByCheck_ = false;
     bool predictiveChosen_ = false;
+    std::function<void()> onTriggerOff_;
     BaseStationCheck::Result lastCheck_ = BaseStationCheck::kOk;
 };
 

@@ -131,7 +131,7 @@ RunMonitor::RunMonitor(Clock clock) : clock_(std::move(clock)) {}
 
 RunMonitor::Clock RunMonitor::SystemClock()
 {
-    return [] { return MonitorTime{SteadyClock::now(), WallClock::now()}; };
+    return [] { return MonitorTime{SteadyClock::now(), WallClock::now(), SystemClockSync()}; };
 }
 
 void RunMonitor::Attach(const RunState& state, const SensorTable& table, GpsInput& input)
@@ -201,6 +201,7 @@ void RunMonitor::OnAcceptedSentence(std::string_view sentence)
     satellites_ = satellites;
     if (!gpsLog.empty() && (gpsLogs_.empty() || gpsLogs_.back() != gpsLog))
         gpsLogs_.push_back(gpsLog);
+    lag_.OnFix(UtcMilliseconds(NthField(sentence, 2)), now.wall);
 }
 
 RunSnapshot RunMonitor::Take() const
@@ -233,6 +234,7 @@ RunSnapshot RunMonitor::TakeLocked(const MonitorTime& now) const
     s.nodesSwitched = nodesSwitched_;
     s.nodeFailures = nodeFailures_;
     s.failures = failureCount_;
+    s.receiverLag = lag_.Reading(now.sync);
     if (state_ == nullptr || table_ == nullptr)
         return s;
 

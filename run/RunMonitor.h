@@ -13,6 +13,8 @@
 // read the sensor positions, so they run on the thread that loads the sensor file (the GUI
 // thread), HistoryFrom on any.
 
+#include "platform/ClockSync.h"
+#include "run/ReceiverLag.h"
 #include "runstate/DialogFields.h"
 #include "runstate/RunState.h"
 #include "sensors/SensorTable.h"
@@ -35,6 +37,7 @@ class GpsInput;
 struct MonitorTime {
     std::chrono::steady_clock::time_point steady; // for ages and rates
     std::chrono::system_clock::time_point wall;   // for the times the operator reads
+    ClockSync sync = ClockSync::Unknown;          // whether `wall` is synchronised
 };
 
 // One status text, or a run of the same text repeated back to back (a receiver sending
@@ -77,6 +80,7 @@ struct RunSnapshot {
     int nodesSwitched = 0;        // "Node %d success"
     int nodeFailures = 0;         // "Node %d failed"
     int failures = 0;             // status texts that report a failure, node failures included
+    LagReading receiverLag;       // from the fixes' arrival times
 };
 
 // The receiver's fix quality as NMEA names it, e.g. "GPS", "DGPS", "no fix".
@@ -139,6 +143,7 @@ private:
     // Each failure text once, in the order first seen, with its count.
     std::vector<std::pair<std::string, int>> failures_;
     int failureCount_ = 0;
+    ReceiverLag lag_;
 };
 
 // Passes every call on to the front end's fields and records each status text in the monitor.

@@ -109,6 +109,7 @@ Session::Session(DialogFields& fields, TimerService& timers, Hooks hooks)
       pingCheck_(std::make_unique<PingCheck>()),
       control_(state_, table_, fields, *reader_, *pingCheck_)
 {
+    control_.SetOnTriggerOff([this] { engine_.VoidPlans(); });
 }
 
 Session::~Session()

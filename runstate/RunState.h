@@ -14,6 +14,9 @@
 
 namespace ostrim {
 
+// The largest receiver delay taken: two seconds is past any receiver's output delay.
+inline constexpr int kMaxReceiverDelayMs = 2000;
+
 class LogPaths {
 public:
     std::string Gps() const
@@ -57,6 +60,9 @@ struct RunState {
     // Counts the times triggering was switched off: the predictive rule joins no fix after one
     // to a fix before it, as the path between went unwatched.
     std::atomic<std::uint32_t> triggerOffs{0};
+    // Milliseconds from the time a fix was measured (its UTC time) to its arrival here, as the
+    // operator set it: the predictive rule fires that much sooner. Read at every fix.
+    std::atomic<std::int32_t> receiverDelayMs{0};
     double distanceThreshold = 10.0; // metres
     LogPaths logPaths;               // gpsLogPath, rawLogPath
 };

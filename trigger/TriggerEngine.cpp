@@ -84,12 +84,18 @@ int TriggerEngine::TriggerOnPosition(double latitude, double longitude)
     return BackAndForthMode(n, latitude, longitude);
 }
 
+void TriggerEngine::TellFiringAtFix(int sensor, double latitude, double longitude)
+{
+    firingPlace_ = {latitude, longitude, std::numeric_limits<double>::quiet_NaN()};
+    if (firingHook_)
+        firingHook_(sensor, Firing::AtFix);
+}
+
 int TriggerEngine::LoopMode(int n, double latitude, double longitude)
 {
     for (int i = 0; i < n; ++i) {
         if (InRange(i, latitude, longitude, true) && table_.triggered[i].load() == 0 && table_.Armable(i)) {
-            if (firingHook_)
-                firingHook_(i, Firing::AtFix);
+            TellFiringAtFix(i, latitude, longitude);
             switcher_.SwitchNode(table_.nodeId[i]);
             // Fired whatever the base station said: a failed switch is not retried.
             table_.triggered[i].store(1);
@@ -163,8 +169,7 @@ int TriggerEngine::BackAndForthMode(int n, double latitude, double longitude)
         if (found < 0)
             return 0;
         state_.nextIndex.store(found);
-        if (firingHook_)
-            firingHook_(found, Firing::AtFix);
+        TellFiringAtFix(found, latitude, longitude);
         switcher_.SwitchNode(table_.nodeId[found]);
         StepNextIndex(n, found);
         return 1;
@@ -182,8 +187,7 @@ int TriggerEngine::BackAndForthMode(int n, double latitude, double longitude)
 
     if (k != FirstArmable(n) || state_.rearmed.load() != 0) {
         fields_.SetText(Field::Status, NearerSensorText(table_.nodeId[k]));
-        if (firingHook_)
-            firingHook_(k, Firing::AtFix);
+        TellFiringAtFix(k, latitude, longitude);
         switcher_.SwitchNode(table_.nodeId[k]);
         if (StepNextIndex(n, k))
             state_.rearmed.store(0);

@@ -132,6 +132,10 @@ RunPanel::RunPanel(const RunMonitor& monitor, QWidget* parent) : QWidget(parent)
     figures->addWidget(gpsLog_, 2, 1, 1, 3);
     figures->addWidget(label("Raw log"), 3, 0);
     figures->addWidget(rawLog_, 3, 1, 1, 3);
+    lag_ = Value(body_, "lagValue");
+    lag_->setToolTip(QStringLiteral("When a fix reaches the program after its own UTC time: the predictive "
+                                    "trigger's Receiver delay"));
+    figures->addWidget(lag_, 4, 0, 1, 4);
     figures->setColumnStretch(1, 1);
     figures->setColumnStretch(3, 1);
     bodyLayout->addLayout(figures);
@@ -193,6 +197,7 @@ void RunPanel::Refresh()
 {
     const RunSnapshot s = monitor_.Take();
     fixes_->setText(QString::number(s.fixes));
+    lag_->setText(QString::fromStdString(ReceiverLagText(s.receiverLag)));
     rate_->setText(s.haveFix ? QString::number(s.fixRate, 'f', 1) + QStringLiteral(" a second")
                              : QStringLiteral("-"));
     if (!s.haveFix) {

@@ -50,6 +50,7 @@ private:
     QLabel* rate_ = nullptr;
     QLabel* age_ = nullptr;
     QLabel* quality_ = nullptr;
+    QLabel* lag_ = nullptr;
     QLineEdit* gpsLog_ = nullptr;
     QLineEdit* rawLog_ = nullptr;
     QTableWidget* sensors_ = nullptr;
