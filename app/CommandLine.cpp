@@ -1,6 +1,7 @@
 #include "app/CommandLine.h"
 
 #include "app/Version.h"
+#include "runstate/RunState.h"
 
 #include <cstdlib>
 
@@ -17,8 +18,8 @@ std::string UsageText()
                          rehearse a run against a simulated receiver and base station
                          (headless, printing what happens, where there is no display)
   ostrim --headless --gps-port PATH --base-port PATH --sensor-file PATH --folder DIR
-         [--mode loop|back-and-forth] [--rule on-fix|predictive] [--vehicle-type TEXT]
-         [--trigger on|off]
+         [--mode loop|back-and-forth] [--rule on-fix|predictive] [--receiver-delay MS]
+         [--vehicle-type TEXT] [--trigger on|off]
 
 Headless mode does what pressing Start in the dialog does with these values, prints each
 status text as one line on standard output, and runs until SIGINT or SIGTERM. A base station
@@ -45,9 +46,11 @@ Options:
   --mode MODE            loop (default): every sensor once, all re-armed 5 s after the last;
                          back-and-forth: sensors strictly in table order
   --rule RULE            on-fix (default): a sensor fires at the first fix inside its firing
-                         region; predictive: it fires where the path from the last two
-                         fixes is predicted to enter the region, or at once (late) when a
-                         fix shows the path crossed it unseen
+                         region; predictive: it fires where the path of the last fixes is
+                         predicted to enter the region, or at once (late) when a fix shows
+                         the path crossed it unseen
+  --receiver-delay MS    (predictive) milliseconds from a fix's UTC time to its arrival
+                         here, 0 (default) to 2000: the switch comes that much sooner
   --vehicle-type TEXT    first column of the GPS log (default "Dunrel 80k truck")
   --trigger on|off       start with triggering on (default) or off
   --demo                 start the built-in simulator and run against it: the dialog
@@ -66,7 +69,7 @@ std::string ConsoleUsageText()
 {
     return R"(Usage:
   ostrim-cli --gps-port COMn --base-port COMn --sensor-file PATH --folder DIR
-             [--mode loop|back-and-forth] [--rule on-fix|predictive]
+             [--mode loop|back-and-forth] [--rule on-fix|predictive] [--receiver-delay MS]
              [--vehicle-type TEXT] [--trigger on|off]
 
 Does what pressing Start in the dialog does with these values, prints each status text as one
@@ -91,9 +94,11 @@ Options:
   --mode MODE            loop (default): every sensor once, all re-armed 5 s after the last;
                          back-and-forth: sensors strictly in table order
   --rule RULE            on-fix (default): a sensor fires at the first fix inside its firing
-                         region; predictive: it fires where the path from the last two
-                         fixes is predicted to enter the region, or at once (late) when a
-                         fix shows the path crossed it unseen
+                         region; predictive: it fires where the path of the last fixes is
+                         predicted to enter the region, or at once (late) when a fix shows
+                         the path crossed it unseen
+  --receiver-delay MS    (predictive) milliseconds from a fix's UTC time to its arrival
+                         here, 0 (default) to 2000: the switch comes that much sooner
   --vehicle-type TEXT    first column of the GPS log (default "Dunrel 80k truck")
   --trigger on|off       start with triggering on (default) or off
   --help                 show this text
@@ -105,6 +110,24 @@ std::string VersionText()
 {
     return std::string("ostrim ") + kVersion + "\n";
 }
+
+namespace {
+
+// --receiver-delay's value: whole milliseconds from 0 to kMaxReceiverDelayMs.
+bool ParseReceiverDelay(const std::string& text, int& ms, std::string& error)
+{
+    char* end = nullptr;
+    const long value = std::strtol(text.c_str(), &end, 10);
+    if (text.empty() || *end != '\0' || value < 0 || value > kMaxReceiverDelayMs) {
+        error = "--receiver-delay must be whole milliseconds from 0 to " + std::to_string(kMaxReceiverDelayMs) +
+                ", not \"" + text + "\"";
+        return false;
+    }
+    ms = static_cast<int>(value);
+    return true;
+}
+
+} // namespace
 
 std::optional<CommandLine> ParseCommandLine(const std::vector<std::string>& args, std::string& error)
 {
@@ -167,6 +190,9 @@ std::optional<CommandLine> ParseCommandLine(const std::vector<std::string>& args
                 return std::nullopt;
             }
             line.predictive = text == "predictive";
+        } else if (arg == "--receiver-delay") {
+            if (!value(text) || !ParseReceiverDelay(text, line.receiverDelayMs, error))
+                return std::nullopt;
         } else if (arg == "--trigger") {
             if (!value(text))
                 return std::nullopt;

@@ -20,6 +20,7 @@ struct CommandLine {
     bool backAndForth = false;
     bool triggerOn = true;
     bool predictive = false; // --rule predictive
+    int receiverDelayMs = 0; // --receiver-delay
     std::optional<std::string> vehicleType;
     std::optional<std::string> screenshot; // dialog: save a picture of the window and quit
     int laps = 2;                          // headless demo: laps to drive; 0 until a signal

@@ -1,6 +1,7 @@
 #include "app/Headless.h"
 
 #include "run/PanelText.h"
+#include "run/ReceiverLag.h"
 #include "run/Session.h"
 #include "run/ThreadTimerService.h"
 #include "platform/Signals.h"
@@ -154,6 +155,7 @@ int RunHeadless(const CommandLine& line)
 
     RunControl& control = session.Control();
     control.ChooseRule(line.predictive);
+    control.SetReceiverDelay(line.receiverDelayMs);
     if (line.backAndForth)
         control.OnBackAndForth();
     if (!line.triggerOn)
@@ -178,6 +180,9 @@ int RunHeadless(const CommandLine& line)
         if (result == 0)
             result = rescue;
         fields.Print(session.Summary());
+        // What the receiver delay should be: measured at every fix, told at the end.
+        if (session.State().predictive.load() != 0)
+            fields.Print(ReceiverLagText(session.Monitor().Take().receiverLag));
     }
     return result;
 }

@@ -18,7 +18,7 @@ constexpr std::uint8_t kPing = 0x01;
 constexpr std::uint8_t kPingAnswer = 0x01;
 constexpr std::uint8_t kNodeCommand = 0xFE;
 // The node needs the pulse; the radio needs nothing between the two frames.
-constexpr std::chrono::milliseconds kPulse{100};
+constexpr std::chrono::milliseconds kPulse = kNodePulse;
 // Two frames of a switch take 10 ms on a working line; this caps a device that takes each byte
 // only just inside a write's limit, so that a switch still ends within 2.5 s.
 constexpr std::chrono::milliseconds kFrameLimit{500};

@@ -3,10 +3,18 @@
 //
 // Example, node 0x4070BF7B on: 7E 00 0D 00 01 00 13 A2 00 40 70 BF 7B 00 FE 01 60
 
+#include <chrono>
 #include <cstdint>
 #include <vector>
 
 namespace ostrim {
+
+// A node switch on the line: the on frame, the pulse, the off frame. A node frame is 17 bytes
+// (the example above), ten bits a byte at the base station's 38400 baud.
+inline constexpr int kNodeFrameBytes = 17;
+inline constexpr int kBaseStationBaud = 38400;
+inline constexpr std::chrono::microseconds kNodeFrameLineTime{kNodeFrameBytes * 10 * 1000000LL / kBaseStationBaud};
+inline constexpr std::chrono::milliseconds kNodePulse{100};
 
 class RadioFrameBuilder {
 public:

@@ -17,8 +17,16 @@
 //  3. The dialog's peak resident memory in a run: `ostrim` on a virtual X display (xvfb-run),
 //     Start pressed with xdotool.
 //
+//  4. The predictive rule, live against its replay: a Session as the headless program wires it
+//     (predictive, timers on their own thread) reads a drive played in real time, each sentence
+//     written its receiver lag after its own UTC time; the same sentences then go through
+//     ostrim-replay's core. For each node switched, the arrival of the "on" frame against the
+//     replay's time for it. Once with the lag told to both as the receiver delay, once with it
+//     untold (the replay then runs ahead by the lag).
+//
 // Usage: latency_bench [--firings N (500)] [--cpu-seconds S (60)] [--dialog-seconds S (20; 0 none)]
-//                      [--skip-latency] [--skip-cpu] [--ostrim PATH] [--sim PATH]
+//                      [--skip-latency] [--skip-cpu] [--skip-replay] [--lag MS (80)]
+//                      [--ostrim PATH] [--sim PATH]
 //                      (ostrim and ostrim-sim: by default next to this program)
 
 #include "run/Session.h"
@@ -26,6 +34,7 @@
 #include "basestation/RadioFrameBuilder.h"
 #include "platform/posix/Poll.h"
 #include "platform/posix/PseudoTerminal.h"
+#include "tools/replay/Replay.h"
 #include "tools/sim/GpsReceiverSim.h"
 #include "tools/sim/Nmea.h"
 #include "tools/sim/Track.h"
@@ -311,6 +320,117 @@ int FiringLatency(int firings, const fs::path& scratch)
     std::printf("  frames: %d wrong of %d; stray bytes %d\n", wrongFrames, 2 * (firings + kWarmUp),
                 station.Stray());
     return wrongFrames == 0 ? 0 : 1;
+}
+
+// ---- The predictive rule live against its replay ---------------------------------------------
+
+// A road north along the sensors' longitude less 3 m, at 25 m/s, 2 fixes a second: three sensors
+// 2 m apart (each firing planned from the last, the next due while the last one's switch is still
+// under way) and two alone.
+struct ReplayDrive {
+    std::string sensors;
+    std::vector<std::pair<double, std::string>> sentences; // seconds after the first, and text
+};
+
+ReplayDrive MakeReplayDrive()
+{
+    ReplayDrive drive;
+    const double north[] = {120, 122, 124, 260, 380};
+    char line[96];
+    for (std::size_t i = 0; i < std::size(north); ++i) {
+        std::snprintf(line, sizeof line, "%.8f %.8f S%zu %08X\n", kLatitude + north[i] * kDegreesPerMetre,
+                      LongitudeEast(0), i, 0x40B00000u + static_cast<unsigned>(i));
+        drive.sensors += line;
+    }
+    const auto start = std::chrono::system_clock::from_time_t(1714557600);
+    for (int k = 0; k * 12.5 < 450; ++k)
+        drive.sentences.push_back({k * 0.5, ostrim::sim::FormatGga(start + k * 500ms,
+                                                                   kLatitude + k * 12.5 * kDegreesPerMetre,
+                                                                   LongitudeEast(-3.0))});
+    return drive;
+}
+
+int ReplayAgainstLive(int lagMs, bool told, const fs::path& scratch)
+{
+    std::printf("== Predictive rule, live against the replay: lag %d ms, %s ==\n", lagMs,
+                told ? "told to both as the receiver delay" : "untold");
+    const ReplayDrive drive = MakeReplayDrive();
+    const std::string sensorFile = (scratch / "replay-sensors.txt").string();
+    std::ofstream(sensorFile) << drive.sensors;
+    const fs::path logs = scratch / "replay-logs";
+    fs::create_directories(logs);
+
+    ostrim::PseudoTerminal receiver;
+    ostrim::PseudoTerminal base;
+    if (receiver.Open() != 0 || base.Open() != 0)
+        return 1;
+    BaseStationSide station(base);
+    QuietFields fields;
+    fields.SetText(ostrim::Field::Folder, logs.string());
+    fields.SetText(ostrim::Field::SensorFile, sensorFile);
+    fields.SetText(ostrim::Field::VehicleType, "Dunrel 80k truck");
+    ostrim::ThreadTimerService timers;
+    const std::string basePath = base.SlavePath();
+    ostrim::Session session(fields, timers, ostrim::Session::Hooks{[basePath] { return basePath; },
+                                                                   [](const std::string&) {}, {}});
+    timers.SetHandler([&session](int id) { session.Engine().OnTimer(id); });
+    session.Control().ChooseRule(true);
+    session.Control().SetReceiverDelay(told ? lagMs : 0);
+    if (session.Control().OnStart(receiver.SlavePath(), basePath) != ostrim::RunControl::StartOutcome::Running ||
+        session.State().triggerEnabled.load() == 0) {
+        std::fprintf(stderr, "the run did not start: %s\n", fields.GetText(ostrim::Field::Status).c_str());
+        return 1;
+    }
+    std::this_thread::sleep_for(200ms);
+    const Clock::time_point t0 = Clock::now() + 300ms;
+    std::string all;
+    for (const auto& [at, sentence] : drive.sentences) {
+        std::this_thread::sleep_until(t0 + std::chrono::microseconds(std::llround((at * 1000.0 + lagMs) * 1000.0)));
+        if (!WriteAll(receiver, sentence))
+            return 1;
+        all += sentence;
+    }
+    std::vector<std::pair<std::uint32_t, double>> live; // node, ms after t0
+    while (auto frame = station.Next(1500ms)) {
+        if (frame->bytes.size() == 17 && frame->bytes[15] == 0x01) {
+            const std::uint32_t node = static_cast<std::uint32_t>(frame->bytes[9]) << 24 |
+                                       static_cast<std::uint32_t>(frame->bytes[10]) << 16 |
+                                       static_cast<std::uint32_t>(frame->bytes[11]) << 8 | frame->bytes[12];
+            live.push_back({node, Ms(frame->last - t0)});
+        }
+    }
+    timers.Stop();
+    session.Stop();
+
+    ostrim::replay::Options options;
+    options.predictive = true;
+    options.receiverDelayMs = told ? lagMs : 0;
+    ostrim::replay::Replayer replayer(options);
+    std::string error;
+    if (!replayer.LoadSensors(sensorFile, error)) {
+        std::fprintf(stderr, "%s\n", error.c_str());
+        return 1;
+    }
+    replayer.Feed(all);
+    const ostrim::replay::Result result = replayer.Finish();
+    if (result.firings.size() != live.size()) {
+        std::fprintf(stderr, "replay switched %zu nodes, the live run %zu\n", result.firings.size(), live.size());
+        return 1;
+    }
+    std::vector<double> differences;
+    for (std::size_t i = 0; i < live.size(); ++i) {
+        const ostrim::replay::Firing& f = result.firings[i];
+        const double replayMs = static_cast<double>(f.timeMs);
+        const char* kind = f.kind == ostrim::TriggerEngine::Firing::Predicted ? "predicted"
+                           : f.kind == ostrim::TriggerEngine::Firing::Late    ? "late"
+                                                                                : "at a fix";
+        std::printf("  node %08X %-9s replay %8.1f ms  live %8.1f ms  live - replay %+6.1f ms%s\n",
+                    static_cast<unsigned>(live[i].first), kind, replayMs, live[i].second, live[i].second - replayMs,
+                    live[i].first == f.nodeId ? "" : "  (another node)");
+        differences.push_back(std::fabs(live[i].second - replayMs));
+    }
+    PrintStats("|live - replay|", differences, "ms");
+    return 0;
 }
 
 // ---- Running cost of the real program --------------------------------------------------------
@@ -698,6 +818,8 @@ int main(int argc, char** argv)
     int dialogSeconds = 20; // 0: no dialog run
     bool latency = true;
     bool cost = true;
+    bool replay = true;
+    int lagMs = 80;
     const fs::path here = fs::read_symlink("/proc/self/exe").parent_path();
     std::string ostrim = (here / "ostrim").string();
     std::string simulator = (here / "ostrim-sim").string();
@@ -716,12 +838,16 @@ int main(int argc, char** argv)
             latency = false;
         else if (arg == "--skip-cpu")
             cost = false;
+        else if (arg == "--skip-replay")
+            replay = false;
+        else if (arg == "--lag" && hasValue)
+            lagMs = std::atoi(argv[++i]);
         else if (arg == "--dialog-seconds" && hasValue)
             dialogSeconds = std::atoi(argv[++i]);
         else {
             std::fprintf(stderr,
                          "usage: latency_bench [--firings N] [--cpu-seconds S] [--skip-latency] "
-                         "[--skip-cpu] [--dialog-seconds S] [--ostrim PATH] [--sim PATH]\n");
+                         "[--skip-cpu] [--skip-replay] [--lag MS] [--dialog-seconds S] [--ostrim PATH] [--sim PATH]\n");
             return 2;
         }
     }
@@ -739,6 +865,8 @@ int main(int argc, char** argv)
         result = RunningCost(seconds, ostrim, simulator, scratch);
     if (result == 0 && dialogSeconds > 0)
         result = DialogMemory(dialogSeconds, ostrim, simulator, scratch);
+    for (int run = 0; replay && result == 0 && run < 3; ++run)
+        result = ReplayAgainstLive(run == 0 ? 0 : lagMs, run != 2, scratch);
     std::error_code ignored;
     fs::remove_all(scratch, ignored);
     return result;

@@ -60,4 +60,9 @@ std::string RescueFailedText(const std::string& folder, int error)
     return "Could not write them to " + folder + ": " + std::generic_category().message(error) + ".";
 }
 
+std::string ReceiverDelayChoiceText(int ms)
+{
+    return std::to_string(ms) + " ms";
+}
+
 } // namespace ostrim

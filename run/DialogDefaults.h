@@ -30,9 +30,14 @@ inline constexpr FileFilter kSensorFileFilters[] = {
 // The status text when the sensor-file chooser is cancelled.
 inline constexpr char kNoFileSelected[] = "No file selected";
 
-// Asked before Cancel or the close box ends an active run.
 // The firing rule's choice beside About; chosen before Start, it holds for the run.
 inline constexpr char kPredictiveTriggerText[] = "Predictive trigger";
+// Beside it, the receiver's delay, chosen at any time: a submenu of these, one checked.
+inline constexpr char kReceiverDelayText[] = "Receiver delay";
+inline constexpr int kReceiverDelayChoicesMs[] = {0, 20, 40, 60, 80, 100, 120, 150, 200, 250, 300};
+// "60 ms"
+std::string ReceiverDelayChoiceText(int ms);
+// Asked before Cancel or the close box ends an active run.
 inline constexpr char kConfirmEndText[] = "End the run? Logging and node switching stop.";
 // Reads the sensor file again during a run; the new table is in force from the next fix.
 inline constexpr char kReloadSensorsText[] = "Reload sensors";

@@ -73,6 +73,8 @@ private:
         explicit PlanTimers(TimerService& window) : window_(window) {}
         void StartTimer(int id, std::chrono::milliseconds period) override;
         void KillTimer(int id) override;
+        // The plans' clock: the predictive rule times its plans on it.
+        std::chrono::milliseconds Now() const override { return plans_.Now(); }
         ThreadTimerService& Plans() { return plans_; }
 
     private:

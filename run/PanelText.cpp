@@ -1,6 +1,7 @@
 #include "run/PanelText.h"
 
 #include "platform/LocalTime.h"
+#include "run/ReceiverLag.h"
 #include "sensors/SensorTable.h"
 
 #include <cmath>
@@ -132,6 +133,7 @@ PanelTexts MakePanelTexts(const RunSnapshot& s)
         // Quality 0: the receiver itself says the position is not to be trusted.
         p.quality = {quality, s.quality == 0 ? PanelLevel::Alarm : PanelLevel::Normal};
     }
+    p.receiverLag = {ReceiverLagText(s.receiverLag), PanelLevel::Normal};
     p.gpsLog = s.gpsLog.empty() ? "-" : s.gpsLog;
     p.rawLog = s.rawLog.empty() ? "-" : s.rawLog;
     p.eventLog = s.eventLog.empty() ? "-" : s.eventLog;

@@ -53,6 +53,7 @@ struct PanelTexts {
     PanelLine fixRate;     // "10.0 a second", "-"
     PanelLine fixAge;      // "0.1 s ago", "2.5 s ago, none since" (alarm over 2 s), "none yet"
     PanelLine quality;     // "quality 1 (GPS), 8 satellites"; alarm at quality 0
+    PanelLine receiverLag; // ReceiverLagText: how late fixes arrive after their own UTC time
     std::string gpsLog;    // full paths, "-" before Start
     std::string rawLog;
     std::string eventLog;

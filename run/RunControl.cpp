@@ -247,8 +247,7 @@ RunControl::StartOutcome RunControl::OnStart(const std::string& gpsPort, const s
         ShowCheckFailure(check);
         if (state_.triggerEnabled.load() != 0)
             Raise(EventType::SwitchingOff, "the base station did not answer");
-        state_.triggerEnabled.store(0);
-        state_.triggerOffs.fetch_add(1);
+        SwitchTriggeringOff();
         // Also with no port selected: a dialog's recheck looks at the selection as it is then.
         state_.baseStationHold.store(wanted ? 1 : 0);
     } else if (TriggeringHeldByCheck()) {
@@ -299,8 +298,7 @@ void RunControl::OnTriggerOnOff()
 {
     state_.baseStationHold.store(0);
     if (state_.triggerEnabled.load() != 0) {
-        state_.triggerEnabled.store(0);
-        state_.triggerOffs.fetch_add(1);
+        SwitchTriggeringOff();
         state_.nextIndex.store(-1);
         fields_.SetText(Field::Status, "Trigger off");
         Raise(EventType::SwitchingOff, "turned off by the operator");
@@ -310,6 +308,14 @@ void RunControl::OnTriggerOnOff()
     fields_.SetText(Field::Status, "Trigger on");
     Raise(EventType::SwitchingOn, "turned on by the operator");
     LoadSensorsOnce();
+}
+
+void RunControl::SwitchTriggeringOff()
+{
+    state_.triggerEnabled.store(0);
+    state_.triggerOffs.fetch_add(1);
+    if (onTriggerOff_)
+        onTriggerOff_();
 }
 
 void RunControl::OnLoop()

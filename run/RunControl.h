@@ -69,7 +69,13 @@ public:
     StartOutcome OnStart(const std::string& gpsPort, const std::string& basePort);
     // The firing rule the next Start puts in force: predictive or, by default, on-fix.
     void ChooseRule(bool predictive) { predictiveChosen_ = predictive; }
+    // The receiver's delay from a fix's time to its arrival, milliseconds: the predictive rule
+    // fires that much sooner. In force from the next fix, also in a run.
+    void SetReceiverDelay(int ms) { state_.receiverDelayMs.store(ms); }
     void OnTriggerOnOff();
+    // Called whenever triggering goes off (Trigger Off, a failed check at Start): the engine
+    // voids its planned switches. Set before the run starts.
+    void SetOnTriggerOff(std::function<void()> hook) { onTriggerOff_ = std::move(hook); }
     void OnLoop();
     void OnBackAndForth();
     // True when the new GPS log was created; the status line then names it.
@@ -101,6 +107,7 @@ public:
 
 private:
     void LoadSensorsOnce();
+    void SwitchTriggeringOff();
     void ShowCheckFailure(BaseStationCheck::Result check);
     void Raise(EventType type, std::string detail, EventResult result = EventResult::None,
                std::string reason = {});
@@ -118,6 +125,7 @@ private:
     Links links_;
     std::string readerPort_; // the port the running reader opened
     bool predictiveChosen_ = false;
+    std::function<void()> onTriggerOff_;
     BaseStationCheck::Result lastCheck_ = BaseStationCheck::kOk;
 };
 

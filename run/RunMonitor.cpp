@@ -85,7 +85,7 @@ RunMonitor::RunMonitor(Clock clock) : clock_(std::move(clock)) {}
 
 RunMonitor::Clock RunMonitor::SystemClock()
 {
-    return [] { return MonitorTime{SteadyClock::now(), WallClock::now()}; };
+    return [] { return MonitorTime{SteadyClock::now(), WallClock::now(), SystemClockSync()}; };
 }
 
 void RunMonitor::Attach(const RunState& state, const SensorTable& table, GpsInput& input,
@@ -217,6 +217,7 @@ void RunMonitor::OnAcceptedSentence(std::string_view sentence)
     longitude_ = longitude;
     quality_ = quality;
     satellites_ = satellites;
+    lag_.OnFix(UtcMilliseconds(NthField(sentence, 2)), now.wall);
 }
 
 RunSnapshot RunMonitor::Take() const
@@ -256,6 +257,7 @@ RunSnapshot RunMonitor::TakeLocked(const MonitorTime& now) const
         s.dropped = logs_->Dropped();
         s.files = logs_->Files();
     }
+    s.receiverLag = lag_.Reading(now.sync);
     if (state_ == nullptr || table_ == nullptr)
         return s;
 

@@ -14,6 +14,8 @@
 // run starts. Take, HistoryFrom and Summary return copies made under the one lock; Take and
 // Summary read the sensor table under its `replacing` lock, so any thread may call them.
 
+#include "platform/ClockSync.h"
+#include "run/ReceiverLag.h"
 #include "runstate/DialogFields.h"
 #include "runstate/RunEvents.h"
 #include "runstate/RunState.h"
@@ -39,6 +41,7 @@ class GpsInput;
 struct MonitorTime {
     std::chrono::steady_clock::time_point steady; // for ages and rates
     std::chrono::system_clock::time_point wall;   // for the times the operator reads
+    ClockSync sync = ClockSync::Unknown;          // whether `wall` is synchronised
 };
 
 // One status text, or a run of the same text repeated back to back (a receiver sending
@@ -109,6 +112,7 @@ struct RunSnapshot {
     int nodesSwitched = 0;        // both frames written
     int nodeFailures = 0;         // a frame not written, or the port not opened
     int failures = 0;             // status texts that report a failure
+    LagReading receiverLag;       // from the fixes' arrival times
 };
 
 // The receiver's fix quality as NMEA names it, e.g. "GPS", "DGPS", "no fix".
@@ -195,6 +199,7 @@ private:
     // Each failure text once, in the order first seen, with its count.
     std::vector<std::pair<std::string, int>> failures_;
     int failureCount_ = 0;
+    ReceiverLag lag_;
 };
 
 // Passes every call on to the front end's fields and records each status text in the monitor.

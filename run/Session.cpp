@@ -152,6 +152,7 @@ Session::Session(DialogFields& fields, TimerService& timers, Hooks hooks)
     input_.SetFixHook([this](const AcceptedFix& fix) { OnFixAccepted(fix); });
     control_.Link({&logs_, &events_,
                    [this](std::unique_ptr<SensorTable> table) { engine_.OfferTable(std::move(table)); }});
+    control_.SetOnTriggerOff([this] { engine_.VoidPlans(); });
 }
 
 Session::~Session()

@@ -29,6 +29,11 @@ void ThreadTimerService::KillTimer(int id)
     wake_.notify_all();
 }
 
+std::chrono::milliseconds ThreadTimerService::Now() const
+{
+    return std::chrono::duration_cast<std::chrono::milliseconds>(Clock::now().time_since_epoch());
+}
+
 void ThreadTimerService::Stop()
 {
     {

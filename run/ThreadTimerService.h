@@ -28,6 +28,7 @@ public:
     void SetHandler(Handler handler);
     void StartTimer(int id, std::chrono::milliseconds period) override;
     void KillTimer(int id) override;
+    std::chrono::milliseconds Now() const override;
     // Ends the thread; no handler runs after it returns.
     void Stop();
 

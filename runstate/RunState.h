@@ -14,6 +14,9 @@
 
 namespace ostrim {
 
+// The largest receiver delay taken: two seconds is past any receiver's output delay.
+inline constexpr int kMaxReceiverDelayMs = 2000;
+
 class LogPaths {
 public:
     std::string Gps() const
@@ -72,6 +75,9 @@ struct RunState {
     // 1 while a failed base-station check holds triggering off that the operator wants on: the
     // run checks again every few seconds and switches on when the base station answers.
     std::atomic<std::int32_t> baseStationHold{0};
+    // Milliseconds from the time a fix was measured (its UTC time) to its arrival here, as the
+    // operator set it: the predictive rule fires that much sooner. Read at every fix.
+    std::atomic<std::int32_t> receiverDelayMs{0};
     double distanceThreshold = 10.0; // metres
     LogPaths logPaths;               // gpsLogPath, rawLogPath, and the event log's
 };

@@ -1,7 +1,10 @@
 #!/usr/bin/env bash
-# Measures both firing rules over straight simulated passes by one sensor and writes the table
-# into docs/FIELD.md (between its two table markers). Exit status: that of field_table, non-zero
-# when the predictive rule failed one of its checks.
+# Measures both firing rules over simulated passes by one sensor (straight, bends, braking,
+# accelerating, stops short; noise, repeated epochs, lost fixes, a jump; 1 to 20 fixes a second)
+# and writes the tables into docs/FIELD.md (between its two table markers). Takes about 20 s of
+# one core (8576 passes, each replayed under both rules). Arguments go to field_table (a number
+# of passes a cell other than 16; --details). Exit status: that of field_table, non-zero when the
+# predictive rule missed one of its goals; the tables are written either way.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 
@@ -14,7 +17,7 @@ cmake --build "$build" --target field_table >/dev/null
 table=$(mktemp)
 trap 'rm -f "$table"' EXIT
 status=0
-"$build/field_table" >"$table" || status=$?
+"$build/field_table" "$@" >"$table" || status=$?
 
 doc=docs/FIELD.md
 begin='<!-- field-table: begin -->'
@@ -29,5 +32,5 @@ awk -v begin="$begin" -v end="$end" -v table="$table" '
     !skipping { print }
 ' "$doc" >"$doc.new"
 mv "$doc.new" "$doc"
-echo "field-table.sh: table written into $doc"
+echo "field-table.sh: table written into $doc in ${SECONDS} s"
 exit "$status"

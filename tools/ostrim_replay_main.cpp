@@ -42,8 +42,11 @@ constexpr const char* kHelp =
     "  --mode MODE         loop (default) or back-and-forth\n"
     "  --threshold METRES  firing distance (default 10)\n"
     "  --rule RULE         on-fix (default): fire at a fix inside the firing region;\n"
-    "                      predictive: fire where the path from the last two fixes is\n"
+    "                      predictive: fire where the path of the last fixes is\n"
     "                      predicted to enter it, late when it was crossed unseen\n"
+    "  --receiver-delay MS (predictive) the live program's setting: each fix arrives\n"
+    "                      that many milliseconds after its UTC time, and the switch is\n"
+    "                      planned that much sooner; 0 (default) to 2000\n"
     "  --csv FILE          write one row a pass\n"
     "  --svg FILE          write a map: the track, each sensor's firing region, firings, misses\n"
     "  --gps-log DIR       write the GPS log the run would have written into DIR, named\n"
@@ -126,6 +129,17 @@ bool Parse(int argc, char** argv, Arguments& args, std::string& error, bool& hel
                 return false;
             }
             args.options.predictive = text == "predictive";
+        } else if (arg == "--receiver-delay") {
+            if (!value(text))
+                return false;
+            char* end = nullptr;
+            const long ms = std::strtol(text.c_str(), &end, 10);
+            if (text.empty() || *end != '\0' || ms < 0 || ms > kMaxReceiverDelayMs) {
+                error = "--receiver-delay must be whole milliseconds from 0 to " +
+                        std::to_string(kMaxReceiverDelayMs) + ", not \"" + text + "\"";
+                return false;
+            }
+            args.options.receiverDelayMs = static_cast<int>(ms);
         } else if (arg == "--csv") {
             if (!value(args.csv))
                 return false;

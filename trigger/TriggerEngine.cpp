@@ -66,6 +66,10 @@ void TriggerEngine::RaiseFiring(int i, FiringKind kind)
     event.nodeId = table_.nodeId[i];
     event.hasNode = true;
     event.kind = kind;
+    // Where the rule took the vehicle to be; the hub fills in what it leaves unknown.
+    event.latitude = firingPlace_.latitude;
+    event.longitude = firingPlace_.longitude;
+    event.pastEntry = firingPlace_.pastEntry;
     events_->OnEvent(event);
 }
 
@@ -145,12 +149,18 @@ int TriggerEngine::TriggerOnPosition(double latitude, double longitude)
     return BackAndForthMode(n, latitude, longitude);
 }
 
+void TriggerEngine::TellFiringAtFix(int sensor, double latitude, double longitude)
+{
+    firingPlace_ = {latitude, longitude, std::numeric_limits<double>::quiet_NaN()};
+    if (firingHook_)
+        firingHook_(sensor, Firing::AtFix);
+}
+
 int TriggerEngine::LoopMode(int n, double latitude, double longitude)
 {
     for (int i = 0; i < n; ++i) {
         if (InRange(i, latitude, longitude, true) && table_.triggered[i].load() == 0 && table_.Armable(i)) {
-            if (firingHook_)
-                firingHook_(i, Firing::AtFix);
+            TellFiringAtFix(i, latitude, longitude);
             RaiseFiring(i, FiringKind::OnFix);
             switcher_.SwitchNode(table_.nodeId[i]);
             // Fired whatever the base station said: a failed switch is not retried.
@@ -225,8 +235,7 @@ int TriggerEngine::BackAndForthMode(int n, double latitude, double longitude)
         if (found < 0)
             return 0;
         state_.nextIndex.store(found);
-        if (firingHook_)
-            firingHook_(found, Firing::AtFix);
+        TellFiringAtFix(found, latitude, longitude);
         RaiseFiring(found, FiringKind::OnFix);
         switcher_.SwitchNode(table_.nodeId[found]);
         StepNextIndex(n, found);
@@ -245,8 +254,7 @@ int TriggerEngine::BackAndForthMode(int n, double latitude, double longitude)
 
     if (k != FirstArmable(n) || state_.rearmed.load() != 0) {
         fields_.SetText(Field::Status, NearerSensorText(table_.nodeId[k]));
-        if (firingHook_)
-            firingHook_(k, Firing::AtFix);
+        TellFiringAtFix(k, latitude, longitude);
         RaiseFiring(k, FiringKind::OnFix);
         switcher_.SwitchNode(table_.nodeId[k]);
         if (StepNextIndex(n, k))

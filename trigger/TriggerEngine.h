@@ -16,12 +16,15 @@
 #include "runstate/RunEvents.h"
 #include "runstate/RunState.h"
 #include "sensors/SensorTable.h"
+#include "trigger/PathPrediction.h"
 #include "trigger/TriggerInterfaces.h"
 
+#include <array>
 #include <atomic>
 #include <chrono>
 #include <cstdint>
 #include <functional>
+#include <limits>
 #include <memory>
 #include <mutex>
 #include <string>
@@ -35,12 +38,27 @@ inline constexpr std::chrono::milliseconds kAllTriggeredPeriod{5000};
 // Fixes further apart in time than this give no speed to predict from.
 inline constexpr std::int64_t kPredictionGapMs = 5000;
 
-// With RunState::predictive set, the engine also fires between fixes: from the last two fixes it
-// knows speed and heading, predicts the straight path until the next fix is due and, where that
-// path enters the firing region of a sensor that is due, starts a timer for the entry;
-// the next fix confirms or replaces the plan. A fix that shows the path since the previous one
-// crossed a due sensor's region without a firing fires it at once, late. All else is the on-fix
-// rule's: one firing per arming, the order of Back and Forth, the re-arm timers.
+// What a fix may show of a road vehicle before the predictive rule takes it for a receiver's
+// error. 250 km/h is beyond what the vehicles on a test track drive; 12 m/s^2 is a little over
+// what tyres give on dry asphalt, braking or cornering. The tolerance lets a receiver's noise
+// through: a fix may lie that much further than those bounds allow. So a fix 100 m off is
+// refused at every fix rate; at 1 fix/s, one 22 m off the course of the two fixes before it.
+inline constexpr double kMaxSpeed = 250.0 / 3.6;                     // metres a second
+inline constexpr double kMaxAcceleration = Motion::kMaxAcceleration; // metres a second squared
+inline constexpr double kFixTolerance = 10.0;                        // metres
+
+// With RunState::predictive set, the engine also fires between fixes. From the last three fixes
+// it knows speed, its change and the turn of the path (from two, speed and heading), predicts the
+// path for the next fix interval and one more, should that fix be lost, and where that path enters
+// the firing region of a sensor that is due, starts a timer for the entry, timed on the timer
+// service's clock from the fix's arrival less the receiver delay (RunState::receiverDelayMs).
+// The next fix confirms or replaces the plan; a fix of the same or an earlier time (a receiver
+// that sends each epoch twice) keeps it; Trigger Off voids it. A fix that shows the path since
+// the previous one crossed a due sensor's region without a firing fires it at once, late.
+// A fix that implies an impossible motion (kMaxSpeed, kMaxAcceleration) fires nothing and is
+// not used; the status line says so once for each run of such fixes. With a noisy receiver a
+// plan needs the path to reach into the region by the recent prediction error. All else is the
+// on-fix rule's: one firing per arming, the order of Back and Forth, the re-arm timers.
 //
 // Thread rule: TriggerOnPosition, TriggerOnFix and CheckAllTriggered run on the GPS reader
 // thread, OnTimer on the threads that deliver timer expiries (a dialog's window timers for the
@@ -58,6 +76,14 @@ public:
     enum class Firing { AtFix, Predicted, Late };
     // Told of each firing under either rule, just before its switch, on the thread that makes it.
     using FiringHook = std::function<void(int sensor, Firing kind)>;
+    // Where the vehicle was taken to be at a firing: at the fix for one made at a fix, on the
+    // predicted path for a planned one. `pastEntry` is the distance along the path from where
+    // it entered the firing region, NaN where that is not known (the fix before was inside).
+    struct FiringPlace {
+        double latitude = std::numeric_limits<double>::quiet_NaN();
+        double longitude = std::numeric_limits<double>::quiet_NaN();
+        double pastEntry = std::numeric_limits<double>::quiet_NaN(); // metres
+    };
 
     TriggerEngine(RunState& state, SensorTable& table, DialogFields& fields, TimerService& timers,
                   NodeSwitcher& switcher, Trace trace = {});
@@ -70,6 +96,9 @@ public:
     // Starts the all-triggered timer when every loaded sensor has fired. Always 1.
     int CheckAllTriggered();
     void OnTimer(int timerId);
+    // Triggering has been switched off: a planned switch is void at once. Any thread; it waits
+    // for no switch under way.
+    void VoidPlans();
 
     // Set before the first fix.
     void SetFiringHook(FiringHook hook) { firingHook_ = std::move(hook); }
@@ -95,25 +124,50 @@ public:
     // holds the fix (the Back and Forth search fires only that one), -1 when unknown. Reads only
     // atomics: any thread may ask, and the answer holds for the next fix the engine is given.
     std::string HeldReason(int sensor, int firstInRegion) const;
+    // Inside the firing hook only: where this firing happens.
+    const FiringPlace& CurrentFiringPlace() const { return firingPlace_; }
     // Predictive firings made at a fix because the path had crossed the region unseen.
     int LateFirings() const { return lateFirings_.load(); }
 
 private:
     struct Planned {
         int sensor = -1;
-        std::int64_t dueMs = 0; // on the fixes' clock
+        std::int64_t dueMs = 0;      // on the fixes' clock
+        std::uint32_t triggerOffs = 0; // RunState::triggerOffs when it was made
     };
+    struct TrackFix {
+        double latitude = 0;
+        double longitude = 0;
+        std::int64_t ms = 0; // on the fixes' clock
+    };
+    enum class Verdict { Trusted, Fresh, Old, Refused };
 
     int Predictive(int n, double latitude, double longitude, std::int64_t utcMs);
+    // Places a fix on the fixes' clock and judges it against the track; may start a new track.
+    // `watched`: the path from the track's last fix to this one was driven with triggering on.
+    Verdict Judge(double latitude, double longitude, std::int64_t utcMs, std::int64_t& fixMs,
+                  bool& watched);
+    // The receiver's fix interval: the shortest recent step between track fixes; 0 before one.
+    std::int64_t NominalStepMs() const;
+    // The median of the recent prediction errors, metres.
+    double TypicalError() const;
+    // How far a predicted path must reach into a region to count, for the noise.
+    double Depth() const;
+    // Fits the motion to the track, its newest fix the origin of the plane.
+    void FitMotion();
+    // The fix's offset from the newest fix of the track, metres.
+    PlanePoint OnPlane(double latitude, double longitude) const;
     // True when sensor i may fire now under the mode's rules (armed, or due in the pass).
     bool Due(int n, int i) const;
     // Fires sensor i as its mode fires it; false when it no longer may.
     bool FireDue(int n, int i, Firing kind);
-    // Plans the earliest entry into a due sensor's region on the straight path from `fromMs`
+    // Plans the earliest entry into a due sensor's region on the predicted path from `fromMs`
     // to the end of the prediction, on the next of the kPredictedTimer ids.
     void Plan(int n, std::int64_t fromMs);
     void OnPredictedTimer(int timerId);
     void CancelPlan();
+    // The on-fix rule's firing of `sensor` at the fix, told to the firing hook.
+    void TellFiringAtFix(int sensor, double latitude, double longitude);
     int LoopMode(int n, double latitude, double longitude);
     int BackAndForthMode(int n, double latitude, double longitude);
     int CheckAllTriggered(int n);
@@ -141,23 +195,33 @@ private:
     std::mutex offerMutex_;
     std::unique_ptr<SensorTable> offered_;
     bool tracing_ = true;
+    FiringPlace firingPlace_;
 
     // Predictive mode, under mutex_.
     std::mutex mutex_;
-    bool haveFix_ = false;
-    double lastLatitude_ = 0;
-    double lastLongitude_ = 0;
-    std::int64_t lastUtcMs_ = -1;
-    std::uint32_t triggerOffs_ = 0; // RunState::triggerOffs at the last fix
-    std::int64_t clockMs_ = 0;       // the fixes' clock: UTC time of day, unwrapped at midnight
-    bool moving_ = false;            // the last two fixes gave a speed
-    double velocityLatitude_ = 0;    // degrees a millisecond
-    double velocityLongitude_ = 0;
-    std::int64_t fixMs_ = 0;         // the last fix on that clock
-    std::int64_t horizonMs_ = 0;     // when the next fix is due
+    std::int64_t newestUtcMs_ = -1; // UTC time of day of the newest fix
+    std::int64_t clockMs_ = 0;      // the fixes' clock: UTC time of day, unwrapped at midnight
+    std::uint32_t trackOffs_ = 0;   // RunState::triggerOffs at the track's newest fix
+    // The last fixes the rule trusts, oldest first, all on one stretch of watched path.
+    std::array<TrackFix, 3> track_{};
+    int trackSize_ = 0;
+    std::array<std::int64_t, 4> steps_{}; // the last time steps between track fixes
+    int stepCount_ = 0;
+    bool refusing_ = false;         // a run of refused fixes, told once
+    bool haveRefused_ = false;      // the last fix was refused: where it lay
+    TrackFix refused_;
+    Motion motion_;                 // fitted to the track, in the plane of its newest fix
+    bool moving_ = false;           // the motion may be predicted from
+    PlanePoint scale_{1, 1};        // metres a degree at the newest fix
+    std::int64_t horizonMs_ = 0;    // the end of the prediction, on the fixes' clock
+    std::int64_t arrivedMs_ = 0;    // the timers' clock when the newest fix arrived
+    std::int64_t receiverDelayMs_ = 0;
+    static constexpr std::size_t kErrorWindow = 7;
+    std::array<double, kErrorWindow> errors_{}; // the last prediction errors at the next fix, metres
+    int errorCount_ = 0;
     Planned planned_;
-    int plannedTimer_ = -1;          // the id of the timer running for planned_, or -1
-    int nextTimer_ = 0;              // offset of the next plan's id from kPredictedTimer
+    int plannedTimer_ = -1;         // the id of the timer running for planned_, or -1
+    int nextTimer_ = 0;             // offset of the next plan's id from kPredictedTimer
     std::atomic<int> lateFirings_{0};
 };
 

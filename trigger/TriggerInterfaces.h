@@ -14,14 +14,16 @@ inline constexpr int kAllTriggeredTimer = 102; // Loop: re-arm every sensor when
 inline constexpr int kPredictedTimer = 103;
 inline constexpr int kPredictedTimerIds = 8;
 
-// Thread rule: StartTimer and KillTimer may be called from any thread; expiries are delivered
-// on one thread (the GUI thread in the dialog) by calling the engine's OnTimer.
+// Thread rule: StartTimer, KillTimer and Now may be called from any thread; expiries are
+// delivered on one thread (the GUI thread in the dialog) by calling the engine's OnTimer.
 class TimerService {
 public:
     virtual ~TimerService() = default;
     // Starts the timer, or restarts it from zero with the new period if it is running.
     virtual void StartTimer(int id, std::chrono::milliseconds period) = 0;
     virtual void KillTimer(int id) = 0;
+    // The clock the timers run on, from an arbitrary start; it never goes back.
+    virtual std::chrono::milliseconds Now() const = 0;
 };
 
 class NodeSwitcher {

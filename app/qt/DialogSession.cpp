@@ -63,6 +63,7 @@ DialogSession::DialogSession(COstrimDlg& dialog, Extras extras)
     buttons.endOfLap = [&control] { control.OnEndOfLap(); };
     buttons.chooseRule = [&control](bool predictive) { control.ChooseRule(predictive); };
     buttons.reloadSensors = [&control] { control.OnReloadSensors(); };
+    buttons.chooseReceiverDelay = [&control](int ms) { control.SetReceiverDelay(ms); };
     // Ping and Test Node hold the GUI thread for their exchange (under a second), as Start's
     // own check does.
     buttons.ping = [&run] { run.BaseStation().OnPing(); };

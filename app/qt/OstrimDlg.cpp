@@ -10,6 +10,7 @@
 
 #include <QAbstractItemView>
 #include <QAction>
+#include <QActionGroup>
 #include <QButtonGroup>
 #include <QCloseEvent>
 #include <QComboBox>
@@ -20,6 +21,7 @@
 #include <QKeySequence>
 #include <QLabel>
 #include <QLineEdit>
+#include <QMenu>
 #include <QMessageBox>
 #include <QPushButton>
 #include <QRadioButton>
@@ -119,6 +121,31 @@ COstrimDlg::COstrimDlg(const DialogOptions& options, QWidget* parent)
     about->setShortcutContext(Qt::WindowShortcut);
     connect(about, &QAction::triggered, this, &COstrimDlg::ShowAbout);
     addAction(about);
+    // The sensor file read again, at any time; the table changes at the next fix.
+    auto* reload = new QAction(QString::fromLatin1(kReloadSensorsText), this);
+    reload->setObjectName(QStringLiteral("reloadSensorsAction"));
+    reload->setShortcut(QKeySequence(Qt::Key_F5));
+    reload->setShortcutContext(Qt::WindowShortcut);
+    connect(reload, &QAction::triggered, this, [this] { Call(hooks_.reloadSensors); });
+    addAction(reload);
+    // The receiver delay may change at any time, also in a run: the operator sets it from the
+    // lag the run panel measures.
+    auto* delays = new QMenu(this);
+    auto* delayGroup = new QActionGroup(delays);
+    for (int ms : kReceiverDelayChoicesMs) {
+        QAction* choice = delays->addAction(QString::fromStdString(ReceiverDelayChoiceText(ms)));
+        choice->setCheckable(true);
+        choice->setChecked(ms == 0);
+        choice->setActionGroup(delayGroup);
+        connect(choice, &QAction::triggered, this, [this, ms] {
+            if (hooks_.chooseReceiverDelay)
+                hooks_.chooseReceiverDelay(ms);
+        });
+    }
+    auto* delay = new QAction(QString::fromLatin1(kReceiverDelayText), this);
+    delay->setObjectName(QStringLiteral("receiverDelayAction"));
+    delay->setMenu(delays);
+    addAction(delay);
     // The firing rule is chosen before Start and holds for the run: the item is greyed after.
     predictive_ = new QAction(QString::fromLatin1(kPredictiveTriggerText), this);
     predictive_->setObjectName(QStringLiteral("predictiveAction"));
@@ -128,12 +155,6 @@ COstrimDlg::COstrimDlg(const DialogOptions& options, QWidget* parent)
             hooks_.chooseRule(on);
     });
     addAction(predictive_);
-    auto* reload = new QAction(QString::fromLatin1(kReloadSensorsText), this);
-    reload->setObjectName(QStringLiteral("reloadSensorsAction"));
-    reload->setShortcut(QKeySequence(Qt::Key_F5));
-    reload->setShortcutContext(Qt::WindowShortcut);
-    connect(reload, &QAction::triggered, this, [this] { Call(hooks_.reloadSensors); });
-    addAction(reload);
     setContextMenuPolicy(Qt::ActionsContextMenu);
 
     Control(kIdStart)->setFocus();

@@ -41,6 +41,8 @@ struct DialogHooks {
     std::function<void(bool predictive)> chooseRule;
     // The context menu's "Reload sensors" (F5): the sensor file read again, at any time.
     std::function<void()> reloadSensors;
+    // The context menu's "Receiver delay": in force from the next fix.
+    std::function<void(int ms)> chooseReceiverDelay;
     // Stops the GPS reader and joins its thread; runs before the dialog closes, so no reader
     // callback outlives the dialog.
     std::function<void()> stopGps;

@@ -33,6 +33,12 @@ public:
 
     void StartTimer(int id, std::chrono::milliseconds period) override;
     void KillTimer(int id) override;
+    // A monotonic clock, as QTimer's.
+    std::chrono::milliseconds Now() const override
+    {
+        return std::chrono::duration_cast<std::chrono::milliseconds>(
+            std::chrono::steady_clock::now().time_since_epoch());
+    }
 
     // GUI thread: whether the timer is running (for tests and the headless trace).
     bool IsActive(int id) const;

@@ -179,6 +179,10 @@ RunPanel::RunPanel(const RunMonitor& monitor, QWidget* parent) : QWidget(parent)
     figures->addWidget(rawLog_, 4, 1, 1, 3);
     figures->addWidget(label("Event log"), 5, 0);
     figures->addWidget(eventLog_, 5, 1, 1, 3);
+    lag_ = Value(body_, "lagValue");
+    lag_->setToolTip(QStringLiteral("When a fix reaches the program after its own UTC time: the predictive "
+                                    "trigger's Receiver delay"));
+    figures->addWidget(lag_, 6, 0, 1, 4);
     figures->setColumnStretch(1, 1);
     figures->setColumnStretch(3, 1);
     bodyLayout->addLayout(figures);
@@ -249,6 +253,7 @@ void RunPanel::Refresh()
     SetPath(gpsLog_, p.gpsLog);
     SetPath(rawLog_, p.rawLog);
     SetPath(eventLog_, p.eventLog);
+    Show(lag_, p.receiverLag);
 
     sensors_->setRowCount(static_cast<int>(p.sensors.size()));
     auto cell = [this](int row, int column, const PanelLine& line) {

@@ -30,7 +30,7 @@ public:
     // Dialog units. The state indicator stays in view with the details hidden: it is what the
     // operator reads at a glance from the driver's seat.
     static constexpr int kIndicatorHeight = 24;
-    static constexpr int kHeight = 138 + kIndicatorHeight;      // details shown
+    static constexpr int kHeight = 148 + kIndicatorHeight;      // details shown
     static constexpr int kHeaderHeight = 14 + kIndicatorHeight; // details hidden
 
     RunPanel(const RunMonitor& monitor, QWidget* parent);
@@ -57,6 +57,7 @@ private:
     QLabel* rate_ = nullptr;
     QLabel* age_ = nullptr;
     QLabel* quality_ = nullptr;
+    QLabel* lag_ = nullptr;
     QLineEdit* gpsLog_ = nullptr;
     QLineEdit* rawLog_ = nullptr;
     QLineEdit* eventLog_ = nullptr;

@@ -12,6 +12,7 @@
 #include <algorithm>
 #include <cctype>
 #include <cstdio>
+#include <iterator>
 #include <vector>
 
 namespace ostrim {
@@ -131,7 +132,7 @@ INT_PTR CALLBACK MainDialog::Procedure(HWND window, UINT message, WPARAM wParam,
     return self == nullptr ? FALSE : self->Handle(message, wParam, lParam);
 }
 
-INT_PTR MainDialog::Handle(UINT message, WPARAM wParam, LPARAM)
+INT_PTR MainDialog::Handle(UINT message, WPARAM wParam, LPARAM lParam)
 {
     switch (message) {
     case WM_INITDIALOG:
@@ -173,6 +174,10 @@ INT_PTR MainDialog::Handle(UINT message, WPARAM wParam, LPARAM)
             run_->Run().Control().OnReloadSensors();
             return TRUE;
         }
+        if (const std::size_t choice = ReceiverDelayChoiceOf(wParam & 0xFFF0); choice < std::size(kReceiverDelayChoicesMs)) {
+            ChooseReceiverDelay(choice);
+            return TRUE;
+        }
         return FALSE;
     case WM_PAINT:
         if (IsIconic(window_)) {
@@ -183,6 +188,12 @@ INT_PTR MainDialog::Handle(UINT message, WPARAM wParam, LPARAM)
     case WM_QUERYDRAGICON:
         return reinterpret_cast<INT_PTR>(icon_);
     case WM_COMMAND:
+        // A choice of the system menu's submenu comes as a menu command (Wine sends those so).
+        if (const std::size_t choice = ReceiverDelayChoiceOf(LOWORD(wParam));
+            lParam == 0 && HIWORD(wParam) == 0 && choice < std::size(kReceiverDelayChoicesMs)) {
+            ChooseReceiverDelay(choice);
+            return TRUE;
+        }
         OnCommand(LOWORD(wParam), HIWORD(wParam));
         return TRUE;
     case WM_CLOSE:
@@ -251,7 +262,32 @@ void MainDialog::AddSystemMenuItems()
     AppendMenuA(menu, MF_SEPARATOR, 0, nullptr);
     AppendMenuA(menu, MF_STRING, OSTRIM_IDM_ABOUT, text);
     AppendMenuA(menu, MF_STRING, OSTRIM_IDM_RELOAD, kReloadSensorsText);
+    // Before the predictive trigger, which stays the last item, as the Qt dialog's menu has them.
+    HMENU delays = CreatePopupMenu();
+    for (std::size_t k = 0; k < std::size(kReceiverDelayChoicesMs); ++k)
+        AppendMenuA(delays, MF_STRING | (kReceiverDelayChoicesMs[k] == 0 ? MF_CHECKED : MF_UNCHECKED),
+                    OSTRIM_IDM_RECEIVER_DELAY + 16 * k, ReceiverDelayChoiceText(kReceiverDelayChoicesMs[k]).c_str());
+    AppendMenuA(menu, MF_POPUP, reinterpret_cast<UINT_PTR>(delays), kReceiverDelayText);
     AppendMenuA(menu, MF_STRING | MF_UNCHECKED, OSTRIM_IDM_PREDICTIVE, kPredictiveTriggerText);
+}
+
+std::size_t MainDialog::ReceiverDelayChoiceOf(WPARAM command)
+{
+    if (command < OSTRIM_IDM_RECEIVER_DELAY || (command - OSTRIM_IDM_RECEIVER_DELAY) % 16 != 0)
+        return std::size(kReceiverDelayChoicesMs);
+    return static_cast<std::size_t>((command - OSTRIM_IDM_RECEIVER_DELAY) / 16);
+}
+
+void MainDialog::ChooseReceiverDelay(std::size_t choice)
+{
+    HMENU menu = GetSystemMenu(window_, FALSE);
+    for (std::size_t k = 0; k < std::size(kReceiverDelayChoicesMs); ++k)
+        CheckMenuItem(menu, OSTRIM_IDM_RECEIVER_DELAY + 16 * k, MF_BYCOMMAND | (k == choice ? MF_CHECKED : MF_UNCHECKED));
+    run_->Run().Control().SetReceiverDelay(kReceiverDelayChoicesMs[choice]);
+    if (options_.echoStatus) {
+        std::printf("Receiver delay: %d ms\n", kReceiverDelayChoicesMs[choice]);
+        std::fflush(stdout);
+    }
 }
 
 void MainDialog::TogglePredictive()

@@ -11,6 +11,7 @@
 
 #include <windows.h>
 
+#include <cstddef>
 #include <functional>
 #include <memory>
 #include <mutex>
@@ -64,6 +65,10 @@ private:
     void OnInitDialog();
     void AddSystemMenuItems();
     void TogglePredictive();
+    // The receiver-delay choice of that index, from the system menu; at any time.
+    void ChooseReceiverDelay(std::size_t choice);
+    // The index of the receiver-delay choice a menu command names; past the last for another.
+    static std::size_t ReceiverDelayChoiceOf(WPARAM command);
     void FillPortLists();
     // Lists `entries_` in both port lists, selecting each list's `selected` entry text.
     void ShowPortEntries(const std::string& gps, const std::string& base);

@@ -30,6 +30,11 @@ public:
 
     void StartTimer(int id, std::chrono::milliseconds period) override;
     void KillTimer(int id) override;
+    std::chrono::milliseconds Now() const override
+    {
+        return std::chrono::duration_cast<std::chrono::milliseconds>(
+            std::chrono::steady_clock::now().time_since_epoch());
+    }
 
     // GUI thread: on kApplyMessage; on WM_TIMER for the engine's ids.
     void ApplyQueued() { ApplyRequests(); }

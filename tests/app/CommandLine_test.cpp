@@ -22,7 +22,7 @@ TEST(CommandLine, GoodArguments_AreTakenAsGiven)
     std::string error;
     auto line = ParseCommandLine(With(kHeadless, {"--base-port", "/dev/ttyUSB1", "--mode", "back-and-forth",
                                                   "--vehicle-type", "--odd, name", "--trigger", "off",
-                                                  "--rule", "predictive"}),
+                                                  "--rule", "predictive", "--receiver-delay", "80"}),
                                  error);
     ASSERT_TRUE(line) << error;
     EXPECT_EQ(line->mode, CommandLine::Mode::Headless);
@@ -34,6 +34,7 @@ TEST(CommandLine, GoodArguments_AreTakenAsGiven)
     EXPECT_FALSE(line->triggerOn);
     EXPECT_EQ(line->vehicleType, "--odd, name");
     EXPECT_TRUE(line->predictive);
+    EXPECT_EQ(line->receiverDelayMs, 80);
 
     line = ParseCommandLine({}, error);
     ASSERT_TRUE(line);
@@ -74,6 +75,9 @@ TEST(CommandLine, BadArguments_AreRefusedWithTheReason)
         {With(kHeadless, {"--mode", "zigzag"}), "zigzag"},
         {With(kHeadless, {"--trigger", "maybe"}), "maybe"},
         {With(kHeadless, {"--rule", "early"}), "early"},
+        {With(kHeadless, {"--receiver-delay", "-5"}), "--receiver-delay must be whole milliseconds from 0 to 2000"},
+        {With(kHeadless, {"--receiver-delay", "2001"}), "\"2001\""},
+        {With(kHeadless, {"--receiver-delay", "60ms"}), "\"60ms\""},
         {With(kHeadless, {"--gps-port"}), "--gps-port needs a value"},
         {{"--headless", "--gps-port", "--folder", "f"}, "--gps-port needs a value"},
         {With(kHeadless, {"--vehicle-type"}), "--vehicle-type needs a value"},
@@ -95,7 +99,7 @@ TEST(CommandLine, Usage_ExplainsEveryOption)
 {
     const std::string usage = UsageText();
     for (const char* option : {"--headless", "--gps-port", "--base-port", "--sensor-file", "--folder", "--mode",
-                               "--vehicle-type", "--trigger", "--rule", "--demo", "--laps", "--screenshot", "--help",
+                               "--vehicle-type", "--trigger", "--rule", "--receiver-delay", "--demo", "--laps", "--screenshot", "--help",
                                "--version"})
         EXPECT_NE(usage.find(option), std::string::npos) << option;
 }

@@ -12,6 +12,7 @@
 #include <QAction>
 #include <QComboBox>
 #include <QLineEdit>
+#include <QMenu>
 #include <QTest>
 
 #include "tests/support/QtWait.h"
@@ -221,6 +222,41 @@ TEST(DialogSession, PortsListenedOnAtOpen_ReceiverPreselectedAndToldInTheHistory
     const std::vector<HistoryEntry> history = session.Monitor().HistoryFrom(0);
     ASSERT_FALSE(history.empty());
     EXPECT_EQ(history.back().text, heard);
+}
+
+// The receiver delay beside the predictive trigger is one of a submenu's choices, in force at once, also in a run.
+TEST(DialogSession, ReceiverDelayChosenAtAnyTime_InForceAtOnce)
+{
+    test::ScratchFolder folder;
+    PseudoTerminal receiver;
+    ASSERT_EQ(receiver.Open(), 0);
+    COstrimDlg dialog(test::OneSensorRunOptions(folder, receiver));
+    dialog.Fields().SetMessagePresenter([](const QString&) {});
+    DialogSession session(dialog, {});
+    QAction* delay = dialog.findChild<QAction*>("receiverDelayAction");
+    ASSERT_NE(delay, nullptr);
+    ASSERT_NE(delay->menu(), nullptr);
+    EXPECT_TRUE(dialog.actions().contains(delay));
+    EXPECT_EQ(delay->text(), "Receiver delay");
+    auto choice = [&](const char* text) -> QAction* {
+        for (QAction* action : delay->menu()->actions()) {
+            if (action->text() == QLatin1String(text))
+                return action;
+        }
+        return nullptr;
+    };
+    ASSERT_NE(choice("0 ms"), nullptr);
+    EXPECT_TRUE(choice("0 ms")->isChecked());
+    ASSERT_NE(choice("60 ms"), nullptr);
+    choice("60 ms")->trigger();
+    EXPECT_EQ(session.Run().State().receiverDelayMs.load(), 60);
+    EXPECT_FALSE(choice("0 ms")->isChecked());
+    static_cast<QAbstractButton*>(dialog.Control(kIdStart))->click();
+    ASSERT_NE(choice("100 ms"), nullptr);
+    EXPECT_TRUE(choice("100 ms")->isEnabled());
+    choice("100 ms")->trigger();
+    EXPECT_EQ(session.Run().State().receiverDelayMs.load(), 100);
+    dialog.reject();
 }
 
 } // namespace

@@ -37,6 +37,7 @@ class NullTimers : public TimerService {
 public:
     void StartTimer(int, std::chrono::milliseconds) override { ++starts; }
     void KillTimer(int) override {}
+    std::chrono::milliseconds Now() const override { return std::chrono::milliseconds{0}; }
     std::atomic<int> starts{0};
 };
 

@@ -223,5 +223,44 @@ TEST(RunMonitor, Summary_NamesFilesWithRecordsOnDiskSwitchesPassesAndFailures)
         << monitor.Summary();
 }
 
+// The receiver's lag: each sentence's arrival on the computer's clock less its own UTC time,
+// the median of the last fixes, shown only where the clock may be trusted.
+TEST(RunMonitor, ReceiverLag_MedianOfArrivalLessFixTimeWhenTheClockIsSynchronised)
+{
+    struct Case {
+        const char* name;
+        ClockSync sync;
+        const char* utc;                       // the fixes' time field
+        std::chrono::milliseconds arrivedAt;   // after midnight UTC
+        std::vector<std::chrono::milliseconds> lateBy; // a fix each, after `arrivedAt`
+        const char* text;
+    };
+    const auto at = [](int h, int m, int s, int ms) { return std::chrono::milliseconds(((h * 60 + m) * 60 + s) * 1000 + ms); };
+    const Case cases[] = {
+        {"synchronised; one sentence held up", ClockSync::Synchronised, "123519.00", at(12, 35, 19, 0),
+         {60ms, 63ms, 900ms}, "Receiver lag: 63 ms (median of the last 3 fixes)"},
+        {"a fix before midnight, arriving after", ClockSync::Synchronised, "235959.95", at(0, 0, 0, 20), {0ms},
+         "Receiver lag: 70 ms (one fix)"},
+        {"not synchronised", ClockSync::NotSynchronised, "123519.00", at(12, 35, 19, 0), {63ms},
+         "Receiver lag: not measured, the computer's clock is not synchronised"},
+        {"not known to be", ClockSync::Unknown, "123519.00", at(12, 35, 19, 0), {63ms},
+         "Receiver lag: 63 ms if the computer's clock is synchronised (one fix)"},
+        {"no time in the sentence", ClockSync::Synchronised, "", at(12, 35, 19, 0), {63ms},
+         "Receiver lag: no fix with a time yet"},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        FakeClock clock;
+        clock.now.sync = c.sync;
+        RunMonitor monitor(clock.Clock());
+        const std::string sentence = std::string("$GPGGA,") + c.utc + ",5214.40216,N,00651.09164,E,2,09,0.9,545.4,M,46.9,M,,\r\n";
+        for (std::chrono::milliseconds late : c.lateBy) {
+            clock.now.wall = std::chrono::system_clock::time_point{} + 24h * 20000 + c.arrivedAt + late;
+            monitor.OnAcceptedSentence(sentence);
+        }
+        EXPECT_EQ(ReceiverLagText(monitor.Take().receiverLag), c.text);
+    }
+}
+
 } // namespace
 } // namespace ostrim

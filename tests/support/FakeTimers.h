@@ -5,6 +5,7 @@
 
 #include "trigger/TriggerInterfaces.h"
 
+#include <algorithm>
 #include <chrono>
 #include <functional>
 #include <map>
@@ -37,6 +38,19 @@ public:
         std::lock_guard lock(mutex_);
         calls_.push_back({Call::Kill, id, ms{0}});
         timers_.erase(id);
+    }
+
+    ms Now() const override
+    {
+        std::lock_guard lock(mutex_);
+        return now_;
+    }
+    // Moves the clock on without expiring anything, as a switch does that holds the thread that
+    // would deliver the expiry.
+    void Spend(ms time)
+    {
+        std::lock_guard lock(mutex_);
+        now_ += time;
     }
 
     bool Running(int id) const
@@ -83,7 +97,7 @@ public:
             }
             if (next == timers_.end())
                 break;
-            now_ = next->second.due;
+            now_ = std::max(now_, next->second.due); // after a Spend, a late expiry
             next->second.due += next->second.period; // fires again unless killed
             const int id = next->first;
             lock.unlock();
@@ -91,7 +105,7 @@ public:
                 onExpiry(id);
             lock.lock();
         }
-        now_ = until;
+        now_ = std::max(now_, until);
     }
 
 private:

@@ -197,11 +197,11 @@ TEST(ReplayPasses, PredictiveRule_FiresAtTheEntryNotAtTheNextFix)
         {"on-fix, 1 Hz, no fix inside", false, Drive().Along(0, 0, 200, 36, 10), false, {}, entry, 0},
         {"predictive, 1 Hz", true, Drive().Along(0, 0, 200, 36, 10), true, TriggerEngine::Firing::Predicted, entry,
          0.5},
-        // A standstill gives no speed to predict from; the next fix shows the region crossed.
-        {"predictive, crossed unseen", true, Drive().At(60, 0).At(60, 0).At(110, 0), true,
-         TriggerEngine::Firing::Late, entry, 20},
-        // Heading for the region, the vehicle stops short: the next fix, early, cancels the plan.
-        {"predictive, stopped short", true, Drive().At(70, 0).At(85, 0, 2).At(85.5, 0).At(86, 0).At(86, 0),
+        // A lone fix gives no speed to predict from; the next fix shows the region crossed.
+        {"predictive, crossed unseen", true, Drive().At(60, 0).At(110, 0), true, TriggerEngine::Firing::Late,
+         entry, 21},
+        // Heading for the region, the vehicle brakes at 4 m/s^2 and stops 2.5 m short of it.
+        {"predictive, stopped short", true, Drive().At(56, 0).At(70, 0).At(80, 0).At(86, 0).At(88, 0).At(88, 0),
          false, {}, entry, 0},
         // 45 degrees, 9 m north-west of the sensor at (100, 0): never inside the quarter disc.
         {"predictive, 9 m at 45 degrees", true, Drive().Line(100 - 60 * d - 9 * d, -60 * d + 9 * d, d, d, 40, 3.6),

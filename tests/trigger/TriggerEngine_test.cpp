@@ -1,6 +1,7 @@
 #include "trigger/TriggerEngine.h"
 
 #include "sensors/Distance.h"
+#include "trigger/PathPrediction.h"
 #include "tests/support/FakeDialogFields.h"
 #include "tests/support/FakeTimers.h"
 #include "tests/support/RecordingNodeSwitcher.h"
@@ -8,10 +9,13 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <array>
 #include <atomic>
 #include <cmath>
 #include <cstdint>
+#include <functional>
 #include <limits>
+#include <numbers>
 #include <string>
 #include <thread>
 #include <vector>
@@ -664,8 +668,9 @@ TEST_F(TriggerEngineTest, Predictive_TimerAndReaderSwitchesNeverOverlap)
     std::thread timerThread([&] { engine.OnTimer(kPredictedTimer); });
     while (!timerSwitching)
         std::this_thread::yield();
+    // 140 m on, after a gap: a fix the rule does not judge against the old track.
     const Position near1 = Near(1);
-    engine.TriggerOnFix(near1.latitude, near1.longitude, t + 1300);
+    engine.TriggerOnFix(near1.latitude, near1.longitude, t + 1000 + kPredictionGapMs + 100);
     timerThread.join();
     EXPECT_EQ(most.load(), 1);
     EXPECT_EQ(switcher.Switched(), Nodes({0, 1}));
@@ -690,6 +695,293 @@ TEST_F(TriggerEngineTest, Predictive_CrossedUnseen_FiresLateOnlyWhenTriggeringSt
         fresh.TriggerOnFix(s0.latitude + 0.0002, s0.longitude + 0.0002, t + 1000);
         EXPECT_EQ(switcher.Switched(), offAndOn ? Ids{} : Nodes({0}));
         EXPECT_EQ(fresh.LateFirings(), offAndOn ? 0 : 1);
+    }
+}
+
+// ---------------------------------------------------------------------------------------------
+// Predictive rule: what real receivers send, and real vehicles do
+
+// A fix near sensor 0 in metres from it: x along the growing longitude number, y along the
+// growing latitude number; its UTC time in ms after the drive's first fix.
+struct MetreFix {
+    double x;
+    double y;
+    std::int64_t ms;
+};
+
+class PredictiveTest : public TriggerEngineTest {
+protected:
+    PredictiveTest()
+    {
+        state.predictive = 1;
+        switcher.duringSwitch = [this](std::uint32_t) {
+            switchedAt.push_back(timers.Now());
+            timers.Spend(switchTime); // the switch holds its thread, as the real one does
+        };
+    }
+    // A sensor (x, y) metres from sensor 0's position.
+    void AddAt(double x, double y)
+    {
+        const PlanePoint p = ToDegrees(x, y);
+        Add({p.y, p.x}, kFirstNode + table.count.load());
+    }
+    static PlanePoint ToDegrees(double x, double y)
+    {
+        const Position s0 = TrackSensor(0);
+        const PlanePoint scale = MetresPerDegreeAt(s0.latitude);
+        return {s0.longitude + x / scale.x, s0.latitude + y / scale.y};
+    }
+    // A fresh engine over the sensors added, given each fix when its time comes on the timers'
+    // clock (from the first fix, 10:00 UTC), then left to run for `after`. `between` acts after
+    // the fix of that index. The switch times, ms after the first fix.
+    std::vector<std::int64_t> Run(const std::vector<MetreFix>& fixes, std::function<void(std::size_t)> between = {},
+                                  std::chrono::milliseconds after = 2000ms)
+    {
+        for (int i = 0; i < table.count.load(); ++i)
+            table.triggered[i] = 0;
+        timers.KillTimer(kAllTriggeredTimer);
+        TriggerEngine fresh(state, table, fields, timers, switcher, [](const std::string&) {});
+        timers.onExpiry = [&fresh](int id) { fresh.OnTimer(id); };
+        engineUnderTest = &fresh;
+        switchedAt.clear();
+        pastEntry.clear();
+        fresh.SetFiringHook([&](int, TriggerEngine::Firing) { pastEntry.push_back(fresh.CurrentFiringPlace().pastEntry); });
+        const std::chrono::milliseconds t0 = timers.Now();
+        std::int64_t latest = 0;
+        for (std::size_t k = 0; k < fixes.size(); ++k) {
+            const MetreFix& f = fixes[k];
+            latest = std::max(latest, f.ms);
+            const auto due = t0 + std::chrono::milliseconds(latest);
+            if (due > timers.Now())
+                timers.Advance(due - timers.Now());
+            const PlanePoint p = ToDegrees(f.x, f.y);
+            fresh.TriggerOnFix(p.y, p.x, kTen + f.ms);
+            if (between)
+                between(k);
+        }
+        timers.Advance(after);
+        for (int k = 0; k < kPredictedTimerIds; ++k)
+            timers.KillTimer(kPredictedTimer + k);
+        timers.onExpiry = [this](int id) { engine.OnTimer(id); };
+        engineUnderTest = nullptr;
+        std::vector<std::int64_t> times;
+        for (auto at : switchedAt)
+            times.push_back((at - t0).count());
+        return times;
+    }
+    bool AnyPlanRunning() const
+    {
+        for (int k = 0; k < kPredictedTimerIds; ++k) {
+            if (timers.Running(kPredictedTimer + k))
+                return true;
+        }
+        return false;
+    }
+
+    static constexpr std::int64_t kTen = 36000000; // 10:00 UTC
+    std::chrono::milliseconds switchTime{110};
+    std::vector<std::chrono::milliseconds> switchedAt;
+    std::vector<double> pastEntry; // the firing hook's distance past the entry, each firing
+    TriggerEngine* engineUnderTest = nullptr;
+};
+
+// The ms at which a path, given as its position at a time, first enters sensor 0's region.
+template <typename Path>
+double EntryMs(Path path, double fromMs, double toMs)
+{
+    for (double t = fromMs; t < toMs; t += 0.5) {
+        const auto [x, y] = path(t);
+        if (std::hypot(x, y) < 10.0 && x < 0 && y < 0)
+            return t;
+    }
+    return NAN;
+}
+
+// Straight north at x = -3, `speed` m/s, a fix every `stepMs` from y = `y0`.
+std::vector<MetreFix> North(double y0, double speed, int count, std::int64_t stepMs = 1000)
+{
+    std::vector<MetreFix> fixes;
+    for (int k = 0; k < count; ++k)
+        fixes.push_back({-3.0, y0 + speed * static_cast<double>(stepMs * k) / 1000.0, stepMs * k});
+    return fixes;
+}
+
+struct SentenceCase {
+    const char* name;
+    std::vector<MetreFix> fixes;
+    std::vector<std::int64_t> switched;
+};
+
+// At 36 m/s, fixes at y = -60 and -24: the region is entered 402 ms after the second. A receiver
+// that sends each epoch twice, or a sentence that steps back in time, must not cost the plan; one
+// lost fix must not cost the switch either.
+TEST_F(PredictiveTest, RepeatedOrOlderEpochOrLostFix_KeepsTheSwitch)
+{
+    AddAt(0, 0);
+    const SentenceCase cases[] = {
+        {"the same epoch again ($GNGGA, then $GPGGA)", {{-3, -60, 0}, {-3, -24, 1000}, {-3, -24, 1000}}, {1402}},
+        {"the same epoch, 0.3 m elsewhere", {{-3, -60, 0}, {-3, -24, 1000}, {-3, -23.7, 1000}}, {1402}},
+        {"an older epoch after it", {{-3, -60, 0}, {-3, -24, 1000}, {-3, -60, 0}}, {1402}},
+        // 2 fixes a second, the one at 1.0 s lost: the entry at 1.4 s is still planned.
+        {"a fix lost", {{-3, -60, 0}, {-3, -42, 500}}, {1402}},
+    };
+    for (const SentenceCase& c : cases) {
+        SCOPED_TRACE(c.name);
+        EXPECT_EQ(Run(c.fixes), c.switched);
+    }
+}
+
+// The jump: a vehicle parked 34 m south-west of the sensor, 10 fixes a second, sends one fix 180 m
+// away (1800 m/s), its line through the region. Nothing fires, the status line says so once, and
+// the sensor is still armed when the vehicle comes.
+TEST_F(PredictiveTest, OneFixJumps_FiresNothingAndSaysSoOnce)
+{
+    AddAt(0, 0);
+    struct JumpCase {
+        const char* name;
+        int jumps;
+    };
+    for (const JumpCase& c : {JumpCase{"one fix", 1}, JumpCase{"three in a row, each elsewhere", 3}}) {
+        SCOPED_TRACE(c.name);
+        std::vector<MetreFix> fixes;
+        std::int64_t ms = 0;
+        for (int k = 0; k < 10; ++k, ms += 100)
+            fixes.push_back({-30, -16, ms});
+        for (int k = 0; k < c.jumps; ++k, ms += 100)
+            fixes.push_back({-30 + 150.0 + 20 * k, -16 + 95.0 - 60 * k, ms});
+        for (int k = 0; k < 10; ++k, ms += 100)
+            fixes.push_back({-30, -16, ms});
+        fields.ClearHistory();
+        EXPECT_EQ(Run(fixes), std::vector<std::int64_t>{});
+        const Texts history = fields.StatusHistory();
+        ASSERT_EQ(history.size(), 1u);
+        EXPECT_EQ(history[0].rfind("Fix ignored by the predictive trigger: ", 0), 0u) << history[0];
+        EXPECT_EQ(table.triggered[0].load(), 0);
+    }
+}
+
+struct ChainCase {
+    const char* name;
+    int receiverDelayMs;
+    std::chrono::milliseconds switchTime;
+    std::vector<std::int64_t> switched;
+    double secondPastEntry; // metres, as the firing hook is told
+};
+
+// Two sensors 10 m apart on a road driven north at 25 m/s, one fix a second: both regions are
+// entered after the same fix, 400 ms apart. Each switch is timed by the clock: the second is not
+// put off by the first one's switch, and the receiver delay brings both forward.
+TEST_F(PredictiveTest, ChainedPlans_TimedByTheClock)
+{
+    AddAt(0, 0);
+    AddAt(0, 10);
+    const std::int64_t entry = 1418; // from y = -20 at 1000 ms
+    const ChainCase cases[] = {
+        {"switches of 110 ms", 0, 110ms, {entry, entry + 400}, 0.0},
+        {"a receiver delay of 100 ms", 100, 110ms, {entry - 100, entry + 300}, 0.0},
+        // The first switch outlasts the way to the second region: the second follows at once,
+        // 200 ms (5 m) into it.
+        {"a switch of 600 ms", 0, 600ms, {entry, entry + 600}, 5.0},
+    };
+    for (const ChainCase& c : cases) {
+        SCOPED_TRACE(c.name);
+        switchTime = c.switchTime;
+        state.receiverDelayMs = c.receiverDelayMs;
+        const std::vector<std::int64_t> times = Run(North(-45, 25, 2));
+        ASSERT_EQ(times.size(), 2u);
+        EXPECT_NEAR(times[0], c.switched[0], 2);
+        EXPECT_NEAR(times[1], c.switched[1], 2);
+        ASSERT_EQ(pastEntry.size(), 2u);
+        EXPECT_NEAR(pastEntry[1], c.secondPastEntry, 0.1);
+    }
+    state.receiverDelayMs = 0;
+}
+
+// Arc of radius r about (cx, cy), anticlockwise at `speed` m/s, reaching angle `at` (radians) at
+// `atMs`; fixes once a second from 0 to `untilMs`.
+struct Bend {
+    double cx, cy, r, at, speed;
+    std::array<double, 2> operator()(double ms) const
+    {
+        const double a = at + speed * (ms - 5000.0) / 1000.0 / r;
+        return {cx + r * std::cos(a), cy + r * std::sin(a)};
+    }
+    std::vector<MetreFix> Fixes() const
+    {
+        std::vector<MetreFix> fixes;
+        for (std::int64_t ms = 0; ms <= 8000; ms += 1000)
+            fixes.push_back({(*this)(static_cast<double>(ms))[0], (*this)(static_cast<double>(ms))[1], ms});
+        return fixes;
+    }
+};
+
+struct MotionCase {
+    const char* name;
+    std::vector<MetreFix> fixes;
+    double entryMs; // NaN: never enters the region
+    double speed;   // m/s at the entry
+};
+
+// At 1 fix a second the last two fixes are not enough: a vehicle braking to a stop short of the
+// region, or one on a bend that stays outside it, must not be switched; one whose bend enters the
+// region is switched where it enters, within 2 m.
+TEST_F(PredictiveTest, OneFixASecond_BrakingAndBends)
+{
+    AddAt(0, 0);
+    const double d = std::numbers::sqrt2 / 2;
+    // Nearest the sensor at 5 s: at the bend's point closest to it, south-west of it.
+    const Bend outside{-71.5 * d, -71.5 * d, 60, std::numbers::pi / 4, 15};
+    const Bend inside{52 * d, 52 * d, 60, 5 * std::numbers::pi / 4, 15};
+    const MotionCase cases[] = {
+        // 16 m/s braking at 4 m/s^2 from y = -44: stops at y = -12, 2.5 m short of the region.
+        {"braking to a stop short", {{-3, -44, 0}, {-3, -30, 1000}, {-3, -20, 2000}, {-3, -14, 3000},
+                                     {-3, -12, 4000}, {-3, -12, 5000}}, NAN, 0},
+        // The same from y = -40: it enters the region at 3.12 s, at 3.5 m/s, and stops in it.
+        {"braking into the region", {{-3, -40, 0}, {-3, -26, 1000}, {-3, -16, 2000}, {-3, -10, 3000},
+                                     {-3, -8, 4000}, {-3, -8, 5000}}, 3122, 3.5},
+        // A left bend of radius 60 m, its centre south-west of the sensor: it passes 11.5 m from
+        // the sensor, but the tangent at the fix before runs into the region.
+        {"bend, sensor outside it, 1.5 m clear", outside.Fixes(), NAN, 15},
+        // The centre north-east: the bend passes 8 m from the sensor.
+        {"bend, sensor inside it", inside.Fixes(), EntryMs(inside, 0, 8000), 15},
+    };
+    for (const MotionCase& c : cases) {
+        SCOPED_TRACE(c.name);
+        const std::vector<std::int64_t> times = Run(c.fixes);
+        if (std::isnan(c.entryMs)) {
+            EXPECT_EQ(times, std::vector<std::int64_t>{});
+            continue;
+        }
+        ASSERT_EQ(times.size(), 1u);
+        EXPECT_NEAR(static_cast<double>(times[0]), c.entryMs, 2.0 / c.speed * 1000);
+    }
+}
+
+// Trigger Off voids a planned switch at once; one still on its way when triggering is back on
+// finds its plan made before the Off, and drops it.
+TEST_F(PredictiveTest, TriggerOff_VoidsThePlan)
+{
+    AddAt(0, 0);
+    struct OffCase {
+        const char* name;
+        bool voidAtOnce; // as the run control does at Trigger Off
+    };
+    for (const OffCase& c : {OffCase{"off", true}, OffCase{"off and on, the expiry on its way", false}}) {
+        SCOPED_TRACE(c.name);
+        bool planRunAfterOff = true;
+        const std::vector<std::int64_t> times = Run(North(-60, 36, 2), [&](std::size_t k) {
+            if (k != 1)
+                return;
+            ASSERT_TRUE(AnyPlanRunning());
+            state.triggerOffs.fetch_add(1);
+            if (c.voidAtOnce)
+                engineUnderTest->VoidPlans();
+            planRunAfterOff = AnyPlanRunning();
+        });
+        EXPECT_EQ(times, std::vector<std::int64_t>{});
+        if (c.voidAtOnce) {
+            EXPECT_FALSE(planRunAfterOff);
+        }
     }
 }
 

@@ -2,10 +2,11 @@
 # The Windows dialog under Wine on a virtual X display. First its port lists, over stand-in
 # ports (ostrim_win32_dialog_tests). Then the program against the Linux simulator on
 # pseudo-terminals mapped as COM5 (GPS receiver) and COM6 (base station): it opens with the
-# mapped ports listed, finds the receiver on COM5 by listening, the predictive trigger is
-# chosen on the system menu and put in force by Start, pressed by keyboard; a short drive runs
-# and the status line comes to "Node %d success". The program echoes its status texts to
-# standard output when OSTRIM_ECHO_STATUS is set, which is how the status line is read here.
+# mapped ports listed, finds the receiver on COM5 by listening, the predictive trigger and a
+# receiver delay are chosen on the system menu and put in force by Start, pressed by keyboard;
+# a short drive runs and the status line comes to "Node %d success". The program echoes its
+# status texts to standard output when OSTRIM_ECHO_STATUS is set, which is how the status line
+# is read here.
 #
 # Environment: OSTRIM_WIN_BUILD (the cross build folder), OSTRIM_LINUX_BUILD (the Linux build
 # folder, for ostrim-sim), WINEPREFIX (a fresh prefix). OSTRIM_SCREENSHOT, if set, names a PNG
@@ -108,12 +109,19 @@ done
 [ "$heard" = "Status: GPS receiver heard on COM5" ] || fail "the receiver was not found on COM5: '$heard'"
 echo "dialog.wine: ${heard#Status: }"
 
-# The predictive trigger, the system menu's last item, chosen by keyboard before Start.
+# The predictive trigger, the system menu's last item, chosen by keyboard before Start; and the
+# receiver delay of 60 ms, the fourth choice of the submenu above it.
 sleep 1
 xdotool windowfocus --sync "$window" 2>/dev/null || true
 xdotool key --clearmodifiers alt+space
 sleep 0.5
 xdotool key --clearmodifiers Up Return
+sleep 0.5
+xdotool key --clearmodifiers alt+space
+sleep 0.5
+xdotool key --clearmodifiers Up Up Right
+sleep 0.5
+xdotool key --clearmodifiers Down Down Down Return
 sleep 0.5
 # Start has the focus when the dialog opens and is the default button.
 xdotool key --clearmodifiers Return
@@ -131,6 +139,8 @@ fi
 echo "dialog.wine: ${success#Status: }"
 rule=$(output | sed -n 's/^Rule: //p' | head -n1)
 [ "$rule" = predictive ] || fail "Start put the rule '$rule' in force, not the predictive one chosen on the system menu"
+delay=$(output | sed -n 's/^Receiver delay: //p' | head -n1)
+[ "$delay" = "60 ms" ] || fail "the system menu's receiver delay chose '$delay', not 60 ms"
 ls "$laps"/*-GPS-Data.txt "$laps"/*-Raw-GPS-Data.txt >/dev/null 2>&1 || fail "no log files in C:\\LVR_LAPS"
 
 if [ -n "${OSTRIM_SCREENSHOT:-}" ]; then

@@ -1,5 +1,6 @@
 #include "tools/replay/Replay.h"
 
+#include "basestation/RadioFrameBuilder.h"
 #include "sensors/Distance.h"
 #include "trigger/PathPrediction.h"
 
@@ -70,31 +71,48 @@ private:
     std::string vehicleType_;
 };
 
-// Timers on the drive's own clock: they expire when a fix's time passes their deadline.
+// Timers on the drive's own clock: they expire when a fix's time passes their deadline. The
+// clock counts microseconds, so that switches of 108.85 ms add up as they do live.
 class Replayer::Timers : public TimerService {
 public:
-    void StartTimer(int id, std::chrono::milliseconds period) override { due_[id] = now_ + period.count(); }
-    std::int64_t Now() const { return now_; }
+    void StartTimer(int id, std::chrono::milliseconds period) override { due_[id] = now_ + period.count() * 1000; }
     void KillTimer(int id) override { due_.erase(id); }
+    std::chrono::milliseconds Now() const override { return std::chrono::milliseconds(now_ / 1000); }
 
-    // Expires, earliest first, every timer due at or before `time`.
+    // A node switch from now, on the base-station line as the live program makes it: after the
+    // switch under way (the engine's lock holds a second one back), the on frame, the pulse and
+    // the off frame. The switching thread is busy until the end. Gives the time, milliseconds,
+    // at which the on frame has gone out.
+    std::int64_t Switch()
+    {
+        constexpr std::int64_t kFrame = kNodeFrameLineTime.count();
+        constexpr std::int64_t kPulse = std::chrono::microseconds(kNodePulse).count();
+        const std::int64_t start = std::max(now_, busyUntil_);
+        busyUntil_ = start + kFrame + kPulse + kFrame;
+        now_ = busyUntil_;
+        return (start + kFrame) / 1000;
+    }
+
+    // Expires, earliest first, every timer due at or before `time`, each on its own thread's time:
+    // a timer that runs out while a switch holds the line waits for it in Switch. Then the clock
+    // is at `time`, when the fix arrives, also should a switch still hold the line.
     void AdvanceTo(std::int64_t time, TriggerEngine& engine)
     {
         for (;;) {
             auto next = std::min_element(due_.begin(), due_.end(),
                                          [](const auto& a, const auto& b) { return a.second < b.second; });
-            if (next == due_.end() || next->second > time)
+            if (next == due_.end() || next->second > time * 1000)
                 break;
             const int id = next->first;
             now_ = next->second;
             due_.erase(next); // one-shot, as the engine uses them
             engine.OnTimer(id);
         }
-        now_ = time;
+        now_ = time * 1000;
     }
 
     // The drive ends: a switch the predictive rule planned still happens, as it would live.
-    // No plan reaches past the fix interval, so no later fix was needed.
+    // No plan reaches past the fix interval after next, so no later fix was needed.
     void ExpirePlans(TriggerEngine& engine)
     {
         auto isPlan = [](const auto& timer) {
@@ -116,11 +134,12 @@ public:
     }
 
 private:
-    std::int64_t now_ = 0;
+    std::int64_t now_ = 0;       // microseconds
+    std::int64_t busyUntil_ = 0; // the line is free again, microseconds
     std::map<int, std::int64_t> due_;
 };
 
-// Records each switch instead of talking to a base station.
+// Records each switch instead of talking to a base station, timed as it would go out.
 class Replayer::Switcher : public NodeSwitcher {
 public:
     explicit Switcher(Replayer& replayer) : replayer_(replayer) {}
@@ -128,10 +147,10 @@ public:
     {
         Replayer& r = replayer_;
         const int sensor = r.firingSensor_ >= 0 ? r.firingSensor_ : r.SensorOfNode(nodeId);
-        const std::int64_t now = r.timers_->Now();
+        const std::int64_t on = r.timers_->Switch();
         const Fix& fix = r.fixes_.back();
-        const std::int64_t utc = fix.utcMs < 0 ? -1 : (fix.utcMs + (now - fix.timeMs)) % kDayMs;
-        r.firings_.push_back({r.fixes_.size() - 1, sensor, nodeId, now, utc, r.firingKind_,
+        const std::int64_t utc = fix.utcMs < 0 ? -1 : (fix.utcMs + (on - fix.timeMs)) % kDayMs;
+        r.firings_.push_back({r.fixes_.size() - 1, sensor, nodeId, on, utc, r.firingKind_,
                               fix.latitude, fix.longitude});
         r.firingSensor_ = -1;
         r.firingKind_ = TriggerEngine::Firing::AtFix;
@@ -149,6 +168,7 @@ Replayer::Replayer(const Options& options)
     state_.distanceThreshold = options_.threshold;
     state_.loopMode.store(options_.backAndForth ? 0 : 1);
     state_.predictive.store(options_.predictive ? 1 : 0);
+    state_.receiverDelayMs.store(options_.receiverDelayMs);
     if (!options_.gpsLogPath.empty()) {
         state_.logPaths.SetGps(options_.gpsLogPath);
         state_.logPaths.SetRaw("/dev/null"); // the input is the raw log already
@@ -238,7 +258,8 @@ void Replayer::Line(std::string_view line)
 void Replayer::OnFix(const AcceptedFix& fix)
 {
     const std::int64_t elapsed = clock_.Advance(fix.utcMs);
-    timers_->AdvanceTo(elapsed, *engine_);
+    // Live, the fix reaches the engine the receiver's delay after it was measured.
+    timers_->AdvanceTo(elapsed + options_.receiverDelayMs, *engine_);
     FeedFirings(); // the plans that came due before this fix
     const bool south = fix.latitudeHemisphere == 'S' || fix.latitudeHemisphere == 's';
     const bool west = fix.longitudeHemisphere == 'W' || fix.longitudeHemisphere == 'w';

@@ -4,10 +4,12 @@
 // GPS log. No port is opened: node switches are recorded, and the engine's timers run on the
 // fixes' own UTC times, so an hour of driving replays in a fraction of a second.
 //
+// A switch takes as long as it does live: the on frame, the pulse, the off frame on the line.
+//
 // Every pass of the track by a sensor is worked out as the drive goes, by trigger/PassTracker,
 // so that a live run fed the same fixes says the same: whether it fired, the closest approach
-// (between fixes, not only at them) and, for a miss, why. Every accepted fix counts, those of quality 0 too (the engine never gets
-// them; a pass driven under them is missed for that reason).
+// (between fixes, not only at them) and, for a miss, why. Every accepted fix counts, those of
+// quality 0 too (the engine never gets them; a pass driven under them is missed for that reason).
 //
 // Positions are unsigned decimal degrees, as the engine sees them; the hemisphere letters of the
 // fixes turn them into true compass directions for the words and the map.
@@ -35,6 +37,9 @@ struct Options {
     bool backAndForth = false;
     bool predictive = false;   // fire at the predicted entry into the region, not at a fix in it
     double threshold = 10.0;   // metres: the live program's distanceThreshold
+    // Milliseconds from a fix's UTC time to its arrival, as the live program is told it
+    // (--receiver-delay): the replay's fixes arrive that late, and the prediction allows for it.
+    int receiverDelayMs = 0;
     double passRadius = kPassRadius; // metres: the track within this of a sensor is one pass of it
     std::string vehicleType;   // first column of the GPS log
     std::string gpsLogPath;    // empty: no GPS log is written
@@ -55,7 +60,7 @@ struct Firing {
     std::size_t fix;            // the last fix at or before the firing
     int sensor;
     std::uint32_t nodeId;
-    std::int64_t timeMs = 0;    // on the clock of Fix::timeMs; after the fix when predicted
+    std::int64_t timeMs = 0;    // on the clock of Fix::timeMs: when the on frame had gone out
     std::int64_t utcMs = -1;
     TriggerEngine::Firing kind = TriggerEngine::Firing::AtFix;
     double latitude = 0;        // where the track was then, between the fixes around it

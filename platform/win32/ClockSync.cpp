@@ -1,0 +1,10 @@
+#include "platform/ClockSync.h"
+
+namespace ostrim {
+
+ClockSync SystemClockSync()
+{
+    return ClockSync::Unknown;
+}
+
+} // namespace ostrim
