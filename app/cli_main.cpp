@@ -3,6 +3,7 @@
 // ends with the same exit codes; Ctrl-C ends a run cleanly.
 
 #include "app/CommandLine.h"
+#include "app/ConfigFile.h"
 #include "app/Headless.h"
 #include "platform/Signals.h"
 
@@ -31,6 +32,9 @@ Options:
                          back-and-forth: sensors strictly in table order
   --vehicle-type TEXT    first column of the GPS log (default "Dunrel 80k truck")
   --trigger on|off       start with triggering on (default) or off
+  --config FILE          the settings of FILE, one VARIABLE=value a line (GPS_PORT,
+                         BASE_PORT, SENSOR_FILE, FOLDER, MODE, RULE, VEHICLE_TYPE, TRIGGER),
+                         in place of this option: options after it override them
   --help                 show this text
   --version              show the version
 )";
@@ -56,7 +60,16 @@ int main(int argc, char** argv)
         args.insert(args.begin(), "--headless");
 
     std::string error;
+    const std::vector<std::string> given = args;
+    if (!ostrim::ExpandConfigFiles(args, error)) {
+        std::fprintf(stderr, "ostrim: %s\n", error.c_str());
+        return ostrim::kConfigErrorExit;
+    }
     std::optional<ostrim::CommandLine> line = ostrim::ParseCommandLine(args, error);
+    if (!line && args != given) {
+        std::fprintf(stderr, "ostrim: %s (with the configuration's settings)\n", error.c_str());
+        return ostrim::kConfigErrorExit;
+    }
     if (!line) {
         std::fprintf(stderr, "ostrim: %s\n\n%s", error.c_str(), kUsage);
         return 2;

@@ -50,6 +50,10 @@ public:
     // The firing rule the next Start puts in force: predictive or, by default, on-fix.
     void ChooseRule(bool predictive) { predictiveChosen_ = predictive; }
     void OnTriggerOnOff();
+    // Trigger On/Off as an explicit choice, which a repeated or late request cannot invert:
+    // switches only when triggering is not already as asked. Either choice ends a hold of the
+    // base-station check, as Trigger On/Off does.
+    void OnTrigger(bool on);
     void OnLoop();
     void OnBackAndForth();
     // True when the new GPS log was created.
