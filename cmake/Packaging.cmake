@@ -15,7 +15,10 @@ set(doc ${CMAKE_INSTALL_DATADIR}/doc/ostrim)
 install(TARGETS ostrim ostrim-sim ostrim-replay RUNTIME DESTINATION ${CMAKE_INSTALL_BINDIR})
 install(FILES ${pkg}/ostrim.desktop DESTINATION ${CMAKE_INSTALL_DATADIR}/applications)
 install(FILES res/ostrim.png DESTINATION ${CMAKE_INSTALL_DATADIR}/icons/hicolor/64x64/apps)
-install(FILES ${pkg}/ostrim-headless@.service DESTINATION ${OSTRIM_SYSTEMD_UNIT_DIR})
+configure_file(${pkg}/ostrim-headless@.service.in
+  ${CMAKE_CURRENT_BINARY_DIR}/packaging/ostrim-headless@.service @ONLY)
+install(FILES ${CMAKE_CURRENT_BINARY_DIR}/packaging/ostrim-headless@.service
+  DESTINATION ${OSTRIM_SYSTEMD_UNIT_DIR})
 install(FILES ${pkg}/headless.conf DESTINATION ${doc}/examples)
 install(FILES ${pkg}/copyright README.md DESTINATION ${doc})
 
@@ -84,6 +87,6 @@ set(CPACK_DEBIAN_PACKAGE_PRIORITY optional)
 # The libraries come from the binaries (dpkg-shlibdeps); adduser makes the service's account.
 set(CPACK_DEBIAN_PACKAGE_SHLIBDEPS ON)
 set(CPACK_DEBIAN_PACKAGE_DEPENDS adduser)
-set(CPACK_DEBIAN_PACKAGE_CONTROL_EXTRA ${pkg}/postinst ${pkg}/postrm)
+set(CPACK_DEBIAN_PACKAGE_CONTROL_EXTRA ${pkg}/postinst ${pkg}/prerm ${pkg}/postrm)
 set(CPACK_DEBIAN_PACKAGE_CONTROL_STRICT_PERMISSION ON)
 include(CPack)
