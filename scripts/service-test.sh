@@ -12,8 +12,9 @@
 # The container gets a cgroup v2 hierarchy of its own and no seccomp filter from nspawn, so its
 # systemd enforces a unit's sandbox as on a real machine: the device filter (a BPF program),
 # the system call filter, the namespaces.
-set -euo pipefail
+set -Eeuo pipefail
 cd "$(dirname "$0")/.."
+trap 'echo "FAILED: line $LINENO: $BASH_COMMAND"' ERR
 
 skip() {
     if [ "${CI:-}" = "true" ]; then
@@ -72,8 +73,9 @@ SYSTEMD_SECCOMP=0 SYSTEMD_NSPAWN_UNIFIED_HIERARCHY=1 systemd-nspawn -q -D "$root
     -M ostrim-service --bind-ro="$work/debs:/srv/debs" >"$work/boot.log" 2>&1 &
 nspawn=$!
 init=""
+# nspawn's helper children come and go; the container's init is the one that runs systemd.
 for _ in $(seq 100); do
-    init=$(pgrep -P "$nspawn" | head -n 1 || true)
+    init=$(pgrep -P "$nspawn" -x systemd | head -n 1 || true)
     [ -n "$init" ] && break
     sleep 0.1
 done
@@ -207,9 +209,10 @@ wait_for 15 logged_since "$mark" "^Trigger on$" || fail "the base station that a
 wait_for 60 logged_since "$start" "^Node [0-9]+ success$" || fail "no node switched"
 ok "the base station, plugged in after the start, reached by the same run; $(journal_since "$start" | grep -cE '^Node [0-9]+ success$') node switch(es) so far"
 
-logs=$(inside sh -c 'ls /var/lib/ostrim/test/*-GPS-Data.txt /var/lib/ostrim/test/*-Raw-GPS-Data.txt' 2>/dev/null || true)
-[ "$(wc -w <<<"$logs")" -eq 2 ] || fail "the logs are not in /var/lib/ostrim/test: $logs"
-gpslog=$(grep -v Raw <<<"$logs")
+logs=$(inside sh -c 'ls -d /var/lib/ostrim/test/*' 2>/dev/null || true)
+gpslog=$(grep -E -- '-[0-9]{4}-GPS-Data.txt$' <<<"$logs" || true)
+grep -qE -- '-Raw-GPS-Data.txt$' <<<"$logs" && [ -n "$gpslog" ] ||
+    fail "the logs are not in /var/lib/ostrim/test: $logs"
 [ "$(lines "$gpslog")" -gt 0 ] || fail "the GPS log is empty"
 [ "$(inside stat -c %U "$gpslog")" = ostrim ] || fail "the GPS log does not belong to ostrim"
 ok "logs in /var/lib/ostrim/test, $(lines "$gpslog") fixes so far"
@@ -222,9 +225,9 @@ mark=$(cursor)
 [ "$(inside ostrim ctl test trigger off)" = "Trigger off" ] || fail "ostrim ctl test trigger off"
 wait_for 5 logged_since "$mark" "^Trigger off$" || fail "trigger off is not in the journal"
 inside ostrim ctl test status | grep -qE "^Switching +off$" || fail "the status does not show triggering off"
-inside adduser --quiet --disabled-password --gecos "" operator >/dev/null
-inside adduser --quiet operator ostrim
-[ "$(inside runuser -u operator -- ostrim ctl test trigger on)" = "Trigger on" ] ||
+inside adduser --quiet --disabled-password --gecos "" driver >/dev/null
+inside adduser --quiet driver ostrim
+[ "$(inside runuser -u driver -- ostrim ctl test trigger on)" = "Trigger on" ] ||
     fail "an operator in the group ostrim cannot switch triggering on"
 if inside runuser -u nobody -- ostrim ctl test trigger off >/dev/null 2>&1; then
     fail "a user outside the group ostrim steered the run"
@@ -235,19 +238,24 @@ fi
 inside ostrim ctl test status | grep -qE "^Switching +on$" || fail "triggering is not on after the refused requests"
 ok "ostrim ctl: status, trigger off and on (by an operator in the group ostrim); refused for others and for a toggle"
 
-# End of Lap by signal: a new GPS log, named in the journal. Within the same minute the name is
-# the same, and the file starts again.
-before=$(lines "$gpslog")
+# End of Lap by signal: a new GPS log, named in the journal. A log's name carries the minute,
+# and End of Lap within the minute of Start goes on in the same file: wait for the next one.
+started=$(basename "$gpslog" | cut -c1-5)
+wait_for 65 sh -c "[ \"\$(nsenter -t $init -m -p -- date +%H_%M)\" != $started ]" || fail "the clock stands still"
 mark=$(cursor)
 inside systemctl kill -s SIGUSR2 --kill-whom=main "$unit"
 wait_for 5 logged_since "$mark" "^End of Lap: /var/lib/ostrim/test/.*-GPS-Data.txt$" || fail "no End of Lap after SIGUSR2"
 lap=$(journal_since "$mark" | sed -n 's/^End of Lap: //p' | head -n 1)
-[ "$lap" != "$gpslog" ] || [ "$(lines "$lap")" -lt "$before" ] || fail "SIGUSR2 did not start a new GPS log"
-ok "SIGUSR2: End of Lap, new GPS log $lap"
+[ "$lap" != "$gpslog" ] || fail "SIGUSR2 named the GPS log of the start"
+sleep 1
+ended=$(lines "$gpslog")
+wait_for 5 sh -c "[ \$(nsenter -t $init -m -p -- sh -c 'cat $lap | wc -l') -gt 0 ]" || fail "no fix went to the new GPS log $lap"
+[ "$(lines "$gpslog")" = "$ended" ] || fail "fixes still go to the first GPS log"
+ok "SIGUSR2: End of Lap, the fixes go to a new GPS log $lap"
 
 # A crash: systemd starts the run again, and the new process opens the GPS port at once.
 mark=$(cursor)
-inside kill -9 "$main"
+inside sh -c "kill -9 $main"
 wait_for 20 sh -c "[ \"\$(nsenter -t $init -m -p -- systemctl show -p MainPID --value $unit)\" != $main ] && [ \"\$(nsenter -t $init -m -p -- systemctl show -p MainPID --value $unit)\" != 0 ]" ||
     fail "no restart after kill -9"
 wait_for 15 logged_since "$mark" "^Trigger on$" || fail "the restarted run did not start: $(journal_since "$mark" | tail -n 5)"
@@ -296,5 +304,5 @@ left=$(inside sh -c 'for s in /proc/[0-9]*/status; do
 
 ok "apt-get remove: the instance stopped"
 
-echo "--- the journal of one run (status lines, without the distance trace):"
-inside journalctl -u "$unit" -o short --no-pager | grep -v "Distance is" | head -n 16
+echo "--- the journal of $unit (without the distance trace):"
+inside journalctl -u "$unit" -o short --no-pager | grep -v "Distance is" | sed -n '1,60p'
