@@ -107,29 +107,6 @@ ControlCommand ParseControlCommand(std::string_view line)
     return Fail("unknown command " + Quoted(verb) + "; " + kCommands);
 }
 
-ControlLineReader::State ControlLineReader::Feed(std::string_view bytes)
-{
-    if (state_ != State::NeedMore)
-        return state_;
-    const std::size_t end = bytes.find('\n');
-    const std::string_view take = bytes.substr(0, end);
-    if (line_.size() + take.size() >= kMaxControlLine) {
-        line_.clear();
-        return state_ = State::TooLong;
-    }
-    line_.append(take);
-    if (end != std::string_view::npos)
-        state_ = State::Line;
-    return state_;
-}
-
-ControlLineReader::State ControlLineReader::End()
-{
-    if (state_ == State::NeedMore && !line_.empty())
-        state_ = State::Line;
-    return state_;
-}
-
 std::string ControlOk(std::string_view body)
 {
     std::string reply = "ok\n";

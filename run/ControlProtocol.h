@@ -32,22 +32,6 @@ struct ControlCommand {
 // One request line, its line feed (and a carriage return before it) already gone or not.
 ControlCommand ParseControlCommand(std::string_view line);
 
-// Gathers a request line from the bytes as they come.
-class ControlLineReader {
-public:
-    enum class State { NeedMore, Line, TooLong };
-    // Takes bytes up to and including the first line feed; bytes after it are ignored (one
-    // request a connection). TooLong once kMaxControlLine bytes came without a line feed.
-    State Feed(std::string_view bytes);
-    // The client closed its side: what came without a line feed is the line, if anything came.
-    State End();
-    const std::string& Line() const { return line_; }
-
-private:
-    std::string line_;
-    State state_ = State::NeedMore;
-};
-
 std::string ControlOk(std::string_view body);
 std::string ControlError(std::string_view reason);
 

@@ -19,7 +19,7 @@ TEST(CommandLine, GoodArguments_AreTakenAsGiven)
     std::string error;
     auto line = ParseCommandLine(With(kHeadless, {"--base-port", "/dev/ttyUSB1", "--mode", "back-and-forth",
                                                   "--vehicle-type", "--odd, name", "--trigger", "off",
-                                                  "--rule", "predictive"}),
+                                                  "--rule", "predictive", "--name", "north"}),
                                  error);
     ASSERT_TRUE(line) << error;
     EXPECT_EQ(line->mode, CommandLine::Mode::Headless);
@@ -31,6 +31,7 @@ TEST(CommandLine, GoodArguments_AreTakenAsGiven)
     EXPECT_FALSE(line->triggerOn);
     EXPECT_EQ(line->vehicleType, "--odd, name");
     EXPECT_TRUE(line->predictive);
+    EXPECT_EQ(line->name, "north");
 
     line = ParseCommandLine({}, error);
     ASSERT_TRUE(line);
@@ -52,6 +53,12 @@ TEST(CommandLine, GoodArguments_AreTakenAsGiven)
     line = ParseCommandLine({"--folder", "x", "--help"}, error);
     ASSERT_TRUE(line);
     EXPECT_EQ(line->mode, CommandLine::Mode::Help);
+
+    line = ParseCommandLine({"ctl", "north", "trigger", "on"}, error);
+    ASSERT_TRUE(line) << error;
+    EXPECT_EQ(line->mode, CommandLine::Mode::Control);
+    EXPECT_EQ(line->controlName, "north");
+    EXPECT_EQ(line->controlCommand, "trigger on");
 
     line = ParseCommandLine({"--demo", "--version"}, error);
     ASSERT_TRUE(line);
@@ -80,6 +87,10 @@ TEST(CommandLine, BadArguments_AreRefusedWithTheReason)
         {{"--demo", "--laps", ""}, "--laps must be a whole number"},
         {{"--demo", "--base-port", "/dev/ttyUSB1"}, "--base-port cannot be used with --demo"},
         {{"--sensor-file", "s.txt", "--demo"}, "--sensor-file cannot be used with --demo"},
+        {With(kHeadless, {"--name", "a/b"}), "--name must be a run name"},
+        {{"--name", "north"}, "--name is for --headless"},
+        {{"ctl", "north"}, "ctl needs the name of a run and a command"},
+        {{"ctl", "../north", "status"}, "\"../north\" is no run name"},
     };
     for (const Case& c : cases) {
         std::string error;
@@ -93,7 +104,7 @@ TEST(CommandLine, Usage_ExplainsEveryOption)
     const std::string usage = UsageText();
     for (const char* option : {"--headless", "--gps-port", "--base-port", "--sensor-file", "--folder", "--mode",
                                "--vehicle-type", "--trigger", "--rule", "--demo", "--laps", "--screenshot", "--help",
-                               "--version"})
+                               "--version", "--name", "--config", "ostrim ctl"})
         EXPECT_NE(usage.find(option), std::string::npos) << option;
 }
 
