@@ -169,13 +169,13 @@ void ControlServer::Reply(Client& client, std::string text)
     WriteTo(client);
 }
 
-void ControlServer::Accept(std::vector<Client>& clients)
+bool ControlServer::Accept(std::vector<Client>& clients)
 {
     // A handful at a time, so a flood of connections cannot keep the loop from its clients.
     for (int i = 0; i < 16; ++i) {
         UniqueFd fd(::accept4(listener_.Get(), nullptr, nullptr, SOCK_CLOEXEC | SOCK_NONBLOCK));
-        if (!fd)
-            return; // EAGAIN: none left; anything else: the listener stays, the next poll retries
+        if (!fd) // EAGAIN: none left. Out of descriptors, the listener would wake the loop at once.
+            return errno == EAGAIN || errno == EINTR || errno == ECONNABORTED;
         if (clients.size() >= limits_.clients) {
             ::send(fd.Get(), replies_.busy.data(), replies_.busy.size(), MSG_DONTWAIT | MSG_NOSIGNAL);
             continue;
@@ -185,6 +185,7 @@ void ControlServer::Accept(std::vector<Client>& clients)
         client.deadline = Deadline::After(limits_.requestTime);
         clients.push_back(std::move(client));
     }
+    return true;
 }
 
 void ControlServer::ReadFrom(Client& client)
@@ -244,12 +245,14 @@ void ControlServer::Serve()
 {
     std::vector<Client> clients;
     std::vector<pollfd> fds;
+    Deadline listenAgain = Deadline::After(std::chrono::milliseconds(0));
     for (;;) {
         fds.clear();
         fds.push_back({stop_.Fd(), POLLIN, 0});
         fds.push_back({answered_.Fd(), POLLIN, 0});
-        fds.push_back({listener_.Get(), POLLIN, 0});
-        Deadline next = Deadline::Never();
+        const bool listening = listenAgain.Expired();
+        fds.push_back({listening ? listener_.Get() : -1, POLLIN, 0});
+        Deadline next = listening ? Deadline::Never() : listenAgain;
         for (const Client& client : clients) {
             // A client waiting for the run is not polled: a hang-up would wake the loop at once,
             // over and over, until the answer came.
@@ -314,8 +317,8 @@ void ControlServer::Serve()
             }
             return true;
         });
-        if (fds[2].revents != 0)
-            Accept(clients);
+        if (fds[2].revents != 0 && !Accept(clients))
+            listenAgain = Deadline::After(std::chrono::milliseconds(100));
     }
 }
 

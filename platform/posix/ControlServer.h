@@ -87,7 +87,8 @@ private:
     };
 
     void Serve();
-    void Accept(std::vector<Client>& clients);
+    // False when accepting failed for a reason that does not pass by itself.
+    bool Accept(std::vector<Client>& clients);
     void ReadFrom(Client& client);
     void WriteTo(Client& client);
     void Reply(Client& client, std::string text);
