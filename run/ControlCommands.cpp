@@ -126,11 +126,16 @@ std::string ControlCommands::Trigger(bool on)
 {
     const bool was = state_.triggerEnabled.load() != 0;
     const bool held = control_.TriggeringHeldByCheck();
+    const std::uint64_t before = monitor_.Take().historyEnd;
     control_.OnTrigger(on);
     const bool now = state_.triggerEnabled.load() != 0;
     if (now != on) {
-        // Switching on loads the sensor file; a file without sensors keeps triggering off.
-        return ControlError("triggering stays off: " + fields_.GetText(Field::Status));
+        // Switching on loads the sensor file; one that gave no sensor keeps triggering off,
+        // and what the load said is the reason.
+        std::string said;
+        for (const HistoryEntry& entry : monitor_.HistoryFrom(before))
+            said += (said.empty() ? "" : "; ") + entry.text;
+        return ControlError("triggering stays off: " + said);
     }
     std::string text = on ? "Trigger on" : "Trigger off";
     if (was == now && !held)

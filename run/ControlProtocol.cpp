@@ -118,7 +118,10 @@ std::string ControlOk(std::string_view body)
 
 std::string ControlError(std::string_view reason)
 {
-    return "error: " + std::string(reason) + "\n";
+    std::string line = "error: ";
+    for (char c : reason) // a reason of several lines (a message) is one line here
+        line += c == '\n' || c == '\r' ? ' ' : c;
+    return line + "\n";
 }
 
 std::optional<ControlReply> ParseControlReply(std::string_view reply)

@@ -33,6 +33,7 @@ struct ControlCommand {
 ControlCommand ParseControlCommand(std::string_view line);
 
 std::string ControlOk(std::string_view body);
+// One line, whatever line feeds `reason` holds.
 std::string ControlError(std::string_view reason);
 
 struct ControlReply {

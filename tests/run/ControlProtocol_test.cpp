@@ -61,6 +61,10 @@ TEST(ControlProtocol, Replies_ReadBackAsWritten)
     reply = ParseControlReply(ControlOk(""));
     ASSERT_TRUE(reply);
     EXPECT_EQ(reply->text, "");
+    // A reason of several lines (a message box's text) stays the one line of an error.
+    reply = ParseControlReply(ControlError("Error opening sensor file\nNo such file"));
+    ASSERT_TRUE(reply);
+    EXPECT_EQ(reply->text, "Error opening sensor file No such file");
     // Half a reply (a run that died while answering), or something else on the socket.
     EXPECT_FALSE(ParseControlReply("ok"));
     EXPECT_FALSE(ParseControlReply(""));
