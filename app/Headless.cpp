@@ -1,5 +1,6 @@
 #include "app/Headless.h"
 
+#include "app/HeadlessControl.h"
 #include "run/RunMonitor.h"
 #include "run/Session.h"
 #include "run/SilenceWatch.h"
@@ -84,14 +85,17 @@ constexpr auto kRecheckEvery = 3s;
 // triggering on again after a failed check, so the check is repeated until the base station
 // answers.
 void WaitRunning(Session& session, PrintingFields& fields, const CommandLine& line,
-                 std::atomic<bool>& disconnected)
+                 std::atomic<bool>& disconnected, HeadlessControl& remote)
 {
     RunControl& control = session.Control();
     auto nextRecheck = std::chrono::steady_clock::now() + kRecheckEvery;
     SilenceWatch silence;
     silence.Arm(line.gpsPort, SilenceWatch::Clock::now(), session.Input().Accepted());
     for (;;) {
-        switch (WaitForRunSignalFor(1s)) {
+        switch (WaitForRunSignalOrInput(remote.PendingFd(), 1s)) {
+        case kInputReady:
+            remote.AnswerPending();
+            break;
         case SIGINT:
         case SIGTERM:
             return;
@@ -154,6 +158,17 @@ int RunHeadless(const CommandLine& line)
     if (!line.triggerOn)
         control.OnTriggerOnOff();
 
+    // Opened before Start, so a name already in use ends the program before it takes a port.
+    HeadlessControl remote(control, session.State(), monitor, monitored);
+    if (line.name) {
+        if (const std::string error = remote.Open(*line.name); !error.empty()) {
+            std::fprintf(stderr, "ostrim: %s\n", error.c_str());
+            timers.Stop();
+            session.Stop();
+            return 2;
+        }
+    }
+
     int result = 0;
     switch (control.OnStart(line.gpsPort, line.basePort)) {
     case RunControl::StartOutcome::GpsPortFailed:
@@ -164,7 +179,7 @@ int RunHeadless(const CommandLine& line)
         result = 3;
         break;
     case RunControl::StartOutcome::Running:
-        WaitRunning(session, fields, line, disconnected);
+        WaitRunning(session, fields, line, disconnected, remote);
         break;
     }
     timers.Stop();
