@@ -1,6 +1,7 @@
 #include "app/CommandLine.h"
 
 #include "app/Version.h"
+#include "run/ControlProtocol.h"
 #include "runstate/RunState.h"
 
 #include <cstdlib>
@@ -19,7 +20,9 @@ std::string UsageText()
                          (headless, printing what happens, where there is no display)
   ostrim --headless --gps-port PATH --base-port PATH --sensor-file PATH --folder DIR
          [--mode loop|back-and-forth] [--rule on-fix|predictive] [--receiver-delay MS]
-         [--vehicle-type TEXT] [--trigger on|off]
+         [--vehicle-type TEXT] [--trigger on|off] [--name NAME] [--config FILE]
+  ostrim ctl NAME status|trigger on|trigger off|lap
+                         steer the headless run started with --name NAME
 
 Headless mode does what pressing Start in the dialog does with these values, prints each
 status text as one line on standard output, and runs until SIGINT or SIGTERM. A base station
@@ -32,6 +35,17 @@ when it answers. Signals stand in for the dialog's buttons:
 Records that could not be written during the run go to $XDG_STATE_HOME/ostrim/rescue/<start>
 (else ~/.local/state/ostrim/rescue/<start>) at the end. Exit status: 0 after a signal, 2 the
 GPS port did not open, 3 the logs could not be created, 4 held records were lost.
+
+A run started with --name NAME also takes requests from `ostrim ctl NAME COMMAND` on the
+socket $XDG_RUNTIME_DIR/ostrim/NAME.sock (the service's: /run/ostrim/NAME.sock, which the
+group ostrim may use):
+  status                 the run panel as text: fixes, the last fix, switching, the logs,
+                         each sensor's state and the last events
+  trigger on             switch triggering on, or leave it on ("Trigger on")
+  trigger off            switch triggering off, or leave it off ("Trigger off")
+  lap                    End of Lap: a new GPS log
+It prints the run's reply and exits 0; 1 when the run refused the request (the reason on
+standard error), 2 when no run of that name could be asked.
 
 Options:
   --headless             run without a window
@@ -53,6 +67,14 @@ Options:
                          here, 0 (default) to 2000: the switch comes that much sooner
   --vehicle-type TEXT    first column of the GPS log (default "Dunrel 80k truck")
   --trigger on|off       start with triggering on (default) or off
+  --name NAME            (headless) the run's name, for `ostrim ctl NAME`: letters,
+                         digits and ._:@- (the service passes its instance name)
+  --config FILE          the settings of FILE, one VARIABLE=value a line (GPS_PORT,
+                         BASE_PORT, SENSOR_FILE, FOLDER, MODE, RULE, RECEIVER_DELAY,
+                         VEHICLE_TYPE, TRIGGER), in place of this option: options after
+                         it override them. A file
+                         that is not plain (an unknown variable, a bad value) ends the
+                         program with status 78
   --demo                 start the built-in simulator and run against it: the dialog
                          opens with the simulated ports, sensor file and log folder filled
                          in; headless, it presses Start itself and drives --laps laps
@@ -70,7 +92,7 @@ std::string ConsoleUsageText()
     return R"(Usage:
   ostrim-cli --gps-port COMn --base-port COMn --sensor-file PATH --folder DIR
              [--mode loop|back-and-forth] [--rule on-fix|predictive] [--receiver-delay MS]
-             [--vehicle-type TEXT] [--trigger on|off]
+             [--vehicle-type TEXT] [--trigger on|off] [--config FILE]
 
 Does what pressing Start in the dialog does with these values, prints each status text as one
 line on standard output, and runs until Ctrl-C (or Ctrl-Break, or the console window closing).
@@ -101,6 +123,10 @@ Options:
                          here, 0 (default) to 2000: the switch comes that much sooner
   --vehicle-type TEXT    first column of the GPS log (default "Dunrel 80k truck")
   --trigger on|off       start with triggering on (default) or off
+  --config FILE          the settings of FILE, one VARIABLE=value a line (GPS_PORT,
+                         BASE_PORT, SENSOR_FILE, FOLDER, MODE, RULE, RECEIVER_DELAY,
+                         VEHICLE_TYPE, TRIGGER), in place of this option: options after it
+                         override them
   --help                 show this text
   --version              show the version
 )";
@@ -127,11 +153,29 @@ bool ParseReceiverDelay(const std::string& text, int& ms, std::string& error)
     return true;
 }
 
+constexpr char kRunNameRule[] =
+    " (letters, digits and ._:@- up to 64 characters, not starting with a dot)";
+
 } // namespace
 
 std::optional<CommandLine> ParseCommandLine(const std::vector<std::string>& args, std::string& error)
 {
     CommandLine line;
+    if (!args.empty() && args[0] == "ctl") {
+        if (args.size() < 3) {
+            error = "ctl needs the name of a run and a command, e.g. ostrim ctl north status";
+            return std::nullopt;
+        }
+        if (!IsValidRunName(args[1])) {
+            error = "\"" + PrintableText(args[1]) + "\" is no run name" + kRunNameRule;
+            return std::nullopt;
+        }
+        line.mode = CommandLine::Mode::Control;
+        line.controlName = args[1];
+        for (std::size_t i = 2; i < args.size(); ++i)
+            line.controlCommand += (i > 2 ? " " : "") + args[i];
+        return line;
+    }
     bool headless = false;
     bool demo = false;
     for (std::size_t i = 0; i < args.size(); ++i) {
@@ -211,6 +255,15 @@ std::optional<CommandLine> ParseCommandLine(const std::vector<std::string>& args
                 return std::nullopt;
             }
             line.laps = static_cast<int>(laps);
+        } else if (arg == "--name") {
+            if (!value(text))
+                return std::nullopt;
+            if (!IsValidRunName(text)) {
+                error = "--name must be a run name" + std::string(kRunNameRule) + ", not \"" +
+                        PrintableText(text) + "\"";
+                return std::nullopt;
+            }
+            line.name = text;
         } else if (arg == "--screenshot") {
             if (!value(text))
                 return std::nullopt;
@@ -221,6 +274,10 @@ std::optional<CommandLine> ParseCommandLine(const std::vector<std::string>& args
         }
     }
 
+    if (line.name && (demo || !headless)) {
+        error = "--name is for --headless";
+        return std::nullopt;
+    }
     if (demo) {
         // The demo brings its own devices and sensor file; taking the operator's would
         // rehearse nothing.

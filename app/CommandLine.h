@@ -1,6 +1,6 @@
 #pragma once
 // The program's command line: the dialog by default, --headless for vehicles without a screen,
-// --demo for a rehearsal against the built-in simulator.
+// --demo for a rehearsal against the built-in simulator, `ctl` to steer a headless run.
 
 #include <optional>
 #include <string>
@@ -9,7 +9,7 @@
 namespace ostrim {
 
 struct CommandLine {
-    enum class Mode { Dialog, Headless, Demo, Help, Version };
+    enum class Mode { Dialog, Headless, Demo, Control, Help, Version };
     Mode mode = Mode::Dialog;
     bool forceHeadless = false; // --demo --headless: no window even where there is a display
 
@@ -24,6 +24,11 @@ struct CommandLine {
     std::optional<std::string> vehicleType;
     std::optional<std::string> screenshot; // dialog: save a picture of the window and quit
     int laps = 2;                          // headless demo: laps to drive; 0 until a signal
+    // Headless: the run's name, for its control socket (the service's instance name).
+    std::optional<std::string> name;
+    // ctl: the run asked and the request, its words joined by single spaces.
+    std::string controlName;
+    std::string controlCommand;
 };
 
 // Parses argv[1..]; on a bad argument returns nothing and puts the reason into `error`.

@@ -1,5 +1,6 @@
 #include "app/Headless.h"
 
+#include "app/HeadlessControl.h"
 #include "run/PanelText.h"
 #include "run/ReceiverLag.h"
 #include "run/Session.h"
@@ -91,10 +92,13 @@ private:
 // Runs until SIGINT or SIGTERM, acting on the operator's signals on this thread as the dialog
 // acts on its buttons, and ticking the run once a second: nobody is there to press Start again
 // when the receiver comes back, nor to switch triggering on after a failed base-station check.
-void WaitRunning(Session& session)
+void WaitRunning(Session& session, HeadlessControl& remote)
 {
     for (;;) {
-        switch (WaitForRunSignalFor(1s)) {
+        switch (WaitForRunSignalOrInput(remote.PendingFd(), 1s)) {
+        case kInputReady:
+            remote.AnswerPending();
+            break;
         case SIGINT:
         case SIGTERM:
             return;
@@ -161,6 +165,16 @@ int RunHeadless(const CommandLine& line)
     if (!line.triggerOn)
         control.OnTriggerOnOff();
 
+    // Opened before Start, so a name already in use ends the program before it takes a port.
+    HeadlessControl remote(control, session.State(), session.Monitor(), session.Fields());
+    if (line.name) {
+        if (const std::string error = remote.Open(*line.name); !error.empty()) {
+            std::fprintf(stderr, "ostrim: %s\n", error.c_str());
+            EndRun(session, timers);
+            return 2;
+        }
+    }
+
     int result = 0;
     switch (session.Start(line.gpsPort, line.basePort, line.gpsPort)) {
     case RunControl::StartOutcome::GpsPortFailed:
@@ -171,7 +185,7 @@ int RunHeadless(const CommandLine& line)
         result = 3;
         break;
     case RunControl::StartOutcome::Running:
-        WaitRunning(session);
+        WaitRunning(session, remote);
         break;
     }
     EndRun(session, timers);

@@ -4,6 +4,7 @@
 // End of Lap.
 
 #include "app/CommandLine.h"
+#include "app/ConfigFile.h"
 #include "app/Headless.h"
 #include "platform/Signals.h"
 
@@ -31,7 +32,16 @@ int main(int argc, char** argv)
         args.insert(args.begin(), "--headless");
 
     std::string error;
+    const std::vector<std::string> given = args;
+    if (!ostrim::ExpandConfigFiles(args, error)) {
+        std::fprintf(stderr, "ostrim: %s\n", error.c_str());
+        return ostrim::kConfigErrorExit;
+    }
     std::optional<ostrim::CommandLine> line = ostrim::ParseCommandLine(args, error);
+    if (!line && args != given) {
+        std::fprintf(stderr, "ostrim: %s (with the configuration's settings)\n", error.c_str());
+        return ostrim::kConfigErrorExit;
+    }
     if (!line) {
         std::fprintf(stderr, "ostrim: %s\n\n%s", error.c_str(), ostrim::ConsoleUsageText().c_str());
         return 2;

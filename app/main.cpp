@@ -1,6 +1,8 @@
 // Ostrim: switches roadside sensor nodes as a test vehicle passes them, and logs its GPS track.
 
 #include "app/CommandLine.h"
+#include "app/ConfigFile.h"
+#include "app/Ctl.h"
 #include "app/Demo.h"
 #include "app/Headless.h"
 #include "app/qt/RunDialog.h"
@@ -35,9 +37,18 @@ int main(int argc, char** argv)
     // Standard output may be a pipe whose reader leaves (`| head`); the run must go on.
     ostrim::IgnoreBrokenPipe();
     std::string error;
-    std::optional<ostrim::CommandLine> line =
-        ostrim::ParseCommandLine(std::vector<std::string>(argv + 1, argv + argc), error);
+    std::vector<std::string> args(argv + 1, argv + argc);
+    const std::vector<std::string> given = args;
+    if (!ostrim::ExpandConfigFiles(args, error)) {
+        std::fprintf(stderr, "ostrim: %s\n", error.c_str());
+        return ostrim::kConfigErrorExit;
+    }
+    std::optional<ostrim::CommandLine> line = ostrim::ParseCommandLine(args, error);
     if (!line) {
+        if (args != given) { // what the configuration left out, or what it cannot be used with
+            std::fprintf(stderr, "ostrim: %s (with the configuration's settings)\n", error.c_str());
+            return ostrim::kConfigErrorExit;
+        }
         std::fprintf(stderr, "ostrim: %s\n\n%s", error.c_str(), ostrim::UsageText().c_str());
         return 2;
     }
@@ -50,6 +61,8 @@ int main(int argc, char** argv)
         return 0;
     case ostrim::CommandLine::Mode::Headless:
         return ostrim::RunHeadless(*line);
+    case ostrim::CommandLine::Mode::Control:
+        return ostrim::RunCtl(*line);
     case ostrim::CommandLine::Mode::Demo:
         if (line->forceHeadless || !ostrim::DisplayAvailable())
             return ostrim::RunDemoHeadless(*line);

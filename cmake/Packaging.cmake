@@ -15,7 +15,19 @@ set(doc ${CMAKE_INSTALL_DATADIR}/doc/ostrim)
 install(TARGETS ostrim ostrim-sim ostrim-replay RUNTIME DESTINATION ${CMAKE_INSTALL_BINDIR})
 install(FILES ${pkg}/ostrim.desktop DESTINATION ${CMAKE_INSTALL_DATADIR}/applications)
 install(FILES res/ostrim.png DESTINATION ${CMAKE_INSTALL_DATADIR}/icons/hicolor/64x64/apps)
-install(FILES ${pkg}/ostrim-headless@.service DESTINATION ${OSTRIM_SYSTEMD_UNIT_DIR})
+# The unit names the first USB serial devices by number (see the file for why).
+set(OSTRIM_SERIAL_LAST_MINOR 15)
+set(rules)
+foreach(major 188 166) # ttyUSB, ttyACM
+  foreach(minor RANGE ${OSTRIM_SERIAL_LAST_MINOR})
+    list(APPEND rules "DeviceAllow=/dev/char/${major}:${minor} rw")
+  endforeach()
+endforeach()
+string(JOIN "\n" OSTRIM_SERIAL_DEVICE_RULES ${rules})
+configure_file(${pkg}/ostrim-headless@.service.in
+  ${CMAKE_CURRENT_BINARY_DIR}/packaging/ostrim-headless@.service @ONLY)
+install(FILES ${CMAKE_CURRENT_BINARY_DIR}/packaging/ostrim-headless@.service
+  DESTINATION ${OSTRIM_SYSTEMD_UNIT_DIR})
 install(FILES ${pkg}/headless.conf DESTINATION ${doc}/examples)
 install(FILES ${pkg}/copyright README.md DESTINATION ${doc})
 
@@ -84,6 +96,6 @@ set(CPACK_DEBIAN_PACKAGE_PRIORITY optional)
 # The libraries come from the binaries (dpkg-shlibdeps); adduser makes the service's account.
 set(CPACK_DEBIAN_PACKAGE_SHLIBDEPS ON)
 set(CPACK_DEBIAN_PACKAGE_DEPENDS adduser)
-set(CPACK_DEBIAN_PACKAGE_CONTROL_EXTRA ${pkg}/postinst ${pkg}/postrm)
+set(CPACK_DEBIAN_PACKAGE_CONTROL_EXTRA ${pkg}/postinst ${pkg}/prerm ${pkg}/postrm)
 set(CPACK_DEBIAN_PACKAGE_CONTROL_STRICT_PERMISSION ON)
 include(CPack)

@@ -37,6 +37,11 @@ void BlockRunSignals();
 // Waits up to `timeout` for SIGINT, SIGTERM or a control: the signal number, or 0.
 int WaitForRunSignalFor(std::chrono::milliseconds timeout);
 
+// As WaitForRunSignalFor, and kInputReady as soon as `fd` is readable (-1: none; always -1 on
+// Windows): a run's own thread waits for its operator's controls, signals and requests alike.
+inline constexpr int kInputReady = -1;
+int WaitForRunSignalOrInput(int fd, std::chrono::milliseconds timeout);
+
 // A reader of standard output that goes away must not end the program: writes to it fail
 // with EPIPE instead.
 void IgnoreBrokenPipe();

@@ -318,6 +318,17 @@ void RunControl::SwitchTriggeringOff()
         onTriggerOff_();
 }
 
+void RunControl::OnTrigger(bool on)
+{
+    if ((state_.triggerEnabled.load() != 0) != on) {
+        OnTriggerOnOff();
+    } else if (heldByCheck_) {
+        // Off already, but held to come on when the base station answers: it stays off now.
+        heldByCheck_ = false;
+        fields_.SetText(Field::Status, "Trigger off");
+    }
+}
+
 void RunControl::OnLoop()
 {
     state_.loopMode.store(1);

@@ -76,6 +76,11 @@ public:
     // Called whenever triggering goes off (Trigger Off, a failed check at Start): the engine
     // voids its planned switches. Set before the run starts.
     void SetOnTriggerOff(std::function<void()> hook) { onTriggerOff_ = std::move(hook); }
+
+    // Trigger On/Off as an explicit choice, which a repeated or late request cannot invert:
+    // switches only when triggering is not already as asked. Either choice ends a hold of the
+    // base-station check, as Trigger On/Off does.
+    void OnTrigger(bool on);
     void OnLoop();
     void OnBackAndForth();
     // True when the new GPS log was created; the status line then names it.

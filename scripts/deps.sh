@@ -5,6 +5,8 @@ set -euo pipefail
 packages=(g++ cmake ninja-build pkg-config libgtest-dev libgmock-dev libbenchmark-dev
           qt6-base-dev clang libclang-rt-14-dev xvfb xauth util-linux fonts-dejavu-core
           dpkg-dev file help2man lintian)
+# The service stage: a Debian root booted with systemd-nspawn.
+packages+=(debootstrap systemd-container)
 # The Windows build: the MinGW-w64 cross compiler (posix threads), GoogleTest's source to build
 # with it, Wine to run the tests, xdotool to press the Windows dialog's keys, zip and nsis
 # (makensis) for the zip and the installer.

@@ -8,6 +8,10 @@
 #   package   the Debian package built and checked by lintian, installed
 #             with apt-get, its headless demo driven one lap and its
 #             service unit verified where systemd is present            (build/)
+#   service   the package under a running systemd: a Debian 12 root
+#             booted with systemd-nspawn, the package installed with
+#             apt, ostrim-headless@test run against the simulator
+#             (scripts/service-test.sh)                                 (build/)
 #   asan      the whole suite under AddressSanitizer + UBSan            (build-asan/)
 #   tsan      the whole suite under ThreadSanitizer                     (build-tsan/)
 #   fuzz      the seed corpora replayed, then each fuzz target for
@@ -20,7 +24,7 @@
 set -euo pipefail
 cd "$(dirname "$0")/.."
 
-all_stages=(default windows package asan tsan fuzz)
+all_stages=(default windows package service asan tsan fuzz)
 stages=("${all_stages[@]}")
 if [ $# -gt 0 ]; then
     if [ "$1" = "--quick" ]; then
@@ -31,6 +35,16 @@ if [ $# -gt 0 ]; then
 fi
 
 bash scripts/deps.sh
+
+# The service stage's root takes minutes to build the first time: build it in the background
+# (a process of its own, logging to a file) while the compile stages run; the stage waits for it.
+if [[ " ${stages[*]} " == *" service "* ]] && command -v debootstrap >/dev/null &&
+    ! bash scripts/service-root.sh ready; then
+    root_log=$(bash scripts/service-root.sh log)
+    mkdir -p "$(dirname "$root_log")"
+    echo "Building the service stage's root in the background (log: $root_log)"
+    nohup bash scripts/service-root.sh build >"$root_log" 2>&1 </dev/null &
+fi
 
 jobs=$(nproc)
 werror=OFF
@@ -93,6 +107,12 @@ stage_package() {
     echo "Service exposure: $score"
     awk -v s="$score" 'BEGIN { exit !(s != "" && s <= 4.0) }' ||
         { echo "The service's exposure $score is above 4.0"; return 1; }
+}
+
+# Needs the package stage's package (built here when that stage did not run).
+stage_service() {
+    compgen -G "build/ostrim_*.deb" >/dev/null || bash scripts/package.sh
+    bash scripts/service-test.sh "$(echo build/ostrim_*.deb)"
 }
 
 # Needs the Linux tools of the default stage's build (the simulator, the program, the helpers

@@ -6,10 +6,13 @@
 #include "platform/posix/RawTermios.h"
 
 #include <fcntl.h>
+#include <linux/major.h>
 #include <linux/serial.h>
 #include <poll.h>
 #include <sys/file.h>
 #include <sys/ioctl.h>
+#include <sys/stat.h>
+#include <sys/sysmacros.h>
 #include <termios.h>
 #include <unistd.h>
 
@@ -112,6 +115,14 @@ bool MakeRaw(const SerialSettings& settings, termios* tio)
     return ::cfsetispeed(tio, speed) == 0 && ::cfsetospeed(tio, speed) == 0;
 }
 
+bool TtyOutlivesLastClose(dev_t device)
+{
+    const unsigned int number = major(device);
+    return number == PTY_SLAVE_MAJOR ||
+           (number >= UNIX98_PTY_SLAVE_MAJOR &&
+            number < UNIX98_PTY_SLAVE_MAJOR + UNIX98_PTY_MAJOR_COUNT);
+}
+
 bool IsSupportedBaudRate(int baudRate)
 {
     speed_t unused;
@@ -166,9 +177,14 @@ int SerialDevice::Open(const std::string& path)
     // holder.
     if (::flock(fd.Get(), LOCK_EX | LOCK_NB) < 0)
         return errno == EWOULDBLOCK ? EBUSY : errno;
-    int err = Ioctl(fd.Get(), TIOCEXCL, nullptr);
-    if (err != 0 && err != ENOTTY)
-        return err;
+    struct stat status{};
+    if (::fstat(fd.Get(), &status) < 0)
+        return errno;
+    if (!S_ISCHR(status.st_mode) || !TtyOutlivesLastClose(status.st_rdev)) {
+        int err = Ioctl(fd.Get(), TIOCEXCL, nullptr);
+        if (err != 0 && err != ENOTTY)
+            return err;
+    }
     fd_ = std::move(fd);
     return 0;
 }

@@ -6,10 +6,21 @@
 // out of time is not an error: it returns 0 with a short count.
 //
 // Exclusive open: flock(LOCK_EX | LOCK_NB) on the descriptor stops every other opener that asks
-// for the lock, root included, and within this process too; TIOCEXCL also stops programs that do
-// not lock (except root). A held device gives EBUSY. Close clears TIOCEXCL again, since it is a
-// flag of the tty, not of our descriptor, and would stay set while another descriptor (the
-// simulator's, say) holds the tty.
+// for the lock, root included, and within this process too (another Ostrim always); the kernel
+// drops the lock with the last descriptor, so a crash never leaves it behind. A held device
+// gives EBUSY.
+//
+// TIOCEXCL also stops programs that do not lock: their open() fails with EBUSY unless they have
+// CAP_SYS_ADMIN. It is a flag of the tty, not of our descriptor, so it lasts as long as the tty:
+// - a real serial device (ttyUSB, ttyACM, ttyS): the kernel frees the tty at its last close,
+//   which a crash performs too, and the flag goes with it. Only a tty kept open by another
+//   process (a program that opened it before us), or a close still waiting up to the driver's
+//   closing_wait (30 s) for output a stuck adapter does not take, keeps it a while longer.
+// - a pseudo-terminal: the tty lives as long as its master side is open (the simulator, a
+//   program bridging a receiver onto a pty), so a flag left by a crash would refuse every later
+//   open of the service's user for good. It is not set there: on a pty a program that does
+//   not lock may open the slave beside Ostrim and take bytes meant for it.
+// Close clears the flag again, as another descriptor may hold the tty.
 //
 // Threads: a device is used by one thread at a time. It may be handed to another thread when
 // that thread starts or after it has been joined (the GPS monitor opens on the caller's thread
@@ -26,6 +37,7 @@
 #include <cstdint>
 #include <functional>
 #include <string>
+#include <sys/types.h>
 
 namespace ostrim {
 
@@ -58,6 +70,10 @@ struct ModemLines {
 // True when `error` from a modem-line call means only that the device has none (a
 // pseudo-terminal answers ENOTTY), not that the call failed.
 bool IsNoModemLines(int error);
+
+// True for a device whose tty outlives its last close (a pseudo-terminal's slave, whose tty
+// lives while its master is open): TIOCEXCL set on it would outlive a crash.
+bool TtyOutlivesLastClose(dev_t device);
 
 // True when the baud rate has a termios speed here.
 bool IsSupportedBaudRate(int baudRate);
@@ -121,7 +137,7 @@ public:
     // them all the same; only `setserial closing_wait none` (root) lifts that.
     int DiscardOutput();
 
-    // Clears TIOCEXCL, releases the lock and closes. 0 (also when nothing was open) or errno.
+    // Clears TIOCEXCL (where set), releases the lock and closes. 0 (also when nothing was open) or errno.
     int Close();
 
 private:

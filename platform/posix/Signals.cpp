@@ -1,8 +1,14 @@
 #include "platform/Signals.h"
 
+#include "platform/posix/Deadline.h"
+#include "platform/posix/UniqueFd.h"
+
 #include <cerrno>
 #include <csignal>
+#include <poll.h>
 #include <pthread.h>
+#include <sys/signalfd.h>
+#include <unistd.h>
 
 namespace ostrim {
 
@@ -74,6 +80,34 @@ void BlockRunSignals()
 int WaitForRunSignalFor(std::chrono::milliseconds timeout)
 {
     return WaitFor(RunSet(), timeout);
+}
+
+int WaitForRunSignalOrInput(int fd, std::chrono::milliseconds timeout)
+{
+    if (fd < 0)
+        return WaitForRunSignalFor(timeout);
+    // The signals are blocked in every thread, so they wait for this descriptor as they would
+    // for sigtimedwait.
+    const sigset_t set = RunSet();
+    UniqueFd signals(::signalfd(-1, &set, SFD_CLOEXEC | SFD_NONBLOCK));
+    if (!signals)
+        return WaitForRunSignalFor(timeout);
+    const Deadline end = Deadline::After(timeout);
+    for (;;) {
+        pollfd fds[2] = {{signals.Get(), POLLIN, 0}, {fd, POLLIN, 0}};
+        int n = ::poll(fds, 2, end.PollTimeoutMs());
+        if (n < 0 && errno != EINTR)
+            return 0;
+        if (fds[0].revents != 0) {
+            signalfd_siginfo info{};
+            if (::read(signals.Get(), &info, sizeof info) == static_cast<ssize_t>(sizeof info))
+                return static_cast<int>(info.ssi_signo);
+        }
+        if (fds[1].revents != 0)
+            return kInputReady;
+        if (end.Expired())
+            return 0;
+    }
 }
 
 void IgnoreBrokenPipe()

@@ -173,4 +173,10 @@ void IgnoreBrokenPipe()
     // Windows raises no signal for a closed pipe: the write fails (EPIPE or EINVAL).
 }
 
+int WaitForRunSignalOrInput(int fd, std::chrono::milliseconds timeout)
+{
+    (void)fd; // no control socket here
+    return WaitForRunSignalFor(timeout);
+}
+
 } // namespace ostrim

@@ -22,7 +22,7 @@ TEST(CommandLine, GoodArguments_AreTakenAsGiven)
     std::string error;
     auto line = ParseCommandLine(With(kHeadless, {"--base-port", "/dev/ttyUSB1", "--mode", "back-and-forth",
                                                   "--vehicle-type", "--odd, name", "--trigger", "off",
-                                                  "--rule", "predictive", "--receiver-delay", "80"}),
+                                                  "--rule", "predictive", "--receiver-delay", "80", "--name", "north"}),
                                  error);
     ASSERT_TRUE(line) << error;
     EXPECT_EQ(line->mode, CommandLine::Mode::Headless);
@@ -35,6 +35,7 @@ TEST(CommandLine, GoodArguments_AreTakenAsGiven)
     EXPECT_EQ(line->vehicleType, "--odd, name");
     EXPECT_TRUE(line->predictive);
     EXPECT_EQ(line->receiverDelayMs, 80);
+    EXPECT_EQ(line->name, "north");
 
     line = ParseCommandLine({}, error);
     ASSERT_TRUE(line);
@@ -56,6 +57,12 @@ TEST(CommandLine, GoodArguments_AreTakenAsGiven)
     line = ParseCommandLine({"--folder", "x", "--help"}, error);
     ASSERT_TRUE(line);
     EXPECT_EQ(line->mode, CommandLine::Mode::Help);
+
+    line = ParseCommandLine({"ctl", "north", "trigger", "on"}, error);
+    ASSERT_TRUE(line) << error;
+    EXPECT_EQ(line->mode, CommandLine::Mode::Control);
+    EXPECT_EQ(line->controlName, "north");
+    EXPECT_EQ(line->controlCommand, "trigger on");
 
     line = ParseCommandLine({"--demo", "--version"}, error);
     ASSERT_TRUE(line);
@@ -87,6 +94,10 @@ TEST(CommandLine, BadArguments_AreRefusedWithTheReason)
         {{"--demo", "--laps", ""}, "--laps must be a whole number"},
         {{"--demo", "--base-port", "/dev/ttyUSB1"}, "--base-port cannot be used with --demo"},
         {{"--sensor-file", "s.txt", "--demo"}, "--sensor-file cannot be used with --demo"},
+        {With(kHeadless, {"--name", "a/b"}), "--name must be a run name"},
+        {{"--name", "north"}, "--name is for --headless"},
+        {{"ctl", "north"}, "ctl needs the name of a run and a command"},
+        {{"ctl", "../north", "status"}, "\"../north\" is no run name"},
     };
     for (const Case& c : cases) {
         std::string error;
@@ -100,7 +111,7 @@ TEST(CommandLine, Usage_ExplainsEveryOption)
     const std::string usage = UsageText();
     for (const char* option : {"--headless", "--gps-port", "--base-port", "--sensor-file", "--folder", "--mode",
                                "--vehicle-type", "--trigger", "--rule", "--receiver-delay", "--demo", "--laps", "--screenshot", "--help",
-                               "--version"})
+                               "--version", "--name", "--config", "ostrim ctl"})
         EXPECT_NE(usage.find(option), std::string::npos) << option;
 }
 
@@ -108,7 +119,8 @@ TEST(CommandLine, Usage_ExplainsEveryOption)
 // keys that stand in for the signals.
 TEST(CommandLine, ConsoleUsage_ExplainsEveryHeadlessOptionAndTheKeys)
 {
-    const std::set<std::string> notInConsole{"--headless", "--demo", "--laps", "--screenshot"};
+    // --name names a run for the control socket, which Windows has not.
+    const std::set<std::string> notInConsole{"--headless", "--demo", "--laps", "--screenshot", "--name"};
     const std::string console = ConsoleUsageText();
     std::istringstream usage(UsageText());
     int options = 0;

@@ -10,6 +10,8 @@
 #include <fcntl.h>
 #include <pthread.h>
 #include <signal.h>
+#include <sys/sysmacros.h>
+#include <sys/wait.h>
 #include <unistd.h>
 
 #include <gtest/gtest.h>
@@ -17,6 +19,8 @@
 #include <atomic>
 #include <cerrno>
 #include <chrono>
+#include <cstring>
+#include <functional>
 #include <numeric>
 #include <thread>
 #include <vector>
@@ -61,7 +65,8 @@ TEST_F(SerialDeviceTest, HeldDevice_OrdinaryUserIsRefusedAndReopensAfterClose)
     ASSERT_EQ(pty.GiveSlaveTo(test::kNobody, test::kNobody), 0);
     const std::string path = pty.SlavePath();
     // 10: first open failed; 11: second open not refused; 12: reopen after close failed
-    // (TIOCEXCL left behind); 13: a program that does not lock was let in.
+    // (TIOCEXCL left behind). A program that does not lock is let in on a pseudo-terminal,
+    // where the exclusive flag would outlive a crash.
     int result = test::RunAsNobody([&path] {
         SerialDevice first;
         SerialDevice second;
@@ -69,9 +74,6 @@ TEST_F(SerialDeviceTest, HeldDevice_OrdinaryUserIsRefusedAndReopensAfterClose)
             return 10;
         if (second.Open(path) != EBUSY)
             return 11;
-        int plain = ::open(path.c_str(), O_RDWR | O_NOCTTY | O_NONBLOCK);
-        if (plain >= 0 || errno != EBUSY)
-            return 13;
         first.Close();
         for (int round = 0; round < 3; ++round) {
             if (second.Open(path) != 0)
@@ -83,6 +85,76 @@ TEST_F(SerialDeviceTest, HeldDevice_OrdinaryUserIsRefusedAndReopensAfterClose)
     if (result == test::kCannotChangeUser)
         GTEST_SKIP() << "this process cannot change user";
     EXPECT_EQ(result, 0);
+}
+
+// The service's user has no CAP_SYS_ADMIN, which alone passes an exclusive flag left on the tty.
+TEST_F(SerialDeviceTest, HolderKilled_UnprivilegedProcessOpensAtOnceWhileALiveHolderIsRefused)
+{
+    const bool root = ::geteuid() == 0;
+    if (root) {
+        ASSERT_EQ(pty.GiveSlaveTo(test::kNobody, test::kNobody), 0);
+    }
+    const std::string path = pty.SlavePath();
+    auto unprivileged = [root](const std::function<int()>& step) {
+        if (root)
+            return test::RunAsNobody(step);
+        pid_t pid = ::fork();
+        if (pid == 0)
+            ::_exit(step());
+        int status = 0;
+        while (::waitpid(pid, &status, 0) < 0) {
+        }
+        return WIFEXITED(status) ? WEXITSTATUS(status) : 128 + WTERMSIG(status);
+    };
+    auto open = [&path] {
+        SerialDevice device;
+        return device.Open(path);
+    };
+
+    int ready[2];
+    ASSERT_EQ(::pipe(ready), 0);
+    pid_t holder = ::fork();
+    ASSERT_GE(holder, 0);
+    if (holder == 0) {
+        SerialDevice device;
+        char opened = device.Open(path) == 0 ? 1 : 0;
+        (void)!::write(ready[1], &opened, 1);
+        for (;;)
+            ::pause();
+    }
+    ::close(ready[1]);
+    char opened = 0;
+    EXPECT_EQ(::read(ready[0], &opened, 1), 1);
+    ::close(ready[0]);
+    EXPECT_EQ(opened, 1);
+
+    const int whileHeld = unprivileged(open);
+    ::kill(holder, SIGKILL);
+    ::waitpid(holder, nullptr, 0);
+    const int afterCrash = unprivileged(open);
+    if (whileHeld == test::kCannotChangeUser)
+        GTEST_SKIP() << "this process cannot change user";
+    EXPECT_EQ(whileHeld, EBUSY);
+    EXPECT_EQ(afterCrash, 0) << std::strerror(afterCrash);
+}
+
+// Only a pseudo-terminal's slave keeps its tty past the last close; serial devices do not.
+TEST(TtyOutlivesLastClose, PseudoTerminalSlavesOnly)
+{
+    const struct {
+        unsigned int major, minor;
+        bool outlives;
+    } cases[] = {
+        {136, 0, true}, {143, 1048575, true}, {3, 0, true}, // Unix98 and legacy pty slaves
+        {188, 0, false},                                    // ttyUSB
+        {166, 0, false},                                    // ttyACM
+        {4, 64, false},                                     // ttyS0
+        {128, 0, false},                                    // a pty master
+        {5, 2, false},                                      // /dev/ptmx
+    };
+    for (const auto& c : cases)
+        EXPECT_EQ(TtyOutlivesLastClose(::makedev(c.major, c.minor)), c.outlives)
+            << c.major << ":" << c.minor;
 }
 
 TEST_F(SerialDeviceTest, MissingDevice_ReportsErrno)

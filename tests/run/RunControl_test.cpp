@@ -235,6 +235,33 @@ TEST_F(RunControlTest, BaseStationCheckFailed_RecheckedUntilItAnswers)
     EXPECT_EQ(state.triggerEnabled.load(), 0);
 }
 
+// The control command's trigger on and off: a repeat changes nothing, and "off" during the hold
+// of a failed check keeps triggering off when the base station answers later.
+TEST_F(RunControlTest, ExplicitTrigger_NeverTogglesAndOffEndsTheHold)
+{
+    ASSERT_EQ(Start(), RunControl::StartOutcome::Running);
+    fields.ClearHistory();
+    control.OnTrigger(true);
+    EXPECT_EQ(state.triggerEnabled.load(), 1);
+    control.OnTrigger(false);
+    control.OnTrigger(false);
+    EXPECT_EQ(state.triggerEnabled.load(), 0);
+    EXPECT_EQ(fields.StatusHistory(), std::vector<std::string>{"Trigger off"});
+
+    control.OnTrigger(true);
+    gps.running = false;
+    base.result = BaseStationCheck::kOpenFailed;
+    ASSERT_EQ(Start(), RunControl::StartOutcome::Running);
+    ASSERT_TRUE(control.TriggeringHeldByCheck());
+    fields.ClearHistory();
+    control.OnTrigger(false);
+    EXPECT_FALSE(control.TriggeringHeldByCheck());
+    EXPECT_EQ(fields.StatusHistory(), std::vector<std::string>{"Trigger off"});
+    base.result = BaseStationCheck::kOk;
+    control.RecheckBaseStation("/dev/base");
+    EXPECT_EQ(state.triggerEnabled.load(), 0);
+}
+
 TEST_F(RunControlTest, Start_SensorFileWithoutSensors_SaysNoSensorsLoadedAndRereadsAtTriggerOn)
 {
     fields.SetText(Field::SensorFile, WriteSensors("empty.txt", "lat lon cell\n\n45.26 93.70 7 4070BF7B\n"));
