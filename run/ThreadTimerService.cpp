@@ -57,8 +57,11 @@ void ThreadTimerService::Run()
         for (auto it = deadlines_.begin(); it != deadlines_.end(); ++it)
             if (it->second < earliest->second)
                 earliest = it;
-        if (Clock::now() < earliest->second) {
-            wake_.wait_until(lock, earliest->second);
+        // A copy: the wait reads its deadline again after waking, when a KillTimer from another
+        // thread may have erased the entry.
+        const Clock::time_point due = earliest->second;
+        if (Clock::now() < due) {
+            wake_.wait_until(lock, due);
             continue;
         }
         // Like a window timer, it stays set until its handler kills it; drop it here so a

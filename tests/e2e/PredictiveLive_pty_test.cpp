@@ -83,7 +83,7 @@ TEST(PredictiveLive, FiresBetweenFixesInOrder_SwitchesNeverOverlap)
     const std::string rawLog = test::FindLog(logs, "-Raw-GPS-Data.txt");
     for (auto end = std::chrono::steady_clock::now() + 40s;
          !gps.Finished() || test::CountLines(test::ReadFile(rawLog)) < static_cast<std::size_t>(fixes);) {
-        ASSERT_LT(std::chrono::steady_clock::now(), end) << "the drive did not reach the raw log";
+        ASSERT_LT(std::chrono::steady_clock::now(), end) << "the drive did not reach the raw log: " << ostrim.Errors();
         ostrim.ReadLine(100ms);
     }
     std::this_thread::sleep_for(300ms); // a switch still under way

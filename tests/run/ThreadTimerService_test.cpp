@@ -52,6 +52,23 @@ TEST(ThreadTimerService, KilledTimer_NeverFires_OthersDoInOrderOfDeadline)
     EXPECT_EQ(order, (std::vector<int>{101, 102}));
 }
 
+// The thread waits for the one deadline there is while another thread kills that timer and starts
+// a sooner one (the predictive rule replanning at a fix): the new one fires, the old one never.
+TEST(ThreadTimerService, AwaitedTimerKilledAndReplaced_OnlyTheNewOneFires)
+{
+    ThreadTimerService timers;
+    std::promise<int> fired;
+    std::once_flag once;
+    timers.SetHandler([&](int id) { std::call_once(once, [&] { fired.set_value(id); }); });
+    timers.StartTimer(5, 400ms);
+    std::this_thread::sleep_for(50ms); // the thread is waiting for timer 5
+    timers.KillTimer(5);
+    timers.StartTimer(6, 50ms);
+    auto future = fired.get_future();
+    ASSERT_EQ(future.wait_for(5s), std::future_status::ready);
+    EXPECT_EQ(future.get(), 6);
+}
+
 TEST(ThreadTimerService, Stop_WithTimersPending_ReturnsAndRunsNoHandler)
 {
     int calls = 0;
