@@ -112,10 +112,9 @@ std::string ControlCommands::Lap()
 {
     if (!control_.OnEndOfLap())
         return ControlError(fields_.GetText(Field::Status));
-    // The text SIGUSR2 prints, so the journal holds each new log whichever way it was asked for.
-    const std::string text = "End of Lap: " + state_.logPaths.Gps();
-    fields_.SetText(Field::Status, text);
-    return ControlOk(text);
+    // The words of the status line End of Lap has printed; read from the run state, as the
+    // reader thread may have written another status line since.
+    return ControlOk("End of Lap: " + state_.logPaths.Gps());
 }
 
 } // namespace ostrim
