@@ -30,6 +30,11 @@ that fails the check at Start is checked again every few seconds, and triggering
 when it answers. Signals stand in for the dialog's buttons:
   kill -USR1 PID         Trigger On/Off ("Trigger on" or "Trigger off")
   kill -USR2 PID         End of Lap: a new GPS log ("End of Lap: " and its name)
+  kill -HUP PID          Reload sensors: the sensor file read again, in force from the next
+                         fix; each change printed ("Sensors not reloaded: ..." if it fails)
+Records that could not be written during the run go to $XDG_STATE_HOME/ostrim/rescue/<start>
+(else ~/.local/state/ostrim/rescue/<start>) at the end. Exit status: 0 after a signal, 2 the
+GPS port did not open, 3 the logs could not be created, 4 held records were lost.
 
 A run started with --name NAME also takes requests from `ostrim ctl NAME COMMAND` on the
 socket $XDG_RUNTIME_DIR/ostrim/NAME.sock (the service's: /run/ostrim/NAME.sock, which the
@@ -47,7 +52,8 @@ Options:
   --gps-port PATH        serial device of the GPS receiver (38400 baud 8N1), e.g. /dev/ttyUSB0
   --base-port PATH       serial device of the radio base station; without it triggering is off
   --sensor-file PATH     sensor file: one "latitude longitude field node-id-hex" line a sensor
-  --folder DIR           folder for the GPS log and the raw log (must exist); with --demo,
+  --folder DIR           folder for the GPS log, the raw log and the event log (must exist);
+                         with --demo,
                          where the demo writes its sensor file, track and logs (made if
                          missing; default $XDG_STATE_HOME/ostrim/demo, else
                          ~/.local/state/ostrim/demo)
@@ -95,13 +101,18 @@ triggering comes on when it answers. Keys in the console stand in for the dialog
 (from a pipe or a file, its characters do):
   T                      Trigger On/Off ("Trigger on" or "Trigger off")
   L                      End of Lap: a new GPS log ("End of Lap: " and its name)
+  R                      Reload sensors: the sensor file read again, in force from the next
+                         fix; each change printed ("Sensors not reloaded: ..." if it fails)
   Q or Ctrl-C            end the run and print its summary
+Records that could not be written during the run go to %LOCALAPPDATA%\Ostrimescue\<start>
+at the end. Exit status: 0 after Ctrl-C or Q, 2 the GPS port did not open, 3 the logs could
+not be created, 4 held records were lost.
 
 Options:
   --gps-port COMn        COM port of the GPS receiver (38400 baud 8N1), e.g. COM3
   --base-port COMn       COM port of the radio base station; without it triggering is off
   --sensor-file PATH     sensor file: one "latitude longitude field node-id-hex" line a sensor
-  --folder DIR           folder for the GPS log and the raw log (must exist)
+  --folder DIR           folder for the GPS log, the raw log and the event log (must exist)
   --mode MODE            loop (default): every sensor once, all re-armed 5 s after the last;
                          back-and-forth: sensors strictly in table order
   --rule RULE            on-fix (default): a sensor fires at the first fix inside its firing

@@ -1,7 +1,6 @@
 #include "app/Demo.h"
 
 #include "app/Headless.h"
-#include "run/RunMonitor.h"
 #include "run/Session.h"
 #include "run/ThreadTimerService.h"
 #include "platform/Signals.h"
@@ -203,9 +202,10 @@ void PrintIntro(PrintingFields& out, const Demo& demo, const CommandLine& line)
 }
 
 // Until the laps are driven (never, for 0 laps) or SIGINT or SIGTERM; a fix every 5 s.
-void WatchTheDrive(PrintingFields& fields, const Demo& demo, int laps)
+void WatchTheDrive(PrintingFields& fields, const Demo& demo, int laps, Session& session)
 {
     auto nextFix = SteadyClock::now() + 5s;
+    auto nextTick = SteadyClock::now() + 1s;
     for (;;) {
         if (WaitForTerminationSignalFor(200ms) != 0) {
             fields.Print("demo: interrupted");
@@ -213,6 +213,10 @@ void WatchTheDrive(PrintingFields& fields, const Demo& demo, int laps)
         }
         if (laps > 0 && demo.DriveFinished())
             return;
+        if (SteadyClock::now() >= nextTick) {
+            nextTick += 1s;
+            session.Tick();
+        }
         if (SteadyClock::now() >= nextFix) {
             nextFix += 5s;
             fields.Print("demo: fix " + fields.GetText(Field::Time) + " " +
@@ -256,22 +260,18 @@ int RunDemoHeadless(const CommandLine& line)
 
     ThreadTimerService timers;
     // The distance trace (forty lines a second here) would bury what the demo is there to show.
-    RunMonitor monitor;
-    MonitoredFields monitored(fields, monitor);
-    Session session(monitored, timers,
+    Session session(fields, timers,
                     Session::Hooks{[port = demo.BasePort()] { return port; },
                                    [](const std::string&) {}, {}});
-    monitor.Attach(session.State(), session.Table(), session.Input());
     timers.SetHandler([&session](int id) { session.Engine().OnTimer(id); });
 
     session.Control().ChooseRule(line.predictive);
     if (line.backAndForth)
         session.Control().OnBackAndForth();
-    if (session.Control().OnStart(demo.GpsPort(), demo.BasePort()) !=
+    if (session.Start(demo.GpsPort(), demo.BasePort(), demo.GpsPort()) !=
         RunControl::StartOutcome::Running) {
         std::fprintf(stderr, "ostrim: the demo run did not start\n");
-        timers.Stop();
-        session.Stop();
+        EndRun(session, timers);
         return 1;
     }
     // A run started within the same minute as this one appends to the same logs.
@@ -281,7 +281,7 @@ int RunDemoHeadless(const CommandLine& line)
     const std::size_t rawBefore = CountLines(rawLog);
 
     demo.Drive(line.laps);
-    WatchTheDrive(fields, demo, line.laps);
+    WatchTheDrive(fields, demo, line.laps, session);
 
     // Park the vehicle, then let the run read what is still on its way before stopping it.
     demo.Halt();
@@ -297,8 +297,7 @@ int RunDemoHeadless(const CommandLine& line)
             break;
         std::this_thread::sleep_for(100ms);
     }
-    timers.Stop();
-    session.Stop();
+    EndRun(session, timers);
     demo.Stop();
 
     fields.Print("demo: summary");
@@ -309,7 +308,7 @@ int RunDemoHeadless(const CommandLine& line)
     char spacing[64];
     std::snprintf(spacing, sizeof spacing, "demo:   largest fix spacing: %.1f m", session.Spacing().LargestSpacing());
     fields.Print(spacing);
-    fields.Print(monitor.Summary());
+    fields.Print(session.Summary());
     if (gpsLines != sent || rawLines != sent) {
         std::fprintf(stderr, "ostrim: the logs do not hold every fix the receiver sent\n");
         return 1;

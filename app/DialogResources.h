@@ -8,6 +8,7 @@
 #define OSTRIM_IDI_MAIN 128
 #define OSTRIM_IDM_ABOUT 16 /* system-menu command of the About box */
 #define OSTRIM_IDM_PREDICTIVE 32 /* system-menu choice of the predictive trigger */
+#define OSTRIM_IDM_RELOAD 64 /* system-menu command: read the sensor file again */
 /* The receiver-delay choices, 16 apart (the system menu keeps the low four bits of a command). */
 #define OSTRIM_IDM_RECEIVER_DELAY 256
 

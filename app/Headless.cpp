@@ -1,16 +1,15 @@
 #include "app/Headless.h"
 
 #include "app/HeadlessControl.h"
-#include "run/RunMonitor.h"
+#include "run/PanelText.h"
+#include "run/ReceiverLag.h"
 #include "run/Session.h"
-#include "run/SilenceWatch.h"
 #include "run/ThreadTimerService.h"
-#include "platform/PortList.h"
 #include "platform/Signals.h"
 
-#include <atomic>
 #include <cerrno>
 #include <csignal>
+#include <system_error>
 
 namespace ostrim {
 
@@ -74,23 +73,27 @@ namespace {
 
 using namespace std::chrono_literals;
 
-// Often enough that a base station plugged in late is used within seconds; rarely enough that
-// its exclusive open seldom meets a node switch of the reader thread.
-constexpr auto kRecheckEvery = 3s;
+// The facts of a run that no status text carries, as lines of their own.
+class EventLines : public EventSink {
+public:
+    explicit EventLines(PrintingFields& fields) : fields_(fields) {}
+    void OnEvent(const RunEvent& event) override
+    {
+        if (event.type == EventType::Missed)
+            fields_.Print(MissLine(event));
+        else if (event.type == EventType::SensorsApplied)
+            fields_.Print("Sensor table reloaded: in force from this fix");
+    }
+
+private:
+    PrintingFields& fields_;
+};
 
 // Runs until SIGINT or SIGTERM, acting on the operator's signals on this thread as the dialog
-// acts on its buttons. Nobody is there to press Start again when the receiver comes back (a USB
-// adapter unplugged and plugged in again), so the run starts again by itself once its device
-// is back: new logs, a new base-station check, as Start does. Nor is anybody there to switch
-// triggering on again after a failed check, so the check is repeated until the base station
-// answers.
-void WaitRunning(Session& session, PrintingFields& fields, const CommandLine& line,
-                 std::atomic<bool>& disconnected, HeadlessControl& remote)
+// acts on its buttons, and ticking the run once a second: nobody is there to press Start again
+// when the receiver comes back, nor to switch triggering on after a failed base-station check.
+void WaitRunning(Session& session, HeadlessControl& remote)
 {
-    RunControl& control = session.Control();
-    auto nextRecheck = std::chrono::steady_clock::now() + kRecheckEvery;
-    SilenceWatch silence;
-    silence.Arm(line.gpsPort, SilenceWatch::Clock::now(), session.Input().Accepted());
     for (;;) {
         switch (WaitForRunSignalOrInput(remote.PendingFd(), 1s)) {
         case kInputReady:
@@ -100,31 +103,37 @@ void WaitRunning(Session& session, PrintingFields& fields, const CommandLine& li
         case SIGTERM:
             return;
         case kTriggerOnOffSignal:
-            control.OnTriggerOnOff();
+            session.Control().OnTriggerOnOff();
             break;
         case kEndOfLapSignal:
-            // The dialog shows nothing on success; here the new name is all there is to see.
-            if (control.OnEndOfLap())
-                fields.SetText(Field::Status, "End of Lap: " + session.State().logPaths.Gps());
+            session.Control().OnEndOfLap();
+            break;
+        case kReloadSensorsSignal:
+            session.Control().OnReloadSensors();
             break;
         default:
             break;
         }
-        const std::string silent =
-            silence.Check(SilenceWatch::Clock::now(), session.Input().Accepted());
-        if (!silent.empty())
-            fields.SetText(Field::Status, silent);
-        if (disconnected && SerialPortPresent(line.gpsPort)) {
-            disconnected = false;
-            if (control.OnStart(line.gpsPort, line.basePort) != RunControl::StartOutcome::Running)
-                disconnected = true; // try again at the next second
-        }
-        const auto now = std::chrono::steady_clock::now();
-        if (control.TriggeringHeldByCheck() && now >= nextRecheck) {
-            control.RecheckBaseStation(line.basePort);
-            nextRecheck = now + kRecheckEvery;
-        }
+        session.Tick();
     }
+}
+
+// Held records go to the rescue folder; 0, or 4 when some are lost all the same.
+int RescueHeldRecords(Session& session, PrintingFields& fields)
+{
+    const HeldRecords held = session.Held();
+    std::size_t lost = session.Logs().Dropped();
+    if (held.records > 0) {
+        const std::string folder = session.DefaultRescueFolder();
+        const RescueResult rescue = session.Rescue(folder);
+        if (rescue.written > 0)
+            fields.Print(std::to_string(rescue.written) + " records not written during the run are in " + folder);
+        if (rescue.lost > 0)
+            fields.ShowMessage("cannot write the held records to " + folder + ": " +
+                               std::generic_category().message(rescue.error));
+        lost += rescue.lost;
+    }
+    return lost > 0 ? 4 : 0;
 }
 
 } // namespace
@@ -140,14 +149,12 @@ int RunHeadless(const CommandLine& line)
     fields.SetText(Field::NodeId, kDefaultNodeId);
 
     ThreadTimerService timers;
-    std::atomic<bool> disconnected{false};
-    RunMonitor monitor;
-    MonitoredFields monitored(fields, monitor);
-    Session session(monitored, timers,
-                    Session::Hooks{[port = line.basePort] { return port; },
-                                   [&fields](const std::string& text) { fields.Write(text); },
-                                   [&disconnected] { disconnected = true; }});
-    monitor.Attach(session.State(), session.Table(), session.Input());
+    Session::Hooks hooks{[port = line.basePort] { return port; },
+                         [&fields](const std::string& text) { fields.Write(text); }, {}};
+    hooks.restartWhenReceiverBack = true;
+    Session session(fields, timers, std::move(hooks));
+    EventLines eventLines(fields);
+    session.Events().AddListener(eventLines);
     timers.SetHandler([&session](int id) { session.Engine().OnTimer(id); });
 
     RunControl& control = session.Control();
@@ -159,18 +166,17 @@ int RunHeadless(const CommandLine& line)
         control.OnTriggerOnOff();
 
     // Opened before Start, so a name already in use ends the program before it takes a port.
-    HeadlessControl remote(control, session.State(), monitor, monitored);
+    HeadlessControl remote(control, session.State(), session.Monitor(), session.Fields());
     if (line.name) {
         if (const std::string error = remote.Open(*line.name); !error.empty()) {
             std::fprintf(stderr, "ostrim: %s\n", error.c_str());
-            timers.Stop();
-            session.Stop();
+            EndRun(session, timers);
             return 2;
         }
     }
 
     int result = 0;
-    switch (control.OnStart(line.gpsPort, line.basePort)) {
+    switch (session.Start(line.gpsPort, line.basePort, line.gpsPort)) {
     case RunControl::StartOutcome::GpsPortFailed:
         result = 2; // the message is already on standard error
         break;
@@ -179,18 +185,18 @@ int RunHeadless(const CommandLine& line)
         result = 3;
         break;
     case RunControl::StartOutcome::Running:
-        WaitRunning(session, fields, line, disconnected, remote);
+        WaitRunning(session, remote);
         break;
     }
-    timers.Stop();
-    session.Stop();
-    if (monitor.RunStarted()) {
-        fields.Print(monitor.Summary());
-        if (const std::string late = session.LateFiringsText(); !late.empty()) {
-            fields.Print(late);
-            // What the receiver delay should be: measured at every fix, told at the end.
-            fields.Print(ReceiverLagText(monitor.Take().receiverLag));
-        }
+    EndRun(session, timers);
+    if (session.Monitor().RunStarted()) {
+        const int rescue = RescueHeldRecords(session, fields);
+        if (result == 0)
+            result = rescue;
+        fields.Print(session.Summary());
+        // What the receiver delay should be: measured at every fix, told at the end.
+        if (session.State().predictive.load() != 0)
+            fields.Print(ReceiverLagText(session.Monitor().Take().receiverLag));
     }
     return result;
 }

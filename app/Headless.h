@@ -43,8 +43,10 @@ private:
 inline constexpr char kDefaultNodeId[] = "4070BF7B";
 
 // Runs until SIGINT or SIGTERM (on Windows Ctrl-C, Ctrl-Break, the console closing or the key
-// Q); on POSIX SIGUSR1 is Trigger On/Off, SIGUSR2 End of Lap, on Windows the keys T and L.
-// 0 after a signal; non-zero when the run could not start.
+// Q); on POSIX SIGUSR1 is Trigger On/Off, SIGUSR2 End of Lap, SIGHUP Reload sensors, on Windows
+// the keys T, L and R. Records still held at the end go to the rescue folder, which is printed.
+// 0 after a signal; 2 when the GPS port did not open, 3 when the logs could not be created, 4
+// when held records were lost.
 int RunHeadless(const CommandLine& line);
 
 } // namespace ostrim

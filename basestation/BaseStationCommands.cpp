@@ -7,6 +7,7 @@
 #include <chrono>
 #include <cstdio>
 #include <string_view>
+#include <system_error>
 #include <thread>
 #include <utility>
 
@@ -31,6 +32,16 @@ std::string NodeStatus(std::uint32_t nodeId, bool ok)
     std::snprintf(text, sizeof text, ok ? "Node %d success" : "Node %d failed",
                   static_cast<int>(static_cast<std::int32_t>(nodeId)));
     return text;
+}
+
+// Why a frame did not go out whole, for the event log; empty when it did.
+std::string FrameFailure(int result)
+{
+    if (result == 0)
+        return {};
+    if (result == 1)
+        return "the base station did not take the frame in time";
+    return "the write call failed";
 }
 
 // Owns an open base-station port for one exchange.
@@ -103,22 +114,45 @@ void BaseStationCommands::Stop()
     stop_.Raise();
 }
 
+void BaseStationCommands::Raise(EventType type, std::uint32_t nodeId, EventResult result,
+                                std::string reason)
+{
+    if (events_ == nullptr)
+        return;
+    RunEvent event;
+    event.type = type;
+    event.nodeId = nodeId;
+    event.hasNode = true;
+    event.result = result;
+    event.reason = std::move(reason);
+    events_->OnEvent(event);
+}
+
 int BaseStationCommands::SwitchNode(std::uint32_t nodeId)
 {
     // The program is ending: a node not switched on needs no off, and each switch would add
     // its own short waits to the stop (one fix may find several sensors due).
-    if (stop_.IsRaised())
+    if (stop_.IsRaised()) {
+        Raise(EventType::NodeOn, nodeId, EventResult::WriteFailed, "not sent: the program is ending");
         return 0;
+    }
     OpenPort port(PortNameFromListText(selectedPort_ ? selectedPort_() : std::string()),
                   stop_.Fd());
     if (!port) {
+        const int err = LastBaseStationOpenError();
+        Raise(EventType::NodeOn, nodeId, EventResult::OpenFailed,
+              err != 0 ? std::generic_category().message(err) : std::string("no port selected"));
         fields_.SetText(Field::Status, "Base station failed to open");
         return 0;
     }
     int on = SendNodeCommand(port.Get(), nodeId, 1);
+    Raise(EventType::NodeOn, nodeId, on == 0 ? EventResult::Written : EventResult::WriteFailed,
+          FrameFailure(on));
     std::this_thread::sleep_for(kPulse);
     // The off command goes out even when the on command failed: a node must not stay on.
     int off = SendNodeCommand(port.Get(), nodeId, 0);
+    Raise(EventType::NodeOff, nodeId, off == 0 ? EventResult::Written : EventResult::WriteFailed,
+          FrameFailure(off));
     fields_.SetText(Field::Status, NodeStatus(nodeId, on == 0 && off == 0));
     return 1;
 }
@@ -141,7 +175,16 @@ void BaseStationCommands::OnTestNode()
     std::string text = fields_.GetText(Field::NodeId);
     if (text.size() > kNodeIdTextMax)
         text.resize(kNodeIdTextMax);
-    SwitchNode(ParseNodeIdText(text));
+    const std::uint32_t nodeId = ParseNodeIdText(text);
+    if (events_ != nullptr) {
+        RunEvent firing;
+        firing.type = EventType::Firing;
+        firing.kind = FiringKind::TestNode;
+        firing.nodeId = nodeId;
+        firing.hasNode = true;
+        events_->OnEvent(firing);
+    }
+    SwitchNode(nodeId);
 }
 
 } // namespace ostrim

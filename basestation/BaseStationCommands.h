@@ -2,6 +2,7 @@
 // What the program says to the base station: the one-byte ping and the node on/off frames.
 
 #include "runstate/DialogFields.h"
+#include "runstate/RunEvents.h"
 #include "basestation/BaseStationPort.h"
 #include "platform/EventFd.h"
 #include "trigger/TriggerInterfaces.h"
@@ -29,6 +30,10 @@ public:
     // `selectedPort` gives the device path of the selected base-station port, empty for none.
     BaseStationCommands(DialogFields& fields, std::function<std::string()> selectedPort);
 
+    // Told of each frame of a node command, as it went (NodeOn, NodeOff), and of Test Node's
+    // firing. Set before the run starts.
+    void SetEventSink(EventSink* events) { events_ = events; }
+
     // A switch with a base station that takes no bytes reads "Node %d failed" within 2.5 s.
     int SwitchNode(std::uint32_t nodeId) override;
     void OnPing();
@@ -41,7 +46,10 @@ public:
     void Stop();
 
 private:
+    void Raise(EventType type, std::uint32_t nodeId, EventResult result, std::string reason);
+
     DialogFields& fields_;
+    EventSink* events_ = nullptr;
     std::function<std::string()> selectedPort_;
     EventFd stop_;
 };

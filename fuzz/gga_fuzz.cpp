@@ -49,6 +49,7 @@ public:
     }
 
     int Create(const std::string& path) override { return real_.Create(path); }
+    int CreateFolder(const std::string& path) override { return real_.CreateFolder(path); }
     int OpenAppend(const std::string& path, Handle& handle, std::uint64_t& size) override
     {
         const int err = OpenError(path);

@@ -48,6 +48,7 @@ public:
         const int err = OpenError(path);
         return err != 0 ? err : files_.Create(path);
     }
+    int CreateFolder(const std::string& path) override { return files_.CreateFolder(path); }
     int OpenAppend(const std::string& path, Handle& handle, std::uint64_t& size) override
     {
         const int err = OpenError(path);

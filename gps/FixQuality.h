@@ -25,6 +25,8 @@ public:
     // and the first good one after it, set one status text each. An empty or unreadable field
     // is no statement of the receiver's and lets the fix through.
     bool MayTrigger(std::string_view quality);
+    // The last fix had quality 0.
+    bool NoPosition() const { return noPosition_; }
 
 private:
     DialogFields& fields_;

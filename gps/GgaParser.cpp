@@ -308,17 +308,14 @@ int GpsInput::ParseGga(std::string_view sentence)
     fix.heightText = std::string(field(10)) + field(11).front();
     fields_.SetText(Field::Height, fix.heightText);
 
+    int gpsErr = 0;
+    int rawErr = 0;
     if (logging_) {
         fix.date = LocalDate(now);
         std::string record = MakeGpsLogRecord(fields_.GetText(Field::VehicleType), fix);
-        int gpsErr = logs_.AppendGpsLog(record);
-        int rawErr = logs_.AppendRawLog(sentence);
-        ReportLogResults(gpsErr, rawErr);
+        gpsErr = logs_.AppendGpsLog(record);
+        rawErr = logs_.AppendRawLog(sentence);
     }
-    if (acceptedHook_)
-        acceptedHook_(sentence);
-
-    const bool position = noPosition_.MayTrigger(field(7));
     // Read once, so the hook is told what the engine is given.
     const bool switching = state_.triggerEnabled.load() != 0;
     const std::int64_t utcMs = UtcMilliseconds(utc);
@@ -326,10 +323,30 @@ int GpsInput::ParseGga(std::string_view sentence)
         fixHook_({fix.latitude, fix.longitude, fix.latitudeHemisphere, fix.longitudeHemisphere, utcMs,
                   FixQualityNumber(field(7)), switching});
     }
+    if (logging_)
+        ReportLogResults(gpsErr, rawErr);
+    if (acceptedHook_)
+        acceptedHook_(sentence);
+
+    const bool hadNoPosition = noPosition_.NoPosition();
+    const bool position = noPosition_.MayTrigger(field(7));
+    if (noPosition_.NoPosition() != hadNoPosition)
+        Raise(hadNoPosition ? EventType::QualityZeroEnd : EventType::QualityZeroBegin);
     if (position && switching)
         engine_.TriggerOnFix(fix.latitude, fix.longitude, utcMs);
     accepted_.fetch_add(1, std::memory_order_relaxed);
     return 0;
+}
+
+void GpsInput::Raise(EventType type, std::string detail, std::string reason)
+{
+    if (events_ == nullptr)
+        return;
+    RunEvent event;
+    event.type = type;
+    event.detail = std::move(detail);
+    event.reason = std::move(reason);
+    events_->OnEvent(event);
 }
 
 // Says when a log stops being written (or fails for another reason) and when it writes again;
@@ -337,7 +354,7 @@ int GpsInput::ParseGga(std::string_view sentence)
 void GpsInput::ReportLogResults(int gpsErr, int rawErr)
 {
     std::string text;
-    auto note = [&text](int& failing, int err, const char* name) {
+    auto note = [this, &text](int& failing, int err, const char* name) {
         if (err == GpsLogs::kNoLogYet)
             return; // Start has not named the logs yet; the record waits for them
         std::string part;
@@ -345,6 +362,10 @@ void GpsInput::ReportLogResults(int gpsErr, int rawErr)
             part = std::string(name) + " log write failed: " + ErrorText(err);
         else if (err == 0 && failing != 0)
             part = std::string(name) + " log writing again";
+        if (err != 0 && failing == 0)
+            Raise(EventType::LogOutageBegin, std::string(name) + " log", ErrorText(err));
+        else if (err == 0 && failing != 0)
+            Raise(EventType::LogOutageEnd, std::string(name) + " log");
         failing = err;
         if (part.empty())
             return;

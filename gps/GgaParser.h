@@ -5,6 +5,7 @@
 // Example: $GPGGA,123519.00,4807.038,N,01131.000,E,1,08,0.9,545.4,M,46.9,M,,*69
 
 #include "runstate/DialogFields.h"
+#include "runstate/RunEvents.h"
 #include "runstate/RunState.h"
 #include "gps/FixQuality.h"
 #include "gps/LogFiles.h"
@@ -74,10 +75,15 @@ public:
     // Told of each accepted sentence, as received, once both logs have it. Set before the
     // reader starts; runs on the reader thread.
     void SetAcceptedHook(std::function<void(std::string_view)> hook) { acceptedHook_ = std::move(hook); }
-    // Told of each accepted fix after the accepted hook and before the engine gets it (or, under
-    // quality 0 or with triggering off, does not). Set before the reader starts; runs on the
-    // reader thread.
+    // Told of each accepted fix once both logs have it, before anything else hears of it (the
+    // status texts and the events of the same fix come after) and before the engine gets it
+    // (or, under quality 0 or with triggering off, does not). Set before the reader starts;
+    // runs on the reader thread.
     void SetFixHook(std::function<void(const AcceptedFix&)> hook) { fixHook_ = std::move(hook); }
+    // Told when the GPS or raw log stops being written and when it writes again, and when the
+    // receiver's fixes lose their position (quality 0) and have it again. Set before the reader
+    // starts.
+    void SetEventSink(EventSink* events) { events_ = events; }
     // Off: accepted sentences go to neither log (a replay that writes no GPS log). On by default;
     // set before the reader starts.
     void SetLogging(bool on) { logging_ = on; }
@@ -91,6 +97,7 @@ public:
 
 private:
     void ReportLogResults(int gpsErr, int rawErr);
+    void Raise(EventType type, std::string detail = {}, std::string reason = {});
 
     RunState& state_;
     DialogFields& fields_;
@@ -100,6 +107,7 @@ private:
     NoPositionGate noPosition_{fields_};
     std::function<void(std::string_view)> acceptedHook_;
     std::function<void(const AcceptedFix&)> fixHook_;
+    EventSink* events_ = nullptr;
     bool logging_ = true;
     std::string sentence_;
     bool overlong_ = false;

@@ -1,5 +1,5 @@
 #pragma once
-// The file operations the GPS and raw logs make, in one place, so tests and fuzz targets can keep
+// The file operations the logs make, in one place, so tests and fuzz targets can keep
 // the logs in memory and make any call fail (a full disk, a folder gone) without a device.
 //
 // Every result is 0 or an errno value: the operator's status line gives the system's reason.
@@ -19,6 +19,9 @@ public:
 
     // Creates a missing file and leaves an existing one as it is.
     virtual int Create(const std::string& path) = 0;
+    // Creates a folder and the folders above it that are missing; an existing folder is no
+    // failure.
+    virtual int CreateFolder(const std::string& path) = 0;
     // Opens `path` for appending, creating a missing file; `size` is its length at the open.
     virtual int OpenAppend(const std::string& path, Handle& handle, std::uint64_t& size) = 0;
     // Writes at the end of the file. `written` counts the bytes that went in, also when the

@@ -1,31 +1,12 @@
 #include "run/ControlCommands.h"
 
-#include "platform/LocalTime.h"
 #include "run/ControlProtocol.h"
+#include "run/PanelText.h"
 
-#include <cmath>
 #include <cstdio>
-#include <ctime>
 
 namespace ostrim {
 namespace {
-
-std::string Clock(std::chrono::system_clock::time_point time)
-{
-    std::tm local{};
-    if (!ToLocalTime(std::chrono::system_clock::to_time_t(time), &local))
-        return "--:--:--";
-    char buffer[16];
-    std::strftime(buffer, sizeof buffer, "%H:%M:%S", &local);
-    return buffer;
-}
-
-std::string Fixed(double value)
-{
-    char buffer[32];
-    std::snprintf(buffer, sizeof buffer, "%.1f", value);
-    return buffer;
-}
 
 std::string Row(const char* label, const std::string& value)
 {
@@ -34,63 +15,34 @@ std::string Row(const char* label, const std::string& value)
     return buffer + value + "\n";
 }
 
-std::string SensorState(const SensorRow& row)
-{
-    switch (row.state) {
-    case SensorRow::State::Next:
-        return "next";
-    case SensorRow::State::Fired:
-        return row.switched ? "fired " + Clock(row.switchedAt) : "fired";
-    case SensorRow::State::NotArmed:
-        return NotArmedText(row.unreadableNodeId);
-    case SensorRow::State::Armed:
-        break;
-    }
-    return "armed";
-}
-
 } // namespace
 
-std::string SwitchingText(const RunState& state, bool heldByCheck)
+std::string StatusText(const RunSnapshot& run, const std::vector<HistoryEntry>& lastEvents)
 {
-    if (state.triggerEnabled.load() != 0)
-        return "on";
-    if (heldByCheck)
-        return "off until the base station answers (checked again every few seconds)";
-    return "off";
-}
-
-std::string StatusText(const RunSnapshot& run, std::string_view switching,
-                       const std::vector<HistoryEntry>& lastEvents)
-{
+    const PanelTexts panel = MakePanelTexts(run);
     std::string text;
-    std::string fixes = std::to_string(run.fixes);
+    text += Row("State", panel.state.text.empty() ? "-" : panel.state.text);
+    if (!panel.logsState.text.empty())
+        text += Row("Logs", panel.logsState.text);
+    std::string fixes = panel.fixesLogged.text;
     if (run.haveFix)
-        fixes += ", " + Fixed(run.fixRate) + " a second";
+        fixes += ", " + panel.fixRate.text;
     text += Row("Fixes logged", fixes);
-    std::string last = "none yet";
-    if (run.haveFix) {
-        last = Fixed(run.lastFixAge) + " s ago";
-        if (run.fixStale)
-            last += ", none since";
-        last += run.quality < 0 ? ", quality -"
-                                : ", quality " + std::to_string(run.quality) + " (" +
-                                      QualityName(run.quality) + ")";
-        last += run.satellites < 0 ? ", satellites -"
-                                   : ", " + std::to_string(run.satellites) + " satellites";
-    }
-    text += Row("Last fix", last);
-    text += Row("Switching", std::string(switching));
-    text += Row("GPS log", run.gpsLog.empty() ? "-" : run.gpsLog);
-    text += Row("Raw log", run.rawLog.empty() ? "-" : run.rawLog);
+    if (!panel.held.text.empty())
+        text += Row("Held", panel.held.text);
+    text += Row("Last fix", run.haveFix ? panel.fixAge.text + ", " + panel.quality.text : panel.fixAge.text);
+    if (run.predictive)
+        text += Row("Receiver lag", panel.receiverLag.text);
+    text += Row("GPS log", panel.gpsLog);
+    text += Row("Raw log", panel.rawLog);
+    text += Row("Event log", panel.eventLog);
     text += Row("Nodes switched", std::to_string(run.nodesSwitched) + ", " +
                                       std::to_string(run.nodeFailures) + " failed");
-    text += Row("Sensors", std::to_string(run.sensors.size()));
-    for (const SensorRow& row : run.sensors) {
-        char line[96];
-        std::snprintf(line, sizeof line, "  %-3d node %08X  %-16s %s\n", row.number,
-                      static_cast<unsigned>(row.nodeId), SensorState(row).c_str(),
-                      std::isnan(row.distance) ? "-" : (Fixed(row.distance) + " m").c_str());
+    text += Row("Sensors", std::to_string(panel.sensors.size()));
+    for (const PanelSensorRow& row : panel.sensors) {
+        char line[160];
+        std::snprintf(line, sizeof line, "  %-3s node %-8s  %s, %s\n", row.number.c_str(), row.nodeId.c_str(),
+                      row.state.text.c_str(), row.distance.c_str());
         text += line;
     }
     text += "Last events\n";
@@ -108,8 +60,7 @@ std::string ControlCommands::Answer(std::string_view line)
     case ControlVerb::Status: {
         const RunSnapshot run = monitor_.Take();
         const std::uint64_t from = run.historyEnd > kStatusEvents ? run.historyEnd - kStatusEvents : 0;
-        return ControlOk(StatusText(run, SwitchingText(state_, control_.TriggeringHeldByCheck()),
-                                    monitor_.HistoryFrom(from)));
+        return ControlOk(StatusText(run, monitor_.HistoryFrom(from)));
     }
     case ControlVerb::TriggerOn:
         return Trigger(true);
@@ -118,8 +69,7 @@ std::string ControlCommands::Answer(std::string_view line)
     case ControlVerb::Lap:
         return Lap();
     case ControlVerb::ReloadSensors:
-        // Its place once the run can load its sensor file again.
-        return ControlError("reload-sensors is not available in this version");
+        return ReloadSensors();
     }
     return ControlError("unknown command");
 }
@@ -145,14 +95,26 @@ std::string ControlCommands::Trigger(bool on)
     return ControlOk(text);
 }
 
+std::string ControlCommands::ReloadSensors()
+{
+    const std::uint64_t before = monitor_.Take().historyEnd;
+    control_.OnReloadSensors();
+    // What the reload said in the history: what changed, or why the table in force stays.
+    std::string said;
+    for (const HistoryEntry& entry : monitor_.HistoryFrom(before))
+        said += (said.empty() ? "" : "\n") + entry.text;
+    if (said.find("Sensors not reloaded") != std::string::npos)
+        return ControlError(said);
+    return ControlOk(said);
+}
+
 std::string ControlCommands::Lap()
 {
     if (!control_.OnEndOfLap())
         return ControlError(fields_.GetText(Field::Status));
-    // The text SIGUSR2 prints, so the journal holds each new log whichever way it was asked for.
-    const std::string text = "End of Lap: " + state_.logPaths.Gps();
-    fields_.SetText(Field::Status, text);
-    return ControlOk(text);
+    // The words of the status line End of Lap has printed; read from the run state, as the
+    // reader thread may have written another status line since.
+    return ControlOk("End of Lap: " + state_.logPaths.Gps());
 }
 
 } // namespace ostrim

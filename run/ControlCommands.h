@@ -30,6 +30,7 @@ public:
 private:
     std::string Trigger(bool on);
     std::string Lap();
+    std::string ReloadSensors();
 
     RunControl& control_;
     const RunState& state_;
@@ -37,15 +38,11 @@ private:
     DialogFields& fields_;
 };
 
-// Whether the run switches nodes now, and if not, why not.
-std::string SwitchingText(const RunState& state, bool heldByCheck);
-
 // History entries the status shows, newest last.
 inline constexpr std::size_t kStatusEvents = 10;
 
-// The run panel as text: fixes, the last fix, switching, the logs, nodes switched, a row a
-// sensor and the last events. One function, so every text view of a run reads the same.
-std::string StatusText(const RunSnapshot& run, std::string_view switching,
-                       const std::vector<HistoryEntry>& lastEvents);
+// The run panel as text, in the panel's own words (run/PanelText.h): the state indicator, fixes
+// logged and held, the last fix, the logs, nodes switched, a row a sensor and the last events.
+std::string StatusText(const RunSnapshot& run, const std::vector<HistoryEntry>& lastEvents);
 
 } // namespace ostrim

@@ -1,6 +1,7 @@
 #include "run/DialogDefaults.h"
 
 #include <cstdlib>
+#include <system_error>
 
 namespace ostrim {
 
@@ -45,6 +46,18 @@ std::string MainlineSensorFile(const std::string& folder)
 std::string FolderSelectedLine(const std::string& folder)
 {
     return "Selected Folder: " + folder + "\n";
+}
+
+std::string RescueQuestion(std::size_t records)
+{
+    return std::to_string(records) + (records == 1 ? " record was" : " records were") +
+           " not written to the logs during the run.\nWrite them, under their logs' names, to this "
+           "folder (Cancel loses them):";
+}
+
+std::string RescueFailedText(const std::string& folder, int error)
+{
+    return "Could not write them to " + folder + ": " + std::generic_category().message(error) + ".";
 }
 
 std::string ReceiverDelayChoiceText(int ms)

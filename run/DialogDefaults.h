@@ -2,6 +2,7 @@
 // What both dialogs show and say the same way: the default folder and sensor files, and the texts
 // of the choosers and of the question before a run is ended. No front end's types here.
 
+#include <cstddef>
 #include <string>
 
 namespace ostrim {
@@ -38,5 +39,12 @@ inline constexpr int kReceiverDelayChoicesMs[] = {0, 20, 40, 60, 80, 100, 120, 1
 std::string ReceiverDelayChoiceText(int ms);
 // Asked before Cancel or the close box ends an active run.
 inline constexpr char kConfirmEndText[] = "End the run? Logging and node switching stop.";
+// Reads the sensor file again during a run; the new table is in force from the next fix.
+inline constexpr char kReloadSensorsText[] = "Reload sensors";
+
+// Asked when a run ends with records that never reached the logs, above the folder to put them.
+std::string RescueQuestion(std::size_t records);
+// Said when that folder could not take them either; the question follows again.
+std::string RescueFailedText(const std::string& folder, int error);
 
 } // namespace ostrim

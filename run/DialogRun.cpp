@@ -4,7 +4,7 @@ namespace ostrim {
 
 DialogRun::DialogRun(DialogFields& fields, TimerService& timers, DialogView view,
                      std::function<std::string()> selectedBasePort, TriggerEngine::Trace trace)
-    : fields_(fields), view_(std::move(view)), timers_(timers)
+    : view_(std::move(view)), timers_(timers)
 {
     Session::Hooks hooks;
     hooks.trace = std::move(trace);
@@ -24,6 +24,11 @@ DialogRun::DialogRun(DialogFields& fields, TimerService& timers, DialogView view
 }
 
 DialogRun::~DialogRun()
+{
+    Stop();
+}
+
+void DialogRun::Stop()
 {
     EndProbe();
     session_->Stop(); // ends a switch in progress, so the plans' thread can be joined
@@ -66,20 +71,12 @@ RunControl::StartOutcome DialogRun::Start(const std::string& gpsPort, const std:
                                           const std::string& gpsName)
 {
     EndProbe(); // its ports closed before the run opens them
-    const RunControl::StartOutcome outcome = session_->Control().OnStart(gpsPort, basePort);
-    if (outcome != RunControl::StartOutcome::GpsPortFailed)
-        silence_.Arm(gpsName, SilenceWatch::Clock::now(), session_->Input().Accepted());
-    return outcome;
+    return session_->Start(gpsPort, basePort, gpsName);
 }
 
-void DialogRun::CheckSilence()
+void DialogRun::Tick()
 {
-    const std::string text =
-        silence_.Check(SilenceWatch::Clock::now(), session_->Input().Accepted());
-    if (text.empty())
-        return;
-    fields_.SetText(Field::Status, text);
-    if (view_.enableStart)
+    if (session_->Tick().gpsFellSilent && view_.enableStart)
         view_.enableStart();
 }
 

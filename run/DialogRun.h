@@ -1,17 +1,16 @@
 #pragma once
 // The run behind a dialog's buttons, the same for the Qt and the Windows dialog: the Session,
-// Start with the silence watch it arms, and what the dialog is told when the receiver goes or
-// the fixes spread out. The front end only shows it: enabling Start, the window title.
+// its once-a-second tick, and what the dialog is told when the receiver goes or the fixes
+// spread out. The front end only shows it: enabling Start, the window title.
 //
-// Thread rule: Start, the other buttons' handlers, CheckSilence, Stop, ProbePorts and EndProbe
-// run on the GUI thread. The DialogView's functions are called from the GPS reader thread as
-// well, and the probe's answer from its own; they must queue their work to the GUI thread.
+// Thread rule: Start, the other buttons' handlers, Tick, Stop, ProbePorts and EndProbe run on
+// the GUI thread. The DialogView's functions are called from the GPS reader thread as well, and
+// the probe's answer from its own; they must queue their work to the GUI thread.
 
 #include "runstate/DialogFields.h"
 #include "run/PortProbe.h"
 #include "run/RunControl.h"
 #include "run/Session.h"
-#include "run/SilenceWatch.h"
 #include "run/ThreadTimerService.h"
 
 #include <functional>
@@ -46,17 +45,22 @@ public:
     void EndProbe() { probe_.reset(); }
 
     // A text of the dialog's own on the status line (and in the run's history).
-    void ShowStatus(const std::string& text) { fields_.SetText(Field::Status, text); }
+    void ShowStatus(const std::string& text) { session_->Fields().SetText(Field::Status, text); }
 
     // Start: `gpsPort` the device to open, `basePort` the Base Station entry, empty for none.
     // A reader that runs afterwards is watched for silence under the name `gpsName`.
     RunControl::StartOutcome Start(const std::string& gpsPort, const std::string& basePort,
                                    const std::string& gpsName);
 
-    // About once a second: a GPS port silent for SilenceWatch::kLimit is told and Start enabled,
-    // so another port can be picked.
-    void CheckSilence();
-    bool GpsSilent() const { return silence_.Silent(); }
+    // About once a second (Session::Tick): a GPS port silent for SilenceWatch::kLimit is told
+    // and Start enabled, so another port can be picked; a base station that failed its check
+    // is checked again every 3 s, and switching comes on when it answers.
+    void Tick();
+    bool GpsSilent() const { return session_->GpsSilent(); }
+
+    // Ends the run as the window closes: the base station's stop first, then the reader and the
+    // planned switches' thread. Held records stay for Rescue.
+    void Stop();
 
     // The title for a spacing warning; "Ostrim" when there is none.
     static std::string TitleFor(const std::string& warning);
@@ -79,11 +83,9 @@ private:
         ThreadTimerService plans_;
     };
 
-    DialogFields& fields_;
     DialogView view_;
     PlanTimers timers_;
     std::unique_ptr<Session> session_;
-    SilenceWatch silence_;
     std::unique_ptr<PortProbe> probe_;
 };
 

@@ -3,12 +3,15 @@
 // The front ends (Qt dialog, headless) call these on their GUI thread; the logic lives here.
 
 #include "runstate/DialogFields.h"
+#include "runstate/RunEvents.h"
 #include "runstate/RunState.h"
 #include "sensors/SensorTable.h"
 
 #include <ctime>
 #include <functional>
+#include <memory>
 #include <string>
+#include <vector>
 
 namespace ostrim {
 
@@ -33,12 +36,29 @@ public:
     virtual Result Check(const std::string& port) = 0;
 };
 
+class GpsLogs;
+enum class LogKind;
+
+// The status text, and the state, of a run whose table holds no sensor.
+inline constexpr char kNoSensorsText[] = "Off: no sensors loaded";
+
 class RunControl {
 public:
     using Clock = std::function<std::time_t()>;
 
+    // What a run adds around the controls; each may be left out (the tests of the controls).
+    struct Links {
+        GpsLogs* logs = nullptr;     // creates the logs and counts their files
+        EventSink* events = nullptr; // Start, the checks, switching on and off, laps, loads
+        // A reloaded table, handed to the trigger engine, which puts it in force at the next fix.
+        std::function<void(std::unique_ptr<SensorTable>)> offerTable;
+    };
+
     RunControl(RunState& state, SensorTable& table, DialogFields& fields, GpsReceiverLink& gps,
                BaseStationCheck& baseStation, Clock clock = [] { return std::time(nullptr); });
+
+    // Set before the first handler runs.
+    void Link(Links links) { links_ = std::move(links); }
 
     enum class StartOutcome {
         GpsPortFailed,  // message shown; Start stays enabled
@@ -63,25 +83,41 @@ public:
     void OnTrigger(bool on);
     void OnLoop();
     void OnBackAndForth();
-    // True when the new GPS log was created.
+    // True when the new GPS log was created; the status line then names it.
     bool OnEndOfLap();
+    // Reads the Sensor File box again. A table that holds sensors is offered to the engine for
+    // the next fix, each change from the table in force a status text ("sensor 3 added: node
+    // 40A00004"); a file that does not load (missing, no sensor in it) leaves the table in
+    // force and says why. Before any table was loaded it is the ordinary first load.
+    void OnReloadSensors();
 
     // For a run that nobody watches, who cannot press Trigger On/Off after a failed
     // base-station check. True while the failed check of the last Start holds off triggering
     // that was on; Trigger On/Off ends the hold, as the operator has decided.
-    bool TriggeringHeldByCheck() const { return heldByCheck_; }
+    bool TriggeringHeldByCheck() const { return state_.baseStationHold.load() != 0; }
     // Start's base-station check once more, while the hold lasts: when the base station
     // answers, triggering comes back on ("Trigger on"); otherwise the status line changes only
     // when the reason does.
     void RecheckBaseStation(const std::string& basePort);
+    // The second half of a recheck, for a check made elsewhere (off the GUI thread): takes its
+    // result as RecheckBaseStation would. Nothing happens unless the hold still lasts.
+    void ApplyRecheck(BaseStationCheck::Result check);
+    BaseStationCheck& Checker() { return baseStation_; }
 
     // The message shown when the GPS port does not open, with the system's reason.
     static std::string GpsPortErrorText(int error);
+
+    // Each difference between two tables, as a line for the operator, in sensor order.
+    static std::vector<std::string> TableChanges(const SensorTable& before, const SensorTable& after);
 
 private:
     void LoadSensorsOnce();
     void SwitchTriggeringOff();
     void ShowCheckFailure(BaseStationCheck::Result check);
+    void Raise(EventType type, std::string detail, EventResult result = EventResult::None,
+               std::string reason = {});
+    void RaiseCheck(BaseStationCheck::Result check, const std::string& port);
+    int CreateLog(LogKind kind, const std::string& path);
     // True, with the status texts set, when the Folder box holds nothing to put the logs in.
     bool RefuseEmptyFolder(const std::string& folder);
 
@@ -91,8 +127,8 @@ private:
     GpsReceiverLink& gps_;
     BaseStationCheck& baseStation_;
     Clock clock_;
+    Links links_;
     std::string readerPort_; // the port the running reader opened
-    bool heldByCheck_ = false;
     bool predictiveChosen_ = false;
     std::function<void()> onTriggerOff_;
     BaseStationCheck::Result lastCheck_ = BaseStationCheck::kOk;

@@ -1,5 +1,7 @@
 #include "run/RunMonitor.h"
 
+#include "run/PanelText.h"
+
 #include "gps/GgaParser.h"
 #include "platform/LocalTime.h"
 #include "sensors/Distance.h"
@@ -44,54 +46,6 @@ int SmallNumber(std::string_view field)
     return ec == std::errc() && end == field.data() + field.size() && value >= 0 ? value : -1;
 }
 
-// "Node %d success" / "Node %d failed": the node id as a signed decimal. False for other texts.
-bool ParseNodeStatus(const std::string& text, std::uint32_t& nodeId, bool& ok)
-{
-    constexpr std::string_view kPrefix = "Node ";
-    if (text.compare(0, kPrefix.size(), kPrefix) != 0)
-        return false;
-    const char* first = text.data() + kPrefix.size();
-    const char* last = text.data() + text.size();
-    std::int64_t value = 0;
-    auto [end, ec] = std::from_chars(first, last, value);
-    if (ec != std::errc())
-        return false;
-    std::string_view rest(end, static_cast<std::size_t>(last - end));
-    if (rest == " success")
-        ok = true;
-    else if (rest == " failed")
-        ok = false;
-    else
-        return false;
-    nodeId = static_cast<std::uint32_t>(value);
-    return true;
-}
-
-bool Contains(const std::string& text, std::string_view word)
-{
-    return text.find(word) != std::string::npos;
-}
-
-// The texts that tell of something that did not work. "$GPGGA missing" is not among them:
-// every sentence of another type says it.
-bool IsFailure(const std::string& text)
-{
-    return Contains(text, "fail") || Contains(text, "Fail") || Contains(text, "error")
-        || Contains(text, "Error") || Contains(text, "Unable") || Contains(text, "disconnected")
-        || Contains(text, "too long") || Contains(text, "No data");
-}
-
-std::string ClockText(WallClock::time_point time)
-{
-    std::time_t t = WallClock::to_time_t(time);
-    std::tm local{};
-    if (!ToLocalTime(t, &local))
-        return "--:--:--";
-    char buffer[16];
-    std::strftime(buffer, sizeof buffer, "%H:%M:%S", &local);
-    return buffer;
-}
-
 std::string Plural(std::uint64_t n, const char* one, const char* many)
 {
     return std::to_string(n) + ' ' + (n == 1 ? one : many);
@@ -134,39 +88,39 @@ RunMonitor::Clock RunMonitor::SystemClock()
     return [] { return MonitorTime{SteadyClock::now(), WallClock::now(), SystemClockSync()}; };
 }
 
-void RunMonitor::Attach(const RunState& state, const SensorTable& table, GpsInput& input)
+void RunMonitor::Attach(const RunState& state, const SensorTable& table, GpsInput& input,
+                        const GpsLogs* logs)
 {
-    Attach(state, table);
+    Attach(state, table, logs);
     input.SetAcceptedHook([this](std::string_view sentence) { OnAcceptedSentence(sentence); });
 }
 
-void RunMonitor::Attach(const RunState& state, const SensorTable& table)
+void RunMonitor::Attach(const RunState& state, const SensorTable& table, const GpsLogs* logs)
 {
     std::lock_guard lock(mutex_);
     state_ = &state;
     table_ = &table;
+    logs_ = logs;
+}
+
+void RunMonitor::AddHistory(WallClock::time_point at, const std::string& text)
+{
+    if (!history_.empty() && history_.back().text == text) {
+        history_.back().last = at;
+        ++history_.back().repeats;
+    } else {
+        history_.push_back({nextSequence_++, at, at, text, 1});
+        if (history_.size() > kHistoryLimit)
+            history_.pop_front();
+    }
 }
 
 void RunMonitor::OnStatus(const std::string& text)
 {
     const MonitorTime now = clock_();
     std::lock_guard lock(mutex_);
-    if (!history_.empty() && history_.back().text == text) {
-        history_.back().last = now.wall;
-        ++history_.back().repeats;
-    } else {
-        history_.push_back({nextSequence_++, now.wall, now.wall, text, 1});
-        if (history_.size() > kHistoryLimit)
-            history_.pop_front();
-    }
-
-    std::uint32_t nodeId = 0;
-    bool ok = false;
-    if (ParseNodeStatus(text, nodeId, ok)) {
-        switchedAt_[nodeId] = now.wall;
-        ++(ok ? nodesSwitched_ : nodeFailures_);
-    }
-    if (IsFailure(text)) {
+    AddHistory(now.wall, text);
+    if (IsAlarmText(text)) {
         ++failureCount_;
         auto it = std::find_if(failures_.begin(), failures_.end(),
                                [&text](const auto& f) { return f.first == text; });
@@ -175,6 +129,72 @@ void RunMonitor::OnStatus(const std::string& text)
         else
             ++it->second;
     }
+}
+
+void RunMonitor::OnEvent(const RunEvent& event)
+{
+    const MonitorTime now = clock_();
+    const WallClock::time_point at = event.wall == WallClock::time_point{} ? now.wall : event.wall;
+    std::lock_guard lock(mutex_);
+    SensorFacts* facts = event.sensor >= 0 && event.sensor < SensorTable::kCapacity
+                             ? &sensorFacts_[static_cast<std::size_t>(event.sensor)]
+                             : nullptr;
+    switch (event.type) {
+    case EventType::PassFired:
+        if (facts != nullptr)
+            ++facts->fired;
+        break;
+    case EventType::NodeOn:
+        if (facts != nullptr) {
+            facts->switched = true;
+            facts->switchedAt = at;
+            facts->switchFailed = event.result != EventResult::Written;
+        }
+        if (event.result == EventResult::Written) {
+            onFrames_[event.nodeId] = event.result;
+        } else {
+            // Nothing more comes of this switch: the port did not open, or nothing was sent.
+            onFrames_.erase(event.nodeId);
+            ++nodeFailures_;
+        }
+        break;
+    case EventType::NodeOff: {
+        auto on = onFrames_.find(event.nodeId);
+        const bool ok = on != onFrames_.end() && event.result == EventResult::Written;
+        if (on != onFrames_.end())
+            onFrames_.erase(on);
+        ++(ok ? nodesSwitched_ : nodeFailures_);
+        if (facts != nullptr && !ok)
+            facts->switchFailed = true;
+        break;
+    }
+    case EventType::Missed: {
+        if (facts != nullptr) {
+            ++facts->missed;
+            facts->missedAt = at;
+            facts->missReason = event.detail;
+            facts->closest = event.closest;
+        }
+        RunEvent timed = event;
+        timed.wall = at;
+        AddHistory(at, MissLine(timed));
+        break;
+    }
+    case EventType::SensorsApplied:
+        AddHistory(at, "Sensor table reloaded: in force from this fix");
+        break;
+    default:
+        break;
+    }
+}
+
+void RunMonitor::NoteRescue(const RescueResult& rescue, const std::string& folder)
+{
+    std::lock_guard lock(mutex_);
+    rescued_ = true;
+    rescueLost_ = rescue.lost;
+    if (rescue.written > 0)
+        rescues_.emplace_back(folder, rescue.written);
 }
 
 // $GPGGA,123519.00,4807.038,N,01131.000,E,1,08,0.9,545.4,M,46.9,M,,*69
@@ -186,8 +206,6 @@ void RunMonitor::OnAcceptedSentence(std::string_view sentence)
     const int quality = SmallNumber(NthField(sentence, 7));
     const int satellites = SmallNumber(NthField(sentence, 8));
     std::lock_guard lock(mutex_);
-    // LogPaths takes its own lock inside ours; nothing takes them the other way round.
-    const std::string gpsLog = state_ != nullptr ? state_->logPaths.Gps() : std::string();
     if (fixes_ == 0)
         firstFix_ = now.steady;
     ++fixes_;
@@ -199,8 +217,6 @@ void RunMonitor::OnAcceptedSentence(std::string_view sentence)
     longitude_ = longitude;
     quality_ = quality;
     satellites_ = satellites;
-    if (!gpsLog.empty() && (gpsLogs_.empty() || gpsLogs_.back() != gpsLog))
-        gpsLogs_.push_back(gpsLog);
     lag_.OnFix(UtcMilliseconds(NthField(sentence, 2)), now.wall);
 }
 
@@ -234,35 +250,67 @@ RunSnapshot RunMonitor::TakeLocked(const MonitorTime& now) const
     s.nodesSwitched = nodesSwitched_;
     s.nodeFailures = nodeFailures_;
     s.failures = failureCount_;
+    if (logs_ != nullptr) {
+        // The logs take their own lock inside ours; nothing takes them the other way round.
+        s.fixesLogged = logs_->GpsRecordsWritten();
+        s.held = logs_->Held();
+        s.dropped = logs_->Dropped();
+        s.files = logs_->Files();
+    }
     s.receiverLag = lag_.Reading(now.sync);
     if (state_ == nullptr || table_ == nullptr)
         return s;
 
     s.gpsLog = state_->logPaths.Gps();
     s.rawLog = state_->logPaths.Raw();
+    s.eventLog = state_->logPaths.Events();
+    s.predictive = state_->predictive.load() != 0;
     const bool loop = state_->loopMode.load() != 0;
     const std::int32_t next = state_->nextIndex.load();
+    std::lock_guard replacing(table_->replacing);
     const int count = std::clamp(table_->count.load(std::memory_order_acquire), 0,
                                  SensorTable::kCapacity);
+    if (s.gpsLog.empty())
+        s.switching = Switching::NotStarted;
+    else if (count == 0)
+        s.switching = Switching::OffNoSensors;
+    else if (state_->triggerEnabled.load() != 0)
+        s.switching = Switching::On;
+    else if (state_->baseStationHold.load() != 0)
+        s.switching = Switching::OffNoBaseStation;
+    else
+        s.switching = Switching::OffByOperator;
+    const bool canFire = s.switching == Switching::On || s.switching == Switching::NotStarted;
+
     for (int i = 0; i < count; ++i) {
+        const SensorFacts& facts = sensorFacts_[static_cast<std::size_t>(i)];
         SensorRow row;
         row.number = i + 1;
         row.nodeId = table_->nodeId[i];
-        auto switched = switchedAt_.find(row.nodeId);
-        row.switched = switched != switchedAt_.end();
-        if (row.switched)
-            row.switchedAt = switched->second;
-        if (loop)
-            row.state = table_->triggered[i].load() != 0 ? SensorRow::State::Fired
-                                                         : SensorRow::State::Armed;
-        else if (next == i)
-            row.state = SensorRow::State::Next;
-        else
-            row.state = row.switched ? SensorRow::State::Fired : SensorRow::State::Armed;
+        row.switched = facts.switched;
+        row.switchedAt = facts.switchedAt;
+        row.switchFailed = facts.switchFailed;
+        row.missedAt = facts.missedAt;
+        row.missReason = facts.missReason;
+        row.closest = facts.closest;
+        row.passesFired = facts.fired;
+        row.passesMissed = facts.missed;
+        const bool missedLast = facts.missed > 0 && (!facts.switched || facts.missedAt > facts.switchedAt);
         if (!table_->Armable(i)) {
             row.state = SensorRow::State::NotArmed;
-            row.unreadableNodeId = table_->unreadableNodeId[i].data();
-        }
+            row.unreadableNodeId = table_->unreadableNodeId[static_cast<std::size_t>(i)].data();
+        } else if (!canFire)
+            row.state = SensorRow::State::Held;
+        else if (loop && table_->triggered[i].load() != 0)
+            row.state = SensorRow::State::Fired;
+        else if (!loop && next == i)
+            row.state = SensorRow::State::Next;
+        else if (missedLast)
+            row.state = SensorRow::State::Missed;
+        else if (!loop && row.switched)
+            row.state = SensorRow::State::Fired;
+        else
+            row.state = SensorRow::State::Armed;
         row.distance = s.haveFix ? GeodesicDistance(latitude_, longitude_, table_->latitude[i],
                                                     table_->longitude[i])
                                  : std::numeric_limits<double>::quiet_NaN();
@@ -296,20 +344,51 @@ std::string RunMonitor::Summary() const
     std::lock_guard lock(mutex_);
     const RunSnapshot s = TakeLocked(now);
 
-    std::string text = "Run summary: " + Plural(s.fixes, "fix", "fixes") + " logged";
-    std::vector<std::string> logs = gpsLogs_;
-    if (logs.empty() && !s.gpsLog.empty())
-        logs.push_back(s.gpsLog);
-    if (!logs.empty()) {
-        text += logs.size() == 1 ? " to the GPS log " : " to the GPS logs ";
-        for (std::size_t i = 0; i < logs.size(); ++i)
-            text += (i == 0 ? "" : i + 1 == logs.size() ? " and " : ", ") + logs[i];
-    }
-    if (!s.rawLog.empty())
-        text += " and the raw log " + s.rawLog;
+    // "A (3 records), B (0 records) and C (2 records)"
+    auto list = [&s](LogKind kind, std::size_t& count) {
+        std::string text;
+        std::vector<const LogFileCount*> files;
+        for (const LogFileCount& f : s.files)
+            if (f.kind == kind)
+                files.push_back(&f);
+        count = files.size();
+        for (std::size_t i = 0; i < files.size(); ++i) {
+            text += (i == 0 ? "" : i + 1 == files.size() ? " and " : ", ") + files[i]->path + " (" +
+                    Plural(files[i]->records, kind == LogKind::Events ? "row" : "record",
+                           kind == LogKind::Events ? "rows" : "records") + ")";
+        }
+        return text;
+    };
+    std::string text = "Run summary: " + Plural(s.fixesLogged, "fix", "fixes") + " logged";
+    std::size_t gpsFiles = 0;
+    std::size_t rawFiles = 0;
+    std::size_t eventFiles = 0;
+    const std::string gps = list(LogKind::Gps, gpsFiles);
+    const std::string raw = list(LogKind::Raw, rawFiles);
+    const std::string events = list(LogKind::Events, eventFiles);
+    if (gpsFiles > 0)
+        text += (gpsFiles == 1 ? " to the GPS log " : " to the GPS logs ") + gps;
+    if (rawFiles > 0)
+        text += (rawFiles == 1 ? " and the raw log " : " and the raw logs ") + raw;
+    if (eventFiles > 0)
+        text += "; events to " + events;
     text += "; " + Plural(static_cast<std::uint64_t>(s.nodesSwitched), "node", "nodes")
         + " switched, " + Plural(static_cast<std::uint64_t>(s.nodeFailures), "switch", "switches")
         + " failed";
+    std::string passes;
+    for (const SensorRow& row : s.sensors) {
+        if (row.passesFired == 0 && row.passesMissed == 0)
+            continue;
+        passes += (passes.empty() ? "" : ", ") + std::string("sensor ") + std::to_string(row.number) +
+                  " fired " + std::to_string(row.passesFired) + " missed " + std::to_string(row.passesMissed);
+    }
+    if (!passes.empty())
+        text += "; passes: " + passes;
+    for (const auto& [folder, written] : rescues_)
+        text += "; " + Plural(written, "record", "records") + " not written during the run, written to " + folder;
+    const std::size_t lost = (rescued_ ? rescueLost_ : s.held.records) + s.dropped;
+    if (lost > 0)
+        text += "; " + Plural(lost, "record", "records") + " lost";
     if (failures_.empty()) {
         text += "; no failures.";
         return text;

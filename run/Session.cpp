@@ -1,11 +1,23 @@
 #include "run/Session.h"
 
 #include "gps/PortMonitor.h"
+#include "platform/LocalTime.h"
+#include "platform/PortList.h"
+#include "run/ThreadTimerService.h"
+
+#include <cstdlib>
 
 namespace ostrim {
 
 namespace {
 constexpr char kReceiverLost[] = "GPS receiver disconnected";
+
+void RaiseReceiver(EventSink& events, EventType type)
+{
+    RunEvent event;
+    event.type = type;
+    events.OnEvent(event);
+}
 } // namespace
 
 // The engine's own texts after the receiver has gone come from its timers, unasked; the
@@ -47,8 +59,8 @@ public:
         error = result == 0 ? 0 : monitor_->LastError();
         if (result != 0)
             monitor_.reset();
-        else
-            session_.receiverLost_.store(false);
+        else if (session_.receiverLost_.exchange(false))
+            RaiseReceiver(session_.events_, EventType::ReceiverBack);
         return result;
     }
 
@@ -72,6 +84,8 @@ private:
             monitor->RequestNextRead();
         } else if (code == 1 && !self->stopping_.load()) {
             self->session_.receiverLost_.store(true);
+            self->session_.restartPending_.store(true);
+            RaiseReceiver(self->session_.events_, EventType::ReceiverLost);
             self->session_.fields_.SetText(Field::Status, kReceiverLost);
             if (self->session_.hooks_.onDisconnected)
                 self->session_.hooks_.onDisconnected();
@@ -99,22 +113,152 @@ public:
     }
 };
 
+// Tells the pass tracker of each firing, from whichever thread makes it, and of a table loaded on
+// the GUI thread, which the reader thread then tracks.
+class Session::PassFeed : public EventSink {
+public:
+    explicit PassFeed(Session& session) : session_(session) {}
+    void OnEvent(const RunEvent& event) override
+    {
+        if (event.type == EventType::Firing && event.sensor >= 0)
+            session_.passes_.Firing(event.sensor);
+        else if (event.type == EventType::SensorsLoaded)
+            session_.tableLoaded_.store(true);
+    }
+
+private:
+    Session& session_;
+};
+
 Session::Session(DialogFields& fields, TimerService& timers, Hooks hooks)
-    : fields_(fields), hooks_(std::move(hooks)),
-      baseStation_(fields, hooks_.selectedBasePort ? hooks_.selectedBasePort
-                                                   : std::function<std::string()>([] { return std::string(); })),
-      engineFields_(std::make_unique<EngineFields>(fields, receiverLost_)),
+    : frontFields_(fields), hooks_(std::move(hooks)),
+      baseStation_(fields_, hooks_.selectedBasePort ? hooks_.selectedBasePort
+                                                    : std::function<std::string()>([] { return std::string(); })),
+      engineFields_(std::make_unique<EngineFields>(fields_, receiverLost_)),
       engine_(state_, table_, *engineFields_, timers, baseStation_, hooks_.trace),
-      spacing_(state_, fields, engine_, hooks_.onSpacing), input_(state_, fields, logs_, spacing_), reader_(std::make_unique<ReaderLink>(*this)),
-      pingCheck_(std::make_unique<PingCheck>()),
-      control_(state_, table_, fields, *reader_, *pingCheck_)
+      spacing_(state_, fields_, engine_, hooks_.onSpacing), input_(state_, fields_, logs_, spacing_),
+      reader_(std::make_unique<ReaderLink>(*this)), pingCheck_(std::make_unique<PingCheck>()),
+      control_(state_, table_, fields_, *reader_, *pingCheck_),
+      passes_(PassTracker::Options{state_.distanceThreshold}, [this](const PassReport& pass) { OnPass(pass); },
+              [this](int sensor, int firstInRegion) { return engine_.HeldReason(sensor, firstInRegion); }),
+      passFeed_(std::make_unique<PassFeed>(*this))
 {
+    monitor_.Attach(state_, table_, input_, &logs_);
+    events_.AddListener(monitor_);
+    events_.AddListener(*passFeed_);
+    baseStation_.SetEventSink(&events_);
+    engine_.SetEventSink(&events_);
+    input_.SetEventSink(&events_);
+    input_.SetFixHook([this](const AcceptedFix& fix) { OnFixAccepted(fix); });
+    control_.Link({&logs_, &events_,
+                   [this](std::unique_ptr<SensorTable> table) { engine_.OfferTable(std::move(table)); }});
     control_.SetOnTriggerOff([this] { engine_.VoidPlans(); });
 }
 
 Session::~Session()
 {
     Stop();
+}
+
+// On the reader thread, before the fix's own events and before the engine sees it.
+void Session::OnFixAccepted(const AcceptedFix& fix)
+{
+    // Under quality 0 the receiver says it has no position, whatever the fields hold.
+    if (fix.quality != 0)
+        events_.OnFix(fix.latitude, fix.longitude, fix.utcMs);
+    const bool applied = engine_.ApplyOfferedTable();
+    // The passes of the table that was in force end here; the new table's begin.
+    if (applied || tableLoaded_.exchange(false))
+        passes_.SetSensors(TrackedSensorsOf(table_));
+    if (applied) {
+        RunEvent event;
+        event.type = EventType::SensorsApplied;
+        event.detail = std::to_string(table_.count.load()) + " sensors";
+        events_.OnEvent(event);
+    }
+    passes_.Fix({fix.latitude, fix.longitude, fix.utcMs, fix.quality, fix.switching,
+                 fix.latitudeHemisphere == 'S', fix.longitudeHemisphere == 'W'});
+}
+
+void Session::OnPass(const PassReport& pass)
+{
+    RunEvent event;
+    event.sensor = pass.sensor;
+    event.fixUtcMs = pass.lastUtcMs;
+    if (pass.miss == PassMiss::None) {
+        event.type = EventType::PassFired;
+    } else {
+        event.type = EventType::Missed;
+        // The panel's short words; the event log keeps the replay's whole sentence as the reason.
+        event.detail = pass.miss == PassMiss::NotDue ? "not due" : pass.miss == PassMiss::NotArmed
+                                                                     ? "not armed"
+                                                                     : PassMissName(pass.miss);
+        event.reason = pass.reason;
+        event.closest = pass.closest;
+    }
+    if (pass.sensor >= 0 && pass.sensor < SensorTable::kCapacity) {
+        event.sensorLatitude = table_.latitude[static_cast<std::size_t>(pass.sensor)];
+        event.sensorLongitude = table_.longitude[static_cast<std::size_t>(pass.sensor)];
+        const int count = table_.count.load(std::memory_order_acquire);
+        if (pass.sensor < count && table_.Armable(pass.sensor)) {
+            event.nodeId = table_.nodeId[static_cast<std::size_t>(pass.sensor)];
+            event.hasNode = true;
+        }
+    }
+    events_.OnEvent(event);
+}
+
+RunControl::StartOutcome Session::Start(const std::string& gpsPort, const std::string& basePort,
+                                        const std::string& gpsName)
+{
+    if (startedAt_ == 0)
+        startedAt_ = std::time(nullptr);
+    gpsPort_ = gpsPort;
+    basePort_ = basePort;
+    const RunControl::StartOutcome outcome = control_.OnStart(gpsPort, basePort);
+    if (outcome != RunControl::StartOutcome::GpsPortFailed)
+        silence_.Arm(gpsName, SilenceWatch::Clock::now(), input_.Accepted());
+    if (outcome == RunControl::StartOutcome::Running)
+        restartPending_.store(false);
+    nextRecheck_ = std::chrono::steady_clock::now() + kRecheckEvery;
+    return outcome;
+}
+
+Session::TickResult Session::Tick()
+{
+    TickResult result;
+    const std::string silent = silence_.Check(SilenceWatch::Clock::now(), input_.Accepted());
+    if (!silent.empty()) {
+        fields_.SetText(Field::Status, silent);
+        result.gpsFellSilent = true;
+    }
+
+    if (hooks_.restartWhenReceiverBack && restartPending_.load() && !gpsPort_.empty()
+        && SerialPortPresent(gpsPort_)) {
+        // Start again, as the operator would: new logs, a new base-station check. A start that
+        // does not get under way is tried again at the next tick.
+        if (control_.OnStart(gpsPort_, basePort_) == RunControl::StartOutcome::Running)
+            restartPending_.store(false);
+        nextRecheck_ = std::chrono::steady_clock::now() + kRecheckEvery;
+    }
+
+    const auto now = std::chrono::steady_clock::now();
+    if (recheck_.valid()) {
+        if (recheck_.wait_for(std::chrono::seconds(0)) == std::future_status::ready) {
+            control_.ApplyRecheck(recheck_.get());
+            nextRecheck_ = now + kRecheckEvery;
+        }
+    } else if (control_.TriggeringHeldByCheck() && now >= nextRecheck_) {
+        const std::string port = hooks_.selectedBasePort ? hooks_.selectedBasePort() : basePort_;
+        if (port.empty()) {
+            control_.ApplyRecheck(BaseStationCheck::kOpenFailed); // nothing selected to check
+            nextRecheck_ = now + kRecheckEvery;
+        } else {
+            recheck_ = std::async(std::launch::async,
+                                  [check = pingCheck_.get(), port] { return check->Check(port); });
+        }
+    }
+    return result;
 }
 
 std::string Session::LateFiringsText() const
@@ -125,10 +269,61 @@ std::string Session::LateFiringsText() const
            " firings late (a firing region crossed between fixes, unseen)";
 }
 
+std::string Session::Summary() const
+{
+    const std::string late = LateFiringsText();
+    return late.empty() ? monitor_.Summary() : monitor_.Summary() + "\n" + late;
+}
+
 void Session::Stop()
 {
     baseStation_.Stop(); // a switch stuck on the base station would hold the reader's join
     reader_->Stop();
+    if (recheck_.valid())
+        recheck_.wait();
+    // The reader is joined: the passes still open end with the run, on this thread.
+    passes_.End();
+}
+
+HeldRecords Session::Held()
+{
+    logs_.Retry();
+    return logs_.Held();
+}
+
+RescueResult Session::Rescue(const std::string& folder)
+{
+    RescueResult rescue = logs_.Rescue(folder, startedAt_ != 0 ? startedAt_ : std::time(nullptr));
+    monitor_.NoteRescue(rescue, folder);
+    return rescue;
+}
+
+std::string Session::DefaultRescueFolder() const
+{
+    std::tm local{};
+    const std::time_t start = startedAt_ != 0 ? startedAt_ : std::time(nullptr);
+    char stamp[32] = "run";
+    if (ToLocalTime(start, &local))
+        std::strftime(stamp, sizeof stamp, "%Y-%m-%d_%H-%M-%S", &local);
+#ifdef _WIN32
+    const char* appData = std::getenv("LOCALAPPDATA");
+    const std::string base = appData != nullptr && *appData != '\0' ? std::string(appData) : std::string("C:");
+    return base + "\\Ostrim\\rescue\\" + stamp;
+#else
+    const char* state = std::getenv("XDG_STATE_HOME");
+    if (state != nullptr && *state == '/')
+        return std::string(state) + "/ostrim/rescue/" + stamp;
+    const char* home = std::getenv("HOME");
+    if (home != nullptr && *home != '\0')
+        return std::string(home) + "/.local/state/ostrim/rescue/" + stamp;
+    return std::string("/tmp/ostrim-rescue/") + stamp;
+#endif
+}
+
+void EndRun(Session& session, ThreadTimerService& timers)
+{
+    session.Stop();
+    timers.Stop();
 }
 
 } // namespace ostrim

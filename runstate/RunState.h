@@ -29,6 +29,12 @@ public:
         std::lock_guard lock(mutex_);
         return raw_;
     }
+    // The event log beside them: every switch on record.
+    std::string Events() const
+    {
+        std::lock_guard lock(mutex_);
+        return events_;
+    }
     void SetGps(std::string path)
     {
         std::lock_guard lock(mutex_);
@@ -39,11 +45,17 @@ public:
         std::lock_guard lock(mutex_);
         raw_ = std::move(path);
     }
+    void SetEvents(std::string path)
+    {
+        std::lock_guard lock(mutex_);
+        events_ = std::move(path);
+    }
 
 private:
     mutable std::mutex mutex_;
     std::string gps_;
     std::string raw_;
+    std::string events_;
 };
 
 struct RunState {
@@ -60,11 +72,14 @@ struct RunState {
     // Counts the times triggering was switched off: the predictive rule joins no fix after one
     // to a fix before it, as the path between went unwatched.
     std::atomic<std::uint32_t> triggerOffs{0};
+    // 1 while a failed base-station check holds triggering off that the operator wants on: the
+    // run checks again every few seconds and switches on when the base station answers.
+    std::atomic<std::int32_t> baseStationHold{0};
     // Milliseconds from the time a fix was measured (its UTC time) to its arrival here, as the
     // operator set it: the predictive rule fires that much sooner. Read at every fix.
     std::atomic<std::int32_t> receiverDelayMs{0};
     double distanceThreshold = 10.0; // metres
-    LogPaths logPaths;               // gpsLogPath, rawLogPath
+    LogPaths logPaths;               // gpsLogPath, rawLogPath, and the event log's
 };
 
 } // namespace ostrim

@@ -220,11 +220,11 @@ ok "logs in /var/lib/ostrim/test, $(lines "$gpslog") fixes so far"
 # The control command, as root and as an operator in the group ostrim; not as anybody else.
 socket=/run/ostrim/test.sock
 [ "$(inside stat -c '%a %G' $socket)" = "660 ostrim" ] || fail "$socket is not mode 660, group ostrim"
-inside ostrim ctl test status | grep -qE "^Switching +on$" || fail "ostrim ctl test status: $(inside ostrim ctl test status 2>&1)"
+inside ostrim ctl test status | grep -qE "^State +Switching on" || fail "ostrim ctl test status: $(inside ostrim ctl test status 2>&1)"
 mark=$(cursor)
 [ "$(inside ostrim ctl test trigger off)" = "Trigger off" ] || fail "ostrim ctl test trigger off"
 wait_for 5 logged_since "$mark" "^Trigger off$" || fail "trigger off is not in the journal"
-inside ostrim ctl test status | grep -qE "^Switching +off$" || fail "the status does not show triggering off"
+inside ostrim ctl test status | grep -qE "^State +Off: turned off by the operator$" || fail "the status does not show triggering off"
 inside adduser --quiet --disabled-password --gecos "" driver >/dev/null
 inside adduser --quiet driver ostrim
 [ "$(inside runuser -u driver -- ostrim ctl test trigger on)" = "Trigger on" ] ||
@@ -235,7 +235,7 @@ fi
 if inside ostrim ctl test trigger toggle >/dev/null 2>&1; then
     fail "ostrim ctl accepted a toggle"
 fi
-inside ostrim ctl test status | grep -qE "^Switching +on$" || fail "triggering is not on after the refused requests"
+inside ostrim ctl test status | grep -qE "^State +Switching on" || fail "triggering is not on after the refused requests"
 ok "ostrim ctl: status, trigger off and on (by an operator in the group ostrim); refused for others and for a toggle"
 
 # End of Lap by signal: a new GPS log, named in the journal. A log's name carries the minute,

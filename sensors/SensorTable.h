@@ -6,11 +6,16 @@
 // only entries below it, so it never sees a half-written entry. `triggered` is written by both the
 // engine and the re-arm timer, hence atomic. `unreadableNodeId` is part of the entry, written
 // with it before the count.
+//
+// A table reloaded during a run is put in place on the GPS reader thread, between two fixes
+// (TriggerEngine::ApplyOfferedTable), under `replacing`: a reader on another thread (the panel)
+// takes it to read positions, node ids and marks; the engine's own threads are kept out otherwise.
 
 #include <array>
 #include <atomic>
 #include <cstddef>
 #include <cstdint>
+#include <mutex>
 #include <string>
 
 namespace ostrim {
@@ -32,6 +37,8 @@ struct SensorTable {
 
     bool Armable(int i) const { return unreadableNodeId[i][0] == '\0'; }
     void SetUnreadableNodeId(int i, const std::string& text);
+
+    mutable std::mutex replacing;
 };
 
 // "not armed: node id 403BA38G unreadable", for a sensor whose node id is no hex number.

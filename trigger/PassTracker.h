@@ -20,8 +20,8 @@
 // fixes is measured only where it can come within the radius, the geodesic distance only near
 // the firing region.
 //
-// Wiring, as the replay does it and the live run can: GpsInput::SetFixHook gives every accepted
-// fix (quality 0 and switching off included) to Fix before the engine gets it, so the hold
+// Wiring, as the replay and the live run (run/Session) do it: GpsInput::SetFixHook gives every
+// accepted fix (quality 0 and switching off included) to Fix before the engine gets it, so the hold
 // reasons are the engine's state for that fix; TriggerEngine::SetFiringHook gives each firing to
 // Firing; TriggerEngine::HeldReason answers the HoldQuery; TrackedSensorsOf(table) gives the
 // sensors, again after a reload.

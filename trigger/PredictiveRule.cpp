@@ -1,5 +1,6 @@
 // The predictive rule of the trigger engine: firings at the predicted entry into a firing region.
 
+#include "sensors/Distance.h"
 #include "trigger/PathPrediction.h"
 #include "trigger/TriggerEngine.h"
 
@@ -79,6 +80,9 @@ bool TriggerEngine::FireDue(int n, int i, Firing kind)
         return false;
     if (firingHook_)
         firingHook_(i, kind);
+    RaiseFiring(i, kind == Firing::Late        ? FiringKind::Late
+                   : kind == Firing::Predicted ? FiringKind::Predicted
+                                               : FiringKind::OnFix);
     if (kind == Firing::Late)
         lateFirings_.fetch_add(1);
     if (state_.loopMode.load() != 0) {
@@ -329,10 +333,16 @@ int TriggerEngine::Predictive(int n, double latitude, double longitude, std::int
         return InRange(i, latitude, longitude, false);
     };
 
+    // The trace the on-fix rule writes for the same fix: each distance its scans measure.
+    auto trace = [&](int i) {
+        if (tracing_)
+            trace_(DistanceTraceLine(GeodesicDistance(latitude, longitude, table_.latitude[i], table_.longitude[i])));
+    };
     int result = 0;
     Firing kind = Firing::AtFix;
     if (state_.loopMode.load() != 0) {
         for (int i = 0; i < n; ++i) {
+            trace(i);
             if (table_.triggered[i].load() == 0 && table_.Armable(i) && hit(i, kind))
                 FireDue(n, i, kind);
         }
@@ -348,6 +358,8 @@ int TriggerEngine::Predictive(int n, double latitude, double longitude, std::int
             if (k < 0) {
                 int found = -1;
                 for (int i = 0; i < n && found < 0; ++i) {
+                    if (round == 0)
+                        trace(i);
                     if (table_.Armable(i) && hit(i, kind))
                         found = i;
                 }

@@ -3,6 +3,7 @@
 #include "sensors/Distance.h"
 
 #include <algorithm>
+#include <array>
 #include <charconv>
 #include <cmath>
 #include <cstdio>
@@ -53,6 +54,70 @@ TriggerEngine::TriggerEngine(RunState& state, SensorTable& table, DialogFields& 
 {
 }
 
+void TriggerEngine::RaiseFiring(int i, FiringKind kind)
+{
+    if (events_ == nullptr)
+        return;
+    RunEvent event;
+    event.type = EventType::Firing;
+    event.sensor = i;
+    event.sensorLatitude = table_.latitude[i];
+    event.sensorLongitude = table_.longitude[i];
+    event.nodeId = table_.nodeId[i];
+    event.hasNode = true;
+    event.kind = kind;
+    // Where the rule took the vehicle to be; the hub fills in what it leaves unknown.
+    event.latitude = firingPlace_.latitude;
+    event.longitude = firingPlace_.longitude;
+    event.pastEntry = firingPlace_.pastEntry;
+    events_->OnEvent(event);
+}
+
+void TriggerEngine::OfferTable(std::unique_ptr<SensorTable> table)
+{
+    std::lock_guard lock(offerMutex_);
+    offered_ = std::move(table);
+}
+
+bool TriggerEngine::ApplyOfferedTable()
+{
+    std::unique_ptr<SensorTable> next;
+    {
+        std::lock_guard lock(offerMutex_);
+        next = std::move(offered_);
+    }
+    if (!next)
+        return false;
+    // The predictive timer reads the entries under mutex_, the panel under `replacing`; the
+    // re-arm timers touch only the atomics.
+    std::lock_guard lock(mutex_);
+    std::lock_guard replacing(table_.replacing);
+    CancelPlan();
+    const int oldCount = LoadedCount();
+    const int newCount = std::clamp(next->count.load(), 0, SensorTable::kCapacity);
+    std::array<std::int32_t, SensorTable::kCapacity> fired{};
+    for (int i = 0; i < newCount; ++i) {
+        for (int j = 0; j < oldCount; ++j) {
+            if (table_.nodeId[j] == next->nodeId[i] && table_.latitude[j] == next->latitude[i]
+                && table_.longitude[j] == next->longitude[i] && table_.Armable(j) && next->Armable(i))
+                fired[i] = table_.triggered[j].load();
+        }
+    }
+    // Entries past the new count are never read again; those below it are written before the
+    // count that covers them is raised.
+    table_.count.store(std::min(oldCount, newCount), std::memory_order_release);
+    for (int i = 0; i < newCount; ++i) {
+        table_.latitude[i] = next->latitude[i];
+        table_.longitude[i] = next->longitude[i];
+        table_.nodeId[i] = next->nodeId[i];
+        table_.unreadableNodeId[i] = next->unreadableNodeId[i];
+        table_.triggered[i].store(fired[i]);
+    }
+    table_.count.store(newCount, std::memory_order_release);
+    state_.nextIndex.store(-1);
+    return true;
+}
+
 int TriggerEngine::LoadedCount() const
 {
     // The clamp guards the arrays even against a count written by something other than the loader.
@@ -96,6 +161,7 @@ int TriggerEngine::LoopMode(int n, double latitude, double longitude)
     for (int i = 0; i < n; ++i) {
         if (InRange(i, latitude, longitude, true) && table_.triggered[i].load() == 0 && table_.Armable(i)) {
             TellFiringAtFix(i, latitude, longitude);
+            RaiseFiring(i, FiringKind::OnFix);
             switcher_.SwitchNode(table_.nodeId[i]);
             // Fired whatever the base station said: a failed switch is not retried.
             table_.triggered[i].store(1);
@@ -170,6 +236,7 @@ int TriggerEngine::BackAndForthMode(int n, double latitude, double longitude)
             return 0;
         state_.nextIndex.store(found);
         TellFiringAtFix(found, latitude, longitude);
+        RaiseFiring(found, FiringKind::OnFix);
         switcher_.SwitchNode(table_.nodeId[found]);
         StepNextIndex(n, found);
         return 1;
@@ -188,6 +255,7 @@ int TriggerEngine::BackAndForthMode(int n, double latitude, double longitude)
     if (k != FirstArmable(n) || state_.rearmed.load() != 0) {
         fields_.SetText(Field::Status, NearerSensorText(table_.nodeId[k]));
         TellFiringAtFix(k, latitude, longitude);
+        RaiseFiring(k, FiringKind::OnFix);
         switcher_.SwitchNode(table_.nodeId[k]);
         if (StepNextIndex(n, k))
             state_.rearmed.store(0);

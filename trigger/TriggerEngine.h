@@ -13,6 +13,7 @@
 // held after a full pass (the re-arm period still follows the table's count).
 
 #include "runstate/DialogFields.h"
+#include "runstate/RunEvents.h"
 #include "runstate/RunState.h"
 #include "sensors/SensorTable.h"
 #include "trigger/PathPrediction.h"
@@ -24,6 +25,7 @@
 #include <cstdint>
 #include <functional>
 #include <limits>
+#include <memory>
 #include <mutex>
 #include <string>
 
@@ -100,6 +102,18 @@ public:
 
     // Set before the first fix.
     void SetFiringHook(FiringHook hook) { firingHook_ = std::move(hook); }
+    // Told of each firing (EventType::Firing: sensor, node, kind), just before its switch, on
+    // the thread that makes it. Set before the first fix.
+    void SetEventSink(EventSink* events) { events_ = events; }
+
+    // A reloaded sensor table, whole, to be put in force at the next fix. Any thread; a later
+    // offer replaces one not yet in force.
+    void OfferTable(std::unique_ptr<SensorTable> table);
+    // On the GPS reader thread, before a fix reaches the engine: puts an offered table in
+    // place of the current one. A sensor whose node id and position are unchanged keeps its
+    // fired flag; a Back and Forth pass starts again with a search; a planned firing is
+    // dropped. True when a table was put in force.
+    bool ApplyOfferedTable();
     // Off: no trace line is written, and a distance is measured only where it can decide (the
     // replay, which has no use for the trace). On by default. Set before the first fix.
     void SetTracing(bool on) { tracing_ = on; }
@@ -167,6 +181,7 @@ private:
     // after the last, unless the operator reset it meanwhile. True when it wrapped.
     bool StepNextIndex(int n, std::int32_t fired);
     int LoadedCount() const;
+    void RaiseFiring(int i, FiringKind kind);
 
     RunState& state_;
     SensorTable& table_;
@@ -175,6 +190,10 @@ private:
     NodeSwitcher& switcher_;
     Trace trace_;
     FiringHook firingHook_;
+    EventSink* events_ = nullptr;
+
+    std::mutex offerMutex_;
+    std::unique_ptr<SensorTable> offered_;
     bool tracing_ = true;
     FiringPlace firingPlace_;
 

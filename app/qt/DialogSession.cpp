@@ -2,16 +2,35 @@
 
 #include "app/DialogTemplate.h"
 #include "app/qt/RunPanel.h"
+#include "run/DialogDefaults.h"
 
+#include <QInputDialog>
 #include <QWidget>
 
 namespace ostrim {
 
+namespace {
+
+std::optional<std::string> AskRescueFolder(QWidget* parent, std::size_t records,
+                                           const std::string& folder, const std::string& failure)
+{
+    QString question = QString::fromStdString(RescueQuestion(records));
+    if (!failure.empty())
+        question = QString::fromStdString(failure) + QStringLiteral("\n\n") + question;
+    bool ok = false;
+    const QString chosen = QInputDialog::getText(parent, QStringLiteral("Ostrim"), question,
+                                                 QLineEdit::Normal, QString::fromStdString(folder), &ok);
+    if (!ok || chosen.trimmed().isEmpty())
+        return std::nullopt;
+    return chosen.trimmed().toStdString();
+}
+
+} // namespace
+
 DialogSession::DialogSession(COstrimDlg& dialog, Extras extras)
-    : dialog_(dialog)
+    : dialog_(dialog), extras_(std::move(extras))
 {
     QtDialogFields& fields = dialog.Fields();
-    fields_ = std::make_unique<MonitoredFields>(fields, monitor_);
     DialogView view;
     view.enableStart = [&dialog] {
         QMetaObject::invokeMethod(dialog.Control(kIdStart), "setEnabled", Qt::QueuedConnection,
@@ -23,29 +42,19 @@ DialogSession::DialogSession(COstrimDlg& dialog, Extras extras)
             Qt::QueuedConnection);
     };
     run_ = std::make_unique<DialogRun>(
-        *fields_, timers_, std::move(view),
-        [&fields] { return fields.SelectedPort(PortField::BaseStation); }, std::move(extras.trace));
+        fields, timers_, std::move(view),
+        [&fields] { return fields.SelectedPort(PortField::BaseStation); }, extras_.trace);
     Session& run = run_->Run();
-    monitor_.Attach(run.State(), run.Table(), run.Input());
-    panel_ = RunPanel::AttachBelow(dialog, monitor_);
-    if (extras.summary) {
-        QObject::connect(&dialog, &QDialog::finished, panel_,
-                         [this, show = std::move(extras.summary)] {
-                             if (!monitor_.RunStarted())
-                                 return;
-                             const std::string late = run_->Run().LateFiringsText();
-                             show(late.empty() ? monitor_.Summary() : monitor_.Summary() + "\n" + late);
-                         });
-    }
+    panel_ = RunPanel::AttachBelow(dialog, run.Monitor());
+    QObject::connect(&dialog, &QDialog::finished, panel_, [this] { Finish(); });
     timers_.SetHandler([&run](int id) { run.Engine().OnTimer(id); });
 
     RunControl& control = run.Control();
     DialogHooks buttons;
-    buttons.start = [this, after = std::move(extras.afterStart)](const std::string& gpsPort,
-                                                                  const std::string& basePort) {
+    buttons.start = [this](const std::string& gpsPort, const std::string& basePort) {
         RunControl::StartOutcome outcome = run_->Start(gpsPort, basePort, gpsPort);
-        if (after)
-            after();
+        if (extras_.afterStart)
+            extras_.afterStart();
         return outcome;
     };
     buttons.triggerOnOff = [&control] { control.OnTriggerOnOff(); };
@@ -53,24 +62,25 @@ DialogSession::DialogSession(COstrimDlg& dialog, Extras extras)
     buttons.backAndForth = [&control] { control.OnBackAndForth(); };
     buttons.endOfLap = [&control] { control.OnEndOfLap(); };
     buttons.chooseRule = [&control](bool predictive) { control.ChooseRule(predictive); };
+    buttons.reloadSensors = [&control] { control.OnReloadSensors(); };
     buttons.chooseReceiverDelay = [&control](int ms) { control.SetReceiverDelay(ms); };
     // Ping and Test Node hold the GUI thread for their exchange (under a second), as Start's
     // own check does.
     buttons.ping = [&run] { run.BaseStation().OnPing(); };
     buttons.testNode = [&run] { run.BaseStation().OnTestNode(); };
-    buttons.stopGps = [&run] { run.Stop(); };
+    buttons.stopGps = [this] { run_->Stop(); };
     dialog.SetHooks(std::move(buttons));
 
-    silenceTimer_.setInterval(std::chrono::seconds(1));
-    QObject::connect(&silenceTimer_, &QTimer::timeout, &silenceTimer_, [this] { run_->CheckSilence(); });
-    silenceTimer_.start();
+    tickTimer_.setInterval(std::chrono::seconds(1));
+    QObject::connect(&tickTimer_, &QTimer::timeout, &tickTimer_, [this] { run_->Tick(); });
+    tickTimer_.start();
 
     std::vector<std::string> probed = dialog.PortsToProbe();
     if (!probed.empty()) {
         // Back on the GUI thread; the timer, gone with this session, drops a late answer.
         auto answer = [this](std::vector<PortFinding> findings) {
             QMetaObject::invokeMethod(
-                &silenceTimer_,
+                &tickTimer_,
                 [this, findings = std::move(findings)] {
                     const std::string status = dialog_.ApplyProbe(findings);
                     if (!status.empty())
@@ -85,10 +95,38 @@ DialogSession::DialogSession(COstrimDlg& dialog, Extras extras)
 DialogSession::~DialogSession()
 {
     run_->EndProbe(); // its answer is posted to the timer, which goes first
-    silenceTimer_.stop();
+    tickTimer_.stop();
     dialog_.SetHooks({});
-    run_->Run().Stop();
+    run_->Stop();
     delete panel_;
+}
+
+void DialogSession::Finish()
+{
+    if (finished_ || !run_->Run().Monitor().RunStarted())
+        return;
+    finished_ = true;
+    tickTimer_.stop();
+    run_->Stop();
+    Session& run = run_->Run();
+    const HeldRecords held = run.Held();
+    if (held.records > 0) {
+        auto ask = extras_.rescueFolder ? extras_.rescueFolder : AskRescueFolder;
+        std::string failure;
+        for (std::string folder = run.DefaultRescueFolder();;) {
+            const std::optional<std::string> chosen =
+                ask(&dialog_, run.Logs().Held().records, folder, failure);
+            if (!chosen)
+                break; // given up: the summary says how many are lost
+            folder = *chosen;
+            const RescueResult rescue = run.Rescue(folder);
+            if (rescue.lost == 0)
+                break;
+            failure = RescueFailedText(folder, rescue.error);
+        }
+    }
+    if (extras_.summary)
+        extras_.summary(run.Summary());
 }
 
 } // namespace ostrim

@@ -10,8 +10,11 @@
 
 #include <QTimer>
 
+#include <cstddef>
 #include <functional>
 #include <memory>
+#include <optional>
+#include <string>
 
 namespace ostrim {
 
@@ -28,6 +31,12 @@ public:
         TriggerEngine::Trace trace;
         // Given the run's summary when the dialog closes after a run; empty: nothing shown.
         std::function<void(const std::string& summary)> summary;
+        // Asked when the run ends with records held: the folder to write them to, prefilled
+        // with `folder`, after `failure` (empty the first time) when the last one failed;
+        // nothing to give them up. Empty: a dialog asks.
+        std::function<std::optional<std::string>(QWidget* parent, std::size_t records,
+                                                  const std::string& folder, const std::string& failure)>
+            rescueFolder;
     };
 
     explicit DialogSession(COstrimDlg& dialog, Extras extras = {});
@@ -37,20 +46,24 @@ public:
 
     Session& Run() { return run_->Run(); }
     QtTimerService& Timers() { return timers_; }
-    RunMonitor& Monitor() { return monitor_; }
+    RunMonitor& Monitor() { return run_->Run().Monitor(); }
     RunPanel* Panel() const { return panel_; }
+
+    // The run's end as the window closes: the run stopped, records still held written where the
+    // operator says, then the summary.
+    void Finish();
 
     // The GPS port has been silent for SilenceWatch::kLimit since its last sentence.
     bool GpsSilent() const { return run_->GpsSilent(); }
 
 private:
     COstrimDlg& dialog_;
+    Extras extras_;
     QtTimerService timers_;
-    RunMonitor monitor_;
-    std::unique_ptr<MonitoredFields> fields_; // the dialog's fields, each status text recorded
     std::unique_ptr<DialogRun> run_;
-    QTimer silenceTimer_;
+    QTimer tickTimer_;
     RunPanel* panel_ = nullptr; // a child of the dialog, deleted before the monitor goes
+    bool finished_ = false;
 };
 
 } // namespace ostrim

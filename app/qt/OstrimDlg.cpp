@@ -121,6 +121,13 @@ COstrimDlg::COstrimDlg(const DialogOptions& options, QWidget* parent)
     about->setShortcutContext(Qt::WindowShortcut);
     connect(about, &QAction::triggered, this, &COstrimDlg::ShowAbout);
     addAction(about);
+    // The sensor file read again, at any time; the table changes at the next fix.
+    auto* reload = new QAction(QString::fromLatin1(kReloadSensorsText), this);
+    reload->setObjectName(QStringLiteral("reloadSensorsAction"));
+    reload->setShortcut(QKeySequence(Qt::Key_F5));
+    reload->setShortcutContext(Qt::WindowShortcut);
+    connect(reload, &QAction::triggered, this, [this] { Call(hooks_.reloadSensors); });
+    addAction(reload);
     // The receiver delay may change at any time, also in a run: the operator sets it from the
     // lag the run panel measures.
     auto* delays = new QMenu(this);

@@ -39,6 +39,8 @@ struct DialogHooks {
     std::function<void()> testNode;
     // The context menu's "Predictive trigger": the rule the next Start puts in force.
     std::function<void(bool predictive)> chooseRule;
+    // The context menu's "Reload sensors" (F5): the sensor file read again, at any time.
+    std::function<void()> reloadSensors;
     // The context menu's "Receiver delay": in force from the next fix.
     std::function<void(int ms)> chooseReceiverDelay;
     // Stops the GPS reader and joins its thread; runs before the dialog closes, so no reader

@@ -12,6 +12,7 @@
 #include <cstdio>
 #include <cstdlib>
 #include <mutex>
+#include <optional>
 
 namespace ostrim {
 
@@ -53,6 +54,15 @@ int RunDialog(int argc, char** argv, const DialogOptions& options, DialogSession
             PrintLine(text);
             if (!unattended)
                 QMessageBox::information(nullptr, QStringLiteral("Ostrim"), QString::fromStdString(text));
+        };
+    }
+    if (!options.screenshot.empty() && !extras.rescueFolder) {
+        // Nobody is there to answer: held records go to the rescue folder as headless puts them.
+        extras.rescueFolder = [](QWidget*, std::size_t, const std::string& folder,
+                                 const std::string& failure) -> std::optional<std::string> {
+            if (!failure.empty())
+                return std::nullopt;
+            return folder;
         };
     }
     DialogSession session(dialog, std::move(extras));

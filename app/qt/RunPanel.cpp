@@ -3,8 +3,11 @@
 #include "app/DialogTemplate.h"
 #include "app/qt/DialogUnits.h"
 #include "app/qt/OstrimDlg.h"
-#include "sensors/SensorTable.h"
+#include "run/PanelText.h"
 
+#include <QBrush>
+#include <QColor>
+#include <QFont>
 #include <QFrame>
 #include <QGridLayout>
 #include <QHBoxLayout>
@@ -18,38 +21,57 @@
 #include <QToolButton>
 #include <QVBoxLayout>
 
-#include <cmath>
-#include <ctime>
 
 namespace ostrim {
 
 namespace {
 
-QString ClockText(std::chrono::system_clock::time_point time)
+QString Text(const std::string& text)
 {
-    std::time_t t = std::chrono::system_clock::to_time_t(time);
-    std::tm local{};
-    if (::localtime_r(&t, &local) == nullptr)
-        return QStringLiteral("--:--:--");
-    char buffer[16];
-    std::strftime(buffer, sizeof buffer, "%H:%M:%S", &local);
-    return QString::fromLatin1(buffer);
+    return QString::fromStdString(text);
 }
 
-QString StateText(const SensorRow& row)
+// Red for what is wrong, as everywhere in the panel.
+QString TextStyle(PanelLevel level)
 {
-    switch (row.state) {
-    case SensorRow::State::Next:
-        return QStringLiteral("next");
-    case SensorRow::State::Fired:
-        return row.switched ? QStringLiteral("fired ") + ClockText(row.switchedAt)
-                            : QStringLiteral("fired");
-    case SensorRow::State::NotArmed:
-        return QString::fromStdString(NotArmedText(row.unreadableNodeId));
-    case SensorRow::State::Armed:
+    return level == PanelLevel::Alarm ? QStringLiteral("color: #c00000; font-weight: bold") : QString();
+}
+
+// The indicator: a coloured block, readable from the driver's seat.
+QString IndicatorStyle(PanelLevel level)
+{
+    switch (level) {
+    case PanelLevel::Good:
+        return QStringLiteral("background: #1b7a2e; color: white; font-weight: bold; padding: 0 6px");
+    case PanelLevel::Warning:
+        return QStringLiteral("background: #e8a200; color: black; font-weight: bold; padding: 0 6px");
+    case PanelLevel::Alarm:
+        return QStringLiteral("background: #c00000; color: white; font-weight: bold; padding: 0 6px");
+    case PanelLevel::Normal:
         break;
     }
-    return QStringLiteral("armed");
+    return QStringLiteral("font-weight: bold; padding: 0 6px");
+}
+
+void Show(QLabel* label, const PanelLine& line)
+{
+    const QString text = Text(line.text);
+    if (label->text() != text)
+        label->setText(text);
+    const QString style = TextStyle(line.level);
+    if (label->styleSheet() != style)
+        label->setStyleSheet(style);
+}
+
+void ShowIndicator(QLabel* label, const PanelLine& line)
+{
+    const QString text = Text(line.text);
+    if (label->text() != text)
+        label->setText(text);
+    label->setVisible(!line.text.empty());
+    const QString style = IndicatorStyle(line.level);
+    if (label->styleSheet() != style)
+        label->setStyleSheet(style);
 }
 
 QLineEdit* PathBox(QWidget* parent, const char* name)
@@ -71,7 +93,7 @@ QLabel* Value(QWidget* parent, const char* name)
 
 void SetPath(QLineEdit* box, const std::string& path)
 {
-    QString text = path.empty() ? QStringLiteral("-") : QString::fromStdString(path);
+    QString text = QString::fromStdString(path);
     if (box->text() == text)
         return; // keeps the operator's scroll position in a long path
     box->setText(text);
@@ -105,6 +127,25 @@ RunPanel::RunPanel(const RunMonitor& monitor, QWidget* parent) : QWidget(parent)
     header->addWidget(line, 1);
     outer->addLayout(header);
 
+    // What the engine will do with the next fix; beside it, while records wait, the logs.
+    auto* indicators = new QHBoxLayout;
+    indicators->setSpacing(6);
+    QFont large = font();
+    large.setPointSizeF(large.pointSizeF() * 1.6);
+    state_ = new QLabel(this);
+    state_->setObjectName(QStringLiteral("stateIndicator"));
+    logsState_ = new QLabel(this);
+    logsState_->setObjectName(QStringLiteral("logsIndicator"));
+    for (QLabel* indicator : {state_, logsState_}) {
+        indicator->setFont(large);
+        indicator->setAlignment(Qt::AlignLeft | Qt::AlignVCenter);
+        indicator->setSizePolicy(QSizePolicy::Preferred, QSizePolicy::Expanding);
+        indicator->setVisible(false);
+    }
+    indicators->addWidget(state_, 3);
+    indicators->addWidget(logsState_, 2);
+    outer->addLayout(indicators);
+
     body_ = new QWidget(this);
     auto* bodyLayout = new QVBoxLayout(body_);
     bodyLayout->setContentsMargins(0, 0, 0, 0);
@@ -115,27 +156,33 @@ RunPanel::RunPanel(const RunMonitor& monitor, QWidget* parent) : QWidget(parent)
     figures->setVerticalSpacing(1);
     auto label = [this](const char* text) { return new QLabel(QString::fromLatin1(text), body_); };
     fixes_ = Value(body_, "fixesValue");
+    held_ = Value(body_, "heldValue");
+    held_->setText(QString());
     rate_ = Value(body_, "rateValue");
     age_ = Value(body_, "ageValue");
     quality_ = Value(body_, "qualityValue");
     gpsLog_ = PathBox(body_, "gpsLogValue");
     rawLog_ = PathBox(body_, "rawLogValue");
+    eventLog_ = PathBox(body_, "eventLogValue");
     figures->addWidget(label("Fixes logged"), 0, 0);
     figures->addWidget(fixes_, 0, 1);
-    figures->addWidget(label("Fix rate"), 0, 2);
-    figures->addWidget(rate_, 0, 3);
-    figures->addWidget(label("Last fix"), 1, 0);
-    figures->addWidget(age_, 1, 1);
-    figures->addWidget(label("Last GGA"), 1, 2);
-    figures->addWidget(quality_, 1, 3);
-    figures->addWidget(label("GPS log"), 2, 0);
-    figures->addWidget(gpsLog_, 2, 1, 1, 3);
-    figures->addWidget(label("Raw log"), 3, 0);
-    figures->addWidget(rawLog_, 3, 1, 1, 3);
+    figures->addWidget(held_, 0, 2, 1, 2);
+    figures->addWidget(label("Fix rate"), 1, 0);
+    figures->addWidget(rate_, 1, 1);
+    figures->addWidget(label("Last fix"), 1, 2);
+    figures->addWidget(age_, 1, 3);
+    figures->addWidget(label("Last GGA"), 2, 0);
+    figures->addWidget(quality_, 2, 1, 1, 3);
+    figures->addWidget(label("GPS log"), 3, 0);
+    figures->addWidget(gpsLog_, 3, 1, 1, 3);
+    figures->addWidget(label("Raw log"), 4, 0);
+    figures->addWidget(rawLog_, 4, 1, 1, 3);
+    figures->addWidget(label("Event log"), 5, 0);
+    figures->addWidget(eventLog_, 5, 1, 1, 3);
     lag_ = Value(body_, "lagValue");
     lag_->setToolTip(QStringLiteral("When a fix reaches the program after its own UTC time: the predictive "
                                     "trigger's Receiver delay"));
-    figures->addWidget(lag_, 4, 0, 1, 4);
+    figures->addWidget(lag_, 6, 0, 1, 4);
     figures->setColumnStretch(1, 1);
     figures->setColumnStretch(3, 1);
     bodyLayout->addLayout(figures);
@@ -195,58 +242,48 @@ void RunPanel::SetDetailsShown(bool shown)
 
 void RunPanel::Refresh()
 {
-    const RunSnapshot s = monitor_.Take();
-    fixes_->setText(QString::number(s.fixes));
-    lag_->setText(QString::fromStdString(ReceiverLagText(s.receiverLag)));
-    rate_->setText(s.haveFix ? QString::number(s.fixRate, 'f', 1) + QStringLiteral(" a second")
-                             : QStringLiteral("-"));
-    if (!s.haveFix) {
-        age_->setText(QStringLiteral("none yet"));
-    } else {
-        QString age = QString::number(s.lastFixAge, 'f', 1) + QStringLiteral(" s ago");
-        if (s.fixStale)
-            age += QStringLiteral(", none since");
-        age_->setText(age);
-    }
-    age_->setStyleSheet(s.fixStale ? QStringLiteral("color: #c00000; font-weight: bold")
-                                   : QString());
-    if (s.quality < 0 && s.satellites < 0) {
-        quality_->setText(QStringLiteral("-"));
-    } else {
-        QString quality = s.quality < 0 ? QStringLiteral("quality -")
-                                        : QStringLiteral("quality %1 (%2)")
-                                              .arg(s.quality)
-                                              .arg(QString::fromStdString(QualityName(s.quality)));
-        quality += s.satellites < 0 ? QStringLiteral(", satellites -")
-                                    : QStringLiteral(", %1 satellites").arg(s.satellites);
-        quality_->setText(quality);
-    }
-    // Quality 0: the receiver itself says the position is not to be trusted.
-    quality_->setStyleSheet(s.quality == 0 ? QStringLiteral("color: #c00000; font-weight: bold")
-                                           : QString());
-    SetPath(gpsLog_, s.gpsLog);
-    SetPath(rawLog_, s.rawLog);
+    const PanelTexts p = MakePanelTexts(monitor_.Take());
+    ShowIndicator(state_, p.state);
+    ShowIndicator(logsState_, p.logsState);
+    Show(fixes_, p.fixesLogged);
+    Show(held_, p.held);
+    Show(rate_, p.fixRate);
+    Show(age_, p.fixAge);
+    Show(quality_, p.quality);
+    SetPath(gpsLog_, p.gpsLog);
+    SetPath(rawLog_, p.rawLog);
+    SetPath(eventLog_, p.eventLog);
+    Show(lag_, p.receiverLag);
 
-    sensors_->setRowCount(static_cast<int>(s.sensors.size()));
-    auto cell = [this](int row, int column, const QString& text) {
+    sensors_->setRowCount(static_cast<int>(p.sensors.size()));
+    auto cell = [this](int row, int column, const PanelLine& line) {
         QTableWidgetItem* item = sensors_->item(row, column);
         if (item == nullptr) {
             item = new QTableWidgetItem;
             sensors_->setItem(row, column, item);
         }
+        const QString text = Text(line.text);
         if (item->text() != text)
             item->setText(text);
+        item->setForeground(line.level == PanelLevel::Alarm ? QBrush(QColor(0xc0, 0, 0)) : QBrush());
     };
-    for (int i = 0; i < static_cast<int>(s.sensors.size()); ++i) {
-        const SensorRow& row = s.sensors[static_cast<std::size_t>(i)];
-        cell(i, 0, QString::number(row.number));
-        // As the sensor file writes it.
-        cell(i, 1, row.unreadableNodeId.empty()
-                       ? QStringLiteral("%1").arg(row.nodeId, 8, 16, QLatin1Char('0')).toUpper()
-                       : QString::fromStdString(row.unreadableNodeId));
-        cell(i, 2, StateText(row));
-        cell(i, 3, std::isnan(row.distance) ? QStringLiteral("-")
-                                            : QString::number(row.distance, 'f', 1) + QStringLiteral(" m"));
+    for (int i = 0; i < static_cast<int>(p.sensors.size()); ++i) {
+        const PanelSensorRow& row = p.sensors[static_cast<std::size_t>(i)];
+        cell(i, 0, {row.number, PanelLevel::Normal});
+        cell(i, 1, {row.nodeId, PanelLevel::Normal});
+        cell(i, 2, row.state);
+        cell(i, 3, {row.distance, PanelLevel::Normal});
+    }
+
+    // The status line in red while it reports a failure ("Off: no sensors loaded" among them).
+    if (host_ != nullptr) {
+        if (auto* status = qobject_cast<QLineEdit*>(host_->Control(kIdStatus))) {
+            const QString style = TextStyle(IsAlarmText(status->text().toStdString())
+                                                ? PanelLevel::Alarm
+                                                : PanelLevel::Normal);
+            if (status->styleSheet() != style)
+                status->setStyleSheet(style);
+        }
     }
     RefreshHistory();
 }

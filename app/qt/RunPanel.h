@@ -1,6 +1,7 @@
 #pragma once
-// The run panel below the dialog's controls: the run's figures, the sensors and the history of
-// status texts, shown from RunMonitor snapshots on a timer. It holds no logic of its own.
+// The run panel below the dialog's controls: the switching state in large letters, the run's
+// figures, the sensors and the history of status texts, shown on a timer as PanelTexts words
+// (run/PanelText.h) of RunMonitor snapshots. It holds no logic and no text of its own.
 
 #include "run/RunMonitor.h"
 
@@ -26,8 +27,11 @@ class RunPanel : public QWidget {
 public:
     // Four times a second: the age of the last fix reads smoothly, the GUI thread stays idle.
     static constexpr std::chrono::milliseconds kRefreshPeriod{250};
-    static constexpr int kHeight = 124;      // dialog units, details shown
-    static constexpr int kHeaderHeight = 14; // dialog units, details hidden
+    // Dialog units. The state indicator stays in view with the details hidden: it is what the
+    // operator reads at a glance from the driver's seat.
+    static constexpr int kIndicatorHeight = 24;
+    static constexpr int kHeight = 148 + kIndicatorHeight;      // details shown
+    static constexpr int kHeaderHeight = 14 + kIndicatorHeight; // details hidden
 
     RunPanel(const RunMonitor& monitor, QWidget* parent);
 
@@ -43,16 +47,20 @@ private:
     void RefreshHistory();
 
     const RunMonitor& monitor_;
-    QWidget* host_ = nullptr; // the dialog whose height follows the toggle, if attached
+    COstrimDlg* host_ = nullptr; // the dialog whose height follows the toggle, if attached
     QToolButton* toggle_ = nullptr;
+    QLabel* state_ = nullptr;
+    QLabel* logsState_ = nullptr;
     QWidget* body_ = nullptr;
     QLabel* fixes_ = nullptr;
+    QLabel* held_ = nullptr;
     QLabel* rate_ = nullptr;
     QLabel* age_ = nullptr;
     QLabel* quality_ = nullptr;
     QLabel* lag_ = nullptr;
     QLineEdit* gpsLog_ = nullptr;
     QLineEdit* rawLog_ = nullptr;
+    QLineEdit* eventLog_ = nullptr;
     QTableWidget* sensors_ = nullptr;
     QListWidget* history_ = nullptr;
     std::optional<std::uint64_t> lastShown_; // sequence of the history's last row

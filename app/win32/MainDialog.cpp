@@ -89,7 +89,7 @@ MainDialog::MainDialog(Win32DialogOptions options)
 MainDialog::~MainDialog()
 {
     if (run_)
-        run_->Run().Stop();
+        run_->Stop();
     run_.reset(); // the probe's thread too, before the members it reports to go
     if (modeless_ && window_ != nullptr && IsWindow(window_))
         DestroyWindow(window_);
@@ -156,8 +156,8 @@ INT_PTR MainDialog::Handle(UINT message, WPARAM wParam, LPARAM lParam)
         return TRUE;
     }
     case WM_TIMER:
-        if (wParam == kSilenceTimer)
-            run_->CheckSilence();
+        if (wParam == kTickTimer)
+            run_->Tick();
         else
             timers_.OnTimer(static_cast<int>(wParam));
         return TRUE;
@@ -168,6 +168,10 @@ INT_PTR MainDialog::Handle(UINT message, WPARAM wParam, LPARAM lParam)
         }
         if ((wParam & 0xFFF0) == OSTRIM_IDM_PREDICTIVE) {
             TogglePredictive();
+            return TRUE;
+        }
+        if ((wParam & 0xFFF0) == OSTRIM_IDM_RELOAD) {
+            run_->Run().Control().OnReloadSensors();
             return TRUE;
         }
         if (const std::size_t choice = ReceiverDelayChoiceOf(wParam & 0xFFF0); choice < std::size(kReceiverDelayChoicesMs)) {
@@ -196,7 +200,7 @@ INT_PTR MainDialog::Handle(UINT message, WPARAM wParam, LPARAM lParam)
         OnCancel();
         return TRUE;
     case WM_DESTROY:
-        KillTimer(window_, kSilenceTimer);
+        KillTimer(window_, kTickTimer);
         return FALSE;
     default:
         return FALSE;
@@ -241,7 +245,7 @@ void MainDialog::OnInitDialog()
     run_ = std::make_unique<DialogRun>(fields_, timers_, std::move(view),
                                        [this] { return fields_.SelectedPort(kIdBaseStationPort); });
     timers_.Attach(window_, [this](int id) { run_->Run().Engine().OnTimer(id); });
-    SetTimer(window_, kSilenceTimer, 1000, nullptr);
+    SetTimer(window_, kTickTimer, 1000, nullptr);
     if (!scanError_.empty())
         run_->ShowStatus(scanError_);
     ProbePorts();
@@ -257,6 +261,7 @@ void MainDialog::AddSystemMenuItems()
         return;
     AppendMenuA(menu, MF_SEPARATOR, 0, nullptr);
     AppendMenuA(menu, MF_STRING, OSTRIM_IDM_ABOUT, text);
+    AppendMenuA(menu, MF_STRING, OSTRIM_IDM_RELOAD, kReloadSensorsText);
     // Before the predictive trigger, which stays the last item, as the Qt dialog's menu has them.
     HMENU delays = CreatePopupMenu();
     for (std::size_t k = 0; k < std::size(kReceiverDelayChoicesMs); ++k)
@@ -520,11 +525,52 @@ void MainDialog::OnCancel()
         return;
     if (!MayEnd())
         return;
-    run_->Run().Stop(); // no reader callback outlives the dialog
+    run_->Stop(); // no reader callback outlives the dialog
+    RescueHeldRecords();
+    if (options_.echoStatus && run_->Run().Monitor().RunStarted()) {
+        std::printf("%s\n", run_->Run().Summary().c_str());
+        std::fflush(stdout);
+    }
     if (modeless_)
         DestroyWindow(window_);
     else
         EndDialog(window_, IDCANCEL);
+}
+
+void MainDialog::RescueHeldRecords()
+{
+    Session& run = run_->Run();
+    if (!run.Monitor().RunStarted() || run.Held().records == 0)
+        return;
+    std::string folder = run.DefaultRescueFolder();
+    std::string failure;
+    for (;;) {
+        const std::string text = (failure.empty() ? std::string() : failure + "\n\n") +
+                                 RescueQuestion(run.Logs().Held().records) + "\n\n" + folder +
+                                 "\n\nYes: write them there.  No: choose another folder.";
+        const int answer = MessageBoxA(window_, text.c_str(), "Ostrim", MB_YESNOCANCEL | MB_ICONWARNING);
+        if (answer == IDCANCEL)
+            return; // given up: the summary says how many are lost
+        if (answer == IDNO) {
+            BROWSEINFOA info{};
+            info.hwndOwner = window_;
+            info.lpszTitle = kFolderPickerTitle;
+            info.ulFlags = BIF_RETURNONLYFSDIRS;
+            LPITEMIDLIST item = SHBrowseForFolderA(&info);
+            if (item == nullptr)
+                continue;
+            char path[MAX_PATH] = {};
+            const bool got = SHGetPathFromIDListA(item, path) != FALSE;
+            CoTaskMemFree(item);
+            if (!got)
+                continue;
+            folder = path;
+        }
+        const RescueResult rescue = run.Rescue(folder);
+        if (rescue.lost == 0)
+            return;
+        failure = RescueFailedText(folder, rescue.error);
+    }
 }
 
 void MainDialog::OnBrowseFolder()

@@ -56,7 +56,7 @@ private:
     static constexpr UINT kEnableStartMessage = WM_APP + 3;
     static constexpr UINT kTitleMessage = WM_APP + 4;
     static constexpr UINT kProbeDoneMessage = WM_APP + 10;
-    static constexpr UINT_PTR kSilenceTimer = 1; // the engine's timers are 101 and 102
+    static constexpr UINT_PTR kTickTimer = 1; // the engine's timers are 101 and up
 
     static INT_PTR CALLBACK Procedure(HWND window, UINT message, WPARAM wParam, LPARAM lParam);
     INT_PTR Handle(UINT message, WPARAM wParam, LPARAM lParam);
@@ -81,6 +81,9 @@ private:
     void OnStart();
     void OnCancel();
     bool MayEnd();
+    // The run ended with records held: asks where to write them (Yes: the rescue folder named,
+    // No: another folder, Cancel: give them up).
+    void RescueHeldRecords();
     void OnBrowseFolder();
     void OnBrowseSensorFile();
     void PaintMinimised();

@@ -22,6 +22,24 @@ public:
         return Close(fd);
     }
 
+    int CreateFolder(const std::string& path) override
+    {
+        if (path.empty())
+            return ENOENT;
+        // Each level in turn, from the top; a level that exists already is passed.
+        for (std::size_t at = path.find('/', 1);; at = path.find('/', at + 1)) {
+            const std::string level = path.substr(0, at);
+            if (::mkdir(level.c_str(), 0755) != 0 && errno != EEXIST)
+                return errno;
+            if (at == std::string::npos)
+                break;
+        }
+        struct stat st{};
+        if (::stat(path.c_str(), &st) != 0)
+            return errno;
+        return S_ISDIR(st.st_mode) ? 0 : ENOTDIR;
+    }
+
     int OpenAppend(const std::string& path, Handle& handle, std::uint64_t& size) override
     {
         // O_CREAT: a log removed during a run is created again rather than losing the records.

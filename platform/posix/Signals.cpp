@@ -27,6 +27,7 @@ sigset_t RunSet()
     sigset_t set = TerminationSet();
     sigaddset(&set, SIGUSR1);
     sigaddset(&set, SIGUSR2);
+    sigaddset(&set, SIGHUP);
     return set;
 }
 

@@ -59,6 +59,9 @@ void OnKey(char key)
     case 'L':
         Deliver(kEndOfLapSignal);
         break;
+    case 'R':
+        Deliver(kReloadSensorsSignal);
+        break;
     case 'Q':
         Deliver(SIGINT);
         break;

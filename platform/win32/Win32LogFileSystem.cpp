@@ -26,6 +26,26 @@ public:
         return ::CloseHandle(file) ? 0 : LastErrno();
     }
 
+    int CreateFolder(const std::string& path) override
+    {
+        if (path.empty())
+            return ENOENT;
+        // Each level in turn, from the top; a drive ("C:") or a level that exists is passed.
+        for (std::size_t at = path.find_first_of("\\/", 1);; at = path.find_first_of("\\/", at + 1)) {
+            const std::string level = path.substr(0, at);
+            const bool drive = level.size() == 2 && level[1] == ':';
+            if (!drive && !level.empty() && !::CreateDirectoryA(level.c_str(), nullptr)
+                && ::GetLastError() != ERROR_ALREADY_EXISTS)
+                return LastErrno();
+            if (at == std::string::npos)
+                break;
+        }
+        const DWORD attributes = ::GetFileAttributesA(path.c_str());
+        if (attributes == INVALID_FILE_ATTRIBUTES)
+            return LastErrno();
+        return (attributes & FILE_ATTRIBUTE_DIRECTORY) != 0 ? 0 : ENOTDIR;
+    }
+
     int OpenAppend(const std::string& path, Handle& handle, std::uint64_t& size) override
     {
         // Created again when missing: a log removed during a run gets the records rather than

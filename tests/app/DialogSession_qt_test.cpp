@@ -4,6 +4,7 @@
 #include "app/DialogTemplate.h"
 #include "platform/posix/PseudoTerminal.h"
 #include "tests/support/DialogRun.h"
+#include "tests/support/DriveScript.h"
 #include "tests/support/PtyTestSupport.h"
 #include "tests/support/ScratchFolder.h"
 
@@ -20,7 +21,9 @@
 
 #include <atomic>
 #include <cstdio>
+#include <filesystem>
 #include <functional>
+#include <optional>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -142,6 +145,52 @@ TEST(DialogSession, PredictiveTriggerChosenBeforeStart_InForceForTheRun)
     dialog.reject();
     ASSERT_EQ(summaries.size(), 1u);
     EXPECT_NE(summaries[0].find("\nPredictive trigger: 0 firings late"), std::string::npos) << summaries[0];
+}
+
+// A mistyped Folder: nothing reaches the disk during the run. Closing the window asks where the
+// held records go, prefilled with the rescue folder; they are written there under the logs' own
+// names and the summary says so, and "Reload sensors" is on the context menu beside the rule.
+TEST(DialogSession, ClosedWithRecordsHeld_AsksWhereAndWritesThemThere)
+{
+    test::ScratchFolder folder;
+    PseudoTerminal receiver;
+    ASSERT_EQ(receiver.Open(), 0);
+    DialogOptions options = test::OneSensorRunOptions(folder, receiver);
+    options.folder = folder / "no-such-folder";
+    COstrimDlg dialog(options);
+    dialog.Fields().SetMessagePresenter([](const QString&) {});
+    std::vector<std::string> summaries;
+    std::vector<std::size_t> asked;
+    DialogSession::Extras extras;
+    extras.summary = [&](const std::string& text) { summaries.push_back(text); };
+    extras.trace = [](const std::string&) {};
+    const std::string rescue = folder / "rescue";
+    extras.rescueFolder = [&](QWidget*, std::size_t records, const std::string& prefilled,
+                              const std::string&) -> std::optional<std::string> {
+        asked.push_back(records);
+        EXPECT_NE(prefilled.find("/ostrim/rescue/"), std::string::npos) << prefilled;
+        return rescue;
+    };
+    DialogSession session(dialog, std::move(extras));
+    EXPECT_NE(dialog.findChild<QAction*>("reloadSensorsAction"), nullptr);
+    static_cast<QAbstractButton*>(dialog.Control(kIdStart))->click();
+    EXPECT_EVENTUALLY_EQ(static_cast<QLineEdit*>(dialog.Control(kIdStatus))->text(),
+                         QStringLiteral("Failed to create log file"));
+    for (const char* time : {"012758.00", "012758.10", "012758.20"}) {
+        ASSERT_TRUE(test::WriteToMaster(
+            receiver, Sentence(std::string("GPGGA,") + time + ",5214.4000,N,00651.1551,E,1,08,0.9,100.0,M,46.9,M,,")));
+    }
+    EXPECT_EVENTUALLY_EQ(session.Run().Input().Accepted(), 3u);
+    EXPECT_EQ(session.Monitor().Take().fixesLogged, 0u);
+
+    dialog.reject();
+    ASSERT_EQ(asked.size(), 1u);
+    EXPECT_GE(asked[0], 6u) << "three fixes in the GPS log and in the raw log";
+    const std::string gpsLog = std::filesystem::path(session.Run().State().logPaths.Gps()).filename().string();
+    EXPECT_EQ(test::CountLines(test::ReadFile(rescue + "/" + gpsLog)), 3u);
+    ASSERT_EQ(summaries.size(), 1u);
+    EXPECT_EQ(summaries[0].rfind("Run summary: 0 fixes logged", 0), 0u) << summaries[0];
+    EXPECT_NE(summaries[0].find("written to " + rescue), std::string::npos) << summaries[0];
 }
 
 // The ports are listened on when the dialog opens, without holding the window; what was heard

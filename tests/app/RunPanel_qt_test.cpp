@@ -70,7 +70,9 @@ TEST(RunPanel, RunInTheDialog_PanelShowsFiguresSensorsHistoryAndSummaryOnClose)
     EXPECT_NE(path("gpsLogValue"), QStringLiteral("-"));
     ASSERT_EQ(sensors->rowCount(), 1);
     EXPECT_EQ(sensors->item(0, 1)->text(), QStringLiteral("4070BF7B"));
-    EXPECT_EQ(sensors->item(0, 2)->text(), QStringLiteral("armed")); // triggering went off
+    // Triggering went off with the failed check: nothing can fire, whatever the table says.
+    EXPECT_EQ(sensors->item(0, 2)->text(), QStringLiteral("held: switching off"));
+    EXPECT_EQ(label("stateIndicator"), QStringLiteral("Off: base station did not answer, checking every 3 s"));
     EXPECT_EQ(sensors->item(0, 3)->text(), QStringLiteral("72.4 m")); // 0.00106 deg of longitude east
 
     // Details hidden: the dialog gives the room back.

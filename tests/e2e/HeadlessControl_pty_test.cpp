@@ -137,7 +137,7 @@ TEST(HeadlessControl, CommandsAnswered_BadClientsRefused_TheRunGoesOn)
 
     Asked asked = ctl({"status"});
     EXPECT_EQ(asked.status, 0) << asked.err;
-    EXPECT_NE(asked.out.find("\nSwitching       on\n"), std::string::npos) << asked.out;
+    EXPECT_EQ(asked.out.rfind("State           Switching on (on-fix rule)\n", 0), 0u) << asked.out;
     EXPECT_NE(asked.out.find("\nSensors         4\n"), std::string::npos) << asked.out;
     EXPECT_NE(asked.out.find("\nLast events\n"), std::string::npos) << asked.out;
     printed();
@@ -152,6 +152,14 @@ TEST(HeadlessControl, CommandsAnswered_BadClientsRefused_TheRunGoesOn)
     asked = ctl({"trigger", "toggle"});
     EXPECT_EQ(asked.status, 1);
     EXPECT_EQ(asked.err, "ostrim ctl: \"trigger\" takes on or off, not \"toggle\"\n");
+    asked = ctl({"reload-sensors"});
+    EXPECT_EQ(asked.status, 0) << asked.err;
+    EXPECT_EQ(asked.out, "Sensors reloaded: 4 sensors, no change, in force from the next fix\n");
+    std::filesystem::rename(folder / "sensors.txt", folder / "moved.txt");
+    asked = ctl({"reload-sensors"});
+    EXPECT_EQ(asked.status, 1);
+    EXPECT_NE(asked.err.find("Sensors not reloaded: "), std::string::npos) << asked.err;
+    std::filesystem::rename(folder / "moved.txt", folder / "sensors.txt");
     asked = ctl({"lap"});
     EXPECT_EQ(asked.status, 0) << asked.err;
     EXPECT_EQ(asked.out.rfind("End of Lap: " + logs + "/", 0), 0u) << asked.out;
@@ -182,7 +190,7 @@ TEST(HeadlessControl, CommandsAnswered_BadClientsRefused_TheRunGoesOn)
     // Untouched: triggering as it was, the fixes still logged, nothing printed.
     asked = ctl({"status"});
     EXPECT_EQ(asked.status, 0) << asked.err;
-    EXPECT_NE(asked.out.find("\nSwitching       off\n"), std::string::npos) << asked.out;
+    EXPECT_EQ(asked.out.rfind("State           Off: turned off by the operator\n", 0), 0u) << asked.out;
     EXPECT_NE(asked.out.find("s ago, quality 1 (GPS)"), std::string::npos) << asked.out;
     EXPECT_EQ(printed(), std::vector<std::string>{});
 

@@ -141,8 +141,9 @@ TEST_P(HeadlessDrive, PastThreeSensors_SwitchesTheNodesInOrderAndLogsEveryFix)
             ++traceLines;
         else if (line.text.rfind("Run summary: ", 0) == 0)
             summaries.push_back(line.text);
-        else
-            statuses.push_back(line);
+        else if (line.text.rfind("Sensor ", 0) != 0 || line.text.find(" missed: ") == std::string::npos)
+            statuses.push_back(line); // a pass missed is an event's line, not a status text
+
     }
     // The summary ends the output: every fix, the log it went to, every node switched.
     ASSERT_EQ(summaries.size(), 1u);

@@ -2,6 +2,9 @@
 // answering the ping at Start. The status line says so, the GPS logs go on without a gap, and a
 // base station that is back is used again at the next firing.
 
+#include "run/DialogRun.h"
+#include "run/PanelText.h"
+#include "tests/support/FakeTimers.h"
 #include "tests/support/PtyTestSupport.h"
 #include "tests/support/SessionRig.h"
 
@@ -122,6 +125,75 @@ TEST(BaseStationFaults, TakingNoBytes_StopWhileASwitchWaits_ReturnsWithinASecond
     rig.StopRun();
     EXPECT_LT(std::chrono::steady_clock::now() - start, 1s);
     EXPECT_TRUE(rig.StatusSeen(NodeText(0, "failed")));
+}
+
+// A switch that hangs on the timer thread (where the predictive rule's planned switches run)
+// when the run ends: the stop is raised before that thread is joined, so the end does not wait
+// the switch out.
+TEST(BaseStationFaults, TakingNoBytes_StopWhileATimerThreadSwitchWaits_ReturnsWithinASecond)
+{
+    SessionRig rig(kTwoSensors);
+    constexpr int kPlannedSwitch = kPredictedTimer;
+    std::atomic<bool> switching{false};
+    rig.timers.SetHandler([&](int id) {
+        if (id != kPlannedSwitch)
+            return;
+        switching = true;
+        rig.GetSession().BaseStation().SwitchNode(Road::NodeId(0));
+    });
+    ASSERT_TRUE(rig.PlugBaseStation());
+    ASSERT_EQ(rig.Start(), RunControl::StartOutcome::Running);
+    StuckDevice stuck;
+    ASSERT_TRUE(stuck.Make());
+    ASSERT_TRUE(rig.PointBasePortAt(stuck.Path()));
+
+    rig.timers.StartTimer(kPlannedSwitch, 0ms);
+    ASSERT_TRUE(test::WaitFor([&] { return switching.load(); }, 2s));
+    std::this_thread::sleep_for(150ms);
+    ASSERT_FALSE(rig.StatusSeen(NodeText(0, "failed"))) << "the switch must still be waiting";
+
+    // Each call of a switch to a device that takes nothing waits 300 ms, the whole switch about
+    // a second; once the stop is raised each wait is cut to 20 ms. Joining the timer thread
+    // first waits out the rest of the switch (550 ms here), raising the stop first does not.
+    const auto start = std::chrono::steady_clock::now();
+    rig.StopRun();
+    const auto took = std::chrono::steady_clock::now() - start;
+    EXPECT_LT(took, 1s);
+    EXPECT_LT(took, 400ms) << "the rest of the switch was waited out before the stop was raised";
+}
+
+// Both dialogs' run (DialogRun): a base station missing at Start is checked again every 3 s, as
+// headless does, and switching comes on once it answers; each change is a history line.
+TEST(BaseStationFaults, AbsentAtStartThenPlugged_DialogRunSwitchesOnWhenItAnswers)
+{
+    test::ScratchFolder dir;
+    test::WriteFile(dir / "sensors.txt", Road::SensorFile(kTwoSensors));
+    test::FakeDialogFields fields;
+    fields.SetText(Field::Folder, dir.Path().string());
+    fields.SetText(Field::SensorFile, dir / "sensors.txt");
+    sim::GpsReceiverSim gps;
+    std::string error;
+    ASSERT_TRUE(gps.Start(&error)) << error;
+    const std::string link = dir / "base-station"; // a by-id link, dangling until plugged
+    test::FakeTimers windowTimers;
+    DialogRun run(fields, windowTimers, {}, [link] { return link; }, [](const std::string&) {});
+    ASSERT_EQ(run.Start(gps.DevicePath(), link, "GPS"), RunControl::StartOutcome::Running);
+    EXPECT_EQ(fields.Status(), "Base station failed to open");
+    EXPECT_EQ(MakePanelTexts(run.Run().Monitor().Take()).state.text,
+              "Off: base station did not answer, checking every 3 s");
+
+    sim::BaseStationSim base;
+    ASSERT_TRUE(base.Start(&error)) << error;
+    std::filesystem::create_symlink(base.DevicePath(), link);
+    EXPECT_TRUE(test::WaitFor(
+        [&] {
+            run.Tick();
+            return run.Run().State().triggerEnabled.load() != 0;
+        },
+        Session::kRecheckEvery + 3s));
+    EXPECT_EQ(fields.Status(), "Trigger on");
+    EXPECT_EQ(MakePanelTexts(run.Run().Monitor().Take()).state.text, "Switching on (on-fix rule)");
+    run.Stop();
 }
 
 TEST(BaseStationFaults, NotAnsweringThePingAtStart_TriggeringOffUntilTheOperatorTurnsItOn)

@@ -3,6 +3,7 @@
 // record is in the logs, in order and whole, once they can be written.
 
 #include "platform/posix/UniqueFd.h"
+#include "run/PanelText.h"
 #include "tests/support/ScopedMount.h"
 #include "tests/support/SessionRig.h"
 
@@ -117,6 +118,59 @@ TEST_P(LogFolder, FailsDuringARunAndIsGivenBack_OperatorToldAndEveryRecordLogged
 
 INSTANTIATE_TEST_SUITE_P(LogFolderFaults, LogFolder, ::testing::ValuesIn(kFolderFaults),
                          [](const auto& info) { return std::string(info.param.name); });
+
+// The run ends while the logs cannot be written: a folder mistyped at Start, or taken away
+// during the run and not back by the stop. Nothing held is counted as logged, and nothing held is
+// dropped: the rescue writes it under the logs' own names, in order.
+TEST(LogFolderFaults, NotWritableWhenTheRunEnds_CountsSayWhatIsOnDiskAndHeldRecordsRescued)
+{
+    const struct {
+        const char* name;
+        bool mistyped;   // the folder never existed: Start could not create the logs
+        int beforeFault; // sentences logged before the folder went
+    } cases[] = {{"mistyped folder", true, 0}, {"folder taken away, then stop", false, 12}};
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.name);
+        test::ScratchFolder outer;
+        const std::string folder = outer / "logs";
+        if (!c.mistyped)
+            fs::create_directory(folder);
+        SessionRig rig({}, folder);
+        const RunControl::StartOutcome started = rig.Start();
+        EXPECT_EQ(started, c.mistyped ? RunControl::StartOutcome::LogFailed : RunControl::StartOutcome::Running);
+        const std::string gpsLog = rig.GetSession().State().logPaths.Gps();
+        const std::string rawLog = rig.GetSession().State().logPaths.Raw();
+        const std::vector<std::string> sentences = Road::Sentences(0, 30, 0.7);
+        if (c.beforeFault > 0) {
+            rig.Play({sentences.begin(), sentences.begin() + c.beforeFault}, 100);
+            ASSERT_TRUE(rig.LogsReach(static_cast<std::size_t>(c.beforeFault), 5s));
+            fs::rename(folder, folder + ".away");
+        }
+        rig.Play({sentences.begin() + c.beforeFault, sentences.end()}, 100);
+        ASSERT_TRUE(rig.Accepted(sentences.size(), 10s));
+
+        const RunSnapshot during = rig.GetSession().Monitor().Take();
+        EXPECT_EQ(during.fixesLogged, static_cast<std::uint64_t>(c.beforeFault));
+        EXPECT_GE(during.held.records, 2 * (sentences.size() - static_cast<std::size_t>(c.beforeFault)));
+        EXPECT_EQ(MakePanelTexts(during).logsState.text.rfind("Logs not written since ", 0), 0u);
+
+        rig.StopRun();
+        Session& session = rig.GetSession();
+        ASSERT_GT(session.Held().records, 0u);
+        const std::string rescueFolder = outer / "rescue/run";
+        const RescueResult rescue = session.Rescue(rescueFolder);
+        EXPECT_EQ(rescue.lost, 0u);
+        const std::vector<std::string> held(sentences.begin() + c.beforeFault, sentences.end());
+        const std::string rescuedRaw = test::ReadFile(rescueFolder + "/" + fs::path(rawLog).filename().string());
+        const std::string rescuedGps = test::ReadFile(rescueFolder + "/" + fs::path(gpsLog).filename().string());
+        EXPECT_TRUE(LogsHoldExactly(rescuedRaw, test::SplitLines(rescuedGps), held));
+
+        const std::string summary = session.Summary();
+        EXPECT_EQ(summary.rfind("Run summary: " + std::to_string(c.beforeFault) + " fix", 0), 0u) << summary;
+        EXPECT_NE(summary.find("written to " + rescueFolder), std::string::npos) << summary;
+        EXPECT_EQ(summary.find("lost"), std::string::npos) << summary;
+    }
+}
 
 // Fills the file system that holds `path`: the filler grows until a write of even one byte fails.
 bool FillUp(const std::string& path)

@@ -7,6 +7,7 @@
 #include <gtest/gtest.h>
 
 #include <atomic>
+#include <chrono>
 #include <cerrno>
 #include <csignal>
 #include <filesystem>
@@ -384,6 +385,74 @@ TEST(GpsLogs, LapEndsDuringOutage_HeldRecordsGoToTheirOwnLap)
     EXPECT_EQ(files.Contents("lap1.txt"), "record 1\r\nrecord 2\r\n");
     EXPECT_EQ(files.Contents("lap2.txt"), "record 3\r\n");
     EXPECT_EQ(logs.GpsBacklog(), 0u);
+}
+
+// The counts are of what reached the disk; what an outage held back at the end of a run goes to
+// a rescue folder under its own files' names, lap by lap, in order, or is counted as lost.
+TEST(GpsLogs, OutageAtTheEnd_CountsFromDiskAndHeldRecordsRescuedUnderTheirNames)
+{
+    const struct {
+        const char* name;
+        bool rescueFolderFails;
+    } cases[] = {{"rescue folder writable", false}, {"rescue folder fails too", true}};
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.name);
+        test::MemoryLogFiles files;
+        LogPaths paths;
+        paths.SetGps("/run/lap1-GPS-Data.txt");
+        paths.SetRaw("/run/Raw-GPS-Data.txt");
+        const auto outageStart = std::chrono::system_clock::from_time_t(k0907On1March2027);
+        GpsLogs logs(paths, files, [&] { return outageStart; });
+        ASSERT_EQ(logs.Create(LogKind::Events, "/run/Events.csv"), 0);
+        paths.SetEvents("/run/Events.csv");
+        EXPECT_EQ(files.Contents("/run/Events.csv").rfind("local time,fix UTC,event,", 0), 0u);
+        for (int i = 1; i <= 3; ++i) {
+            ASSERT_EQ(logs.AppendGpsLog(Numbered(i)), 0);
+            ASSERT_EQ(logs.AppendRawLog("$raw " + std::to_string(i) + "\r\n"), 0);
+        }
+        ASSERT_EQ(logs.AppendEventLog("start\r\n"), 0);
+
+        files.SetOpenError(ENOENT, "/run/");
+        ASSERT_EQ(logs.AppendGpsLog(Numbered(4)), ENOENT);
+        ASSERT_EQ(logs.AppendRawLog("$raw 4\r\n"), ENOENT);
+        paths.SetGps("/run/lap2-GPS-Data.txt"); // End of Lap during the outage
+        ASSERT_EQ(logs.AppendGpsLog(Numbered(5)), ENOENT);
+        ASSERT_EQ(logs.AppendRawLog("$raw 5\r\n"), ENOENT);
+        ASSERT_EQ(logs.AppendEventLog("node on\r\n"), ENOENT);
+
+        EXPECT_EQ(logs.GpsRecordsWritten(), 3u);
+        EXPECT_EQ(logs.Held().records, 5u);
+        EXPECT_EQ(logs.Held().since, outageStart);
+        const std::vector<LogFileCount> counted = logs.Files();
+        ASSERT_EQ(counted.size(), 3u);
+        EXPECT_EQ(counted[0].path, "/run/lap1-GPS-Data.txt");
+        EXPECT_EQ(counted[0].records, 3u);
+        EXPECT_EQ(counted[1].records, 3u);
+        EXPECT_EQ(counted[2].path, "/run/Events.csv");
+        EXPECT_EQ(counted[2].records, 1u);
+
+        if (c.rescueFolderFails)
+            files.SetOpenError(EROFS, "/");
+        const RescueResult rescue = logs.Rescue("/rescue", k0907On1March2027);
+        if (c.rescueFolderFails) {
+            EXPECT_EQ(rescue.written, 0u);
+            EXPECT_EQ(rescue.lost, 5u);
+            EXPECT_EQ(rescue.error, EROFS);
+            EXPECT_EQ(logs.Held().records, 5u);
+            continue;
+        }
+        EXPECT_EQ(rescue.lost, 0u);
+        EXPECT_EQ(rescue.written, 5u);
+        EXPECT_TRUE(files.FolderExists("/rescue"));
+        EXPECT_EQ(files.Contents("/rescue/lap1-GPS-Data.txt"), "record 4\r\n");
+        EXPECT_EQ(files.Contents("/rescue/lap2-GPS-Data.txt"), "record 5\r\n");
+        EXPECT_EQ(files.Contents("/rescue/Raw-GPS-Data.txt"), "$raw 4\r\n$raw 5\r\n");
+        const std::string events = files.Contents("/rescue/Events.csv");
+        EXPECT_EQ(events.rfind("local time,", 0), 0u) << "a rescued event log has its header";
+        EXPECT_EQ(events.substr(events.size() - 9), "node on\r\n");
+        EXPECT_EQ(logs.Held().records, 0u);
+        EXPECT_EQ(files.Contents("/run/lap1-GPS-Data.txt"), "record 1\r\nrecord 2\r\nrecord 3\r\n");
+    }
 }
 
 TEST(GpsLogs, RoomForPartOfTheBacklog_WholeRecordsThatFitKeptAndTheRestHeld)

@@ -262,11 +262,11 @@ TEST_F(RunControlTest, ExplicitTrigger_NeverTogglesAndOffEndsTheHold)
     EXPECT_EQ(state.triggerEnabled.load(), 0);
 }
 
-TEST_F(RunControlTest, Start_SensorFileWithoutSensors_SaysTriggerOffAndRereadsAtTriggerOn)
+TEST_F(RunControlTest, Start_SensorFileWithoutSensors_SaysNoSensorsLoadedAndRereadsAtTriggerOn)
 {
     fields.SetText(Field::SensorFile, WriteSensors("empty.txt", "lat lon cell\n\n45.26 93.70 7 4070BF7B\n"));
     EXPECT_EQ(Start(), RunControl::StartOutcome::Running);
-    EXPECT_EQ(fields.Status(), "Trigger off");
+    EXPECT_EQ(fields.Status(), kNoSensorsText);
     EXPECT_EQ(state.triggerEnabled.load(), 0);
 
     fields.SetText(Field::SensorFile, WriteSensors("full.txt", "45.26 93.70 7 4070BF7B\n"));
@@ -285,7 +285,8 @@ TEST_F(RunControlTest, Start_UnreadableSensorFile_MessageThenStartsStatus)
     const auto history = fields.StatusHistory();
     ASSERT_GE(history.size(), 2u);
     EXPECT_EQ(history[0], "Unable to read Sensor file");
-    EXPECT_EQ(history[1], "Trigger on");
+    // Not "Trigger on": with no sensor in the table nothing can fire.
+    EXPECT_EQ(history[1], kNoSensorsText);
     EXPECT_EQ(state.sensorsLoaded.load(), 0);
 }
 

@@ -2,8 +2,11 @@
 
 #include "run/RunMonitor.h"
 
+#include "tests/support/MemoryLogFiles.h"
+
 #include <gtest/gtest.h>
 
+#include <cerrno>
 #include <cmath>
 #include <string>
 #include <vector>
@@ -123,7 +126,18 @@ TEST(RunMonitor, Sensors_ShowStateSwitchTimeAndDistanceFromTheLastFix)
     EXPECT_TRUE(std::isnan(monitor.Take().sensors.at(0).distance)) << "no fix yet";
     monitor.OnAcceptedSentence(kFix);
     table.triggered[1].store(1);
+    // The switch is its two frames written, not a status text.
     monitor.OnStatus("Node -1073741823 success");
+    EXPECT_EQ(monitor.Take().nodesSwitched, 0);
+    for (EventType frame : {EventType::NodeOn, EventType::NodeOff}) {
+        RunEvent written;
+        written.type = frame;
+        written.sensor = 1;
+        written.nodeId = 0xC0000001;
+        written.hasNode = true;
+        written.result = EventResult::Written;
+        monitor.OnEvent(written);
+    }
     RunSnapshot loop = monitor.Take();
     ASSERT_EQ(loop.sensors.size(), 3u);
     EXPECT_EQ(loop.sensors[2].state, SensorRow::State::NotArmed);
@@ -144,29 +158,69 @@ TEST(RunMonitor, Sensors_ShowStateSwitchTimeAndDistanceFromTheLastFix)
     EXPECT_EQ(backAndForth.sensors[2].state, SensorRow::State::NotArmed);
 }
 
-TEST(RunMonitor, Summary_NamesFixesLogsSwitchesAndFailures)
+TEST(RunMonitor, Summary_NamesFilesWithRecordsOnDiskSwitchesPassesAndFailures)
 {
     FakeClock clock;
     RunMonitor monitor(clock.Clock());
     RunState state;
     SensorTable table;
-    monitor.Attach(state, table);
+    table.count.store(2);
+    test::MemoryLogFiles files;
+    GpsLogs logs(state.logPaths, files);
+    monitor.Attach(state, table, &logs);
     EXPECT_FALSE(monitor.RunStarted());
     EXPECT_EQ(monitor.Summary(), "Run summary: 0 fixes logged; 0 nodes switched, 0 switches failed; no failures.");
 
     state.logPaths.SetGps("/d/10_00-GPS-Data.txt");
     state.logPaths.SetRaw("/d/10_00-Raw-GPS-Data.txt");
     EXPECT_TRUE(monitor.RunStarted());
-    monitor.OnAcceptedSentence(kFix);
+    ASSERT_EQ(logs.AppendGpsLog("fix 1\n"), 0);
+    ASSERT_EQ(logs.AppendRawLog("$GPGGA,1\r\n"), 0);
     state.logPaths.SetGps("/d/10_05-GPS-Data.txt"); // End of Lap
-    monitor.OnAcceptedSentence(kFix);
-    for (const char* text : {"Node 12 success", "$GPGGA missing in GGA string", "Node 13 failed",
-                             "Base station failed to open", "Node 12 success", "Node 13 failed"})
+    ASSERT_EQ(logs.AppendGpsLog("fix 2\n"), 0);
+    ASSERT_EQ(logs.AppendRawLog("$GPGGA,2\r\n"), 0);
+    files.SetOpenError(ENOSPC);
+    ASSERT_EQ(logs.AppendGpsLog("fix 3\n"), ENOSPC); // accepted, never on disk
+    ASSERT_EQ(logs.AppendRawLog("$GPGGA,3\r\n"), ENOSPC);
+
+    auto frame = [&](EventType type, int sensor, EventResult result) {
+        RunEvent event;
+        event.type = type;
+        event.sensor = sensor;
+        event.nodeId = 12u + static_cast<std::uint32_t>(sensor);
+        event.hasNode = true;
+        event.result = result;
+        monitor.OnEvent(event);
+    };
+    for (int sensor : {0, 0}) {
+        frame(EventType::PassFired, sensor, EventResult::None);
+        frame(EventType::NodeOn, sensor, EventResult::Written);
+        frame(EventType::NodeOff, sensor, EventResult::Written);
+    }
+    frame(EventType::PassFired, 1, EventResult::None);
+    frame(EventType::NodeOn, 1, EventResult::Written);
+    frame(EventType::NodeOff, 1, EventResult::WriteFailed);
+    frame(EventType::PassFired, 1, EventResult::None);
+    frame(EventType::NodeOn, 1, EventResult::OpenFailed);
+    RunEvent miss;
+    miss.type = EventType::Missed;
+    miss.sensor = 1;
+    miss.detail = "switching off";
+    monitor.OnEvent(miss);
+    for (const char* text : {"$GPGGA missing in GGA string", "Base station failed to open"})
         monitor.OnStatus(text);
     EXPECT_EQ(monitor.Summary(),
-              "Run summary: 2 fixes logged to the GPS logs /d/10_00-GPS-Data.txt and "
-              "/d/10_05-GPS-Data.txt and the raw log /d/10_00-Raw-GPS-Data.txt; 2 nodes switched, "
-              "2 switches failed; 3 failures: \"Node 13 failed\" x2, \"Base station failed to open\".");
+              "Run summary: 2 fixes logged to the GPS logs /d/10_00-GPS-Data.txt (1 record) and "
+              "/d/10_05-GPS-Data.txt (1 record) and the raw log /d/10_00-Raw-GPS-Data.txt (2 records); "
+              "2 nodes switched, 2 switches failed; passes: sensor 1 fired 2 missed 0, sensor 2 fired 2 "
+              "missed 1; 2 records lost; 1 failure: \"Base station failed to open\".");
+
+    RescueResult rescue;
+    rescue.written = 2;
+    monitor.NoteRescue(rescue, "/rescue/run");
+    EXPECT_NE(monitor.Summary().find("; 2 records not written during the run, written to /rescue/run; 1 failure"),
+              std::string::npos)
+        << monitor.Summary();
 }
 
 // The receiver's lag: each sentence's arrival on the computer's clock less its own UTC time,

@@ -11,6 +11,7 @@
 #include <limits>
 #include <map>
 #include <mutex>
+#include <set>
 #include <string>
 #include <utility>
 
@@ -27,11 +28,13 @@ public:
         std::lock_guard lock(mutex_);
         room_ = bytes;
     }
-    // Not 0: every open and create fails with this errno (a folder gone, a read-only mount).
-    void SetOpenError(int err)
+    // Not 0: every open and create fails with this errno (a folder gone, a read-only mount);
+    // with `under`, only those of paths that start with it.
+    void SetOpenError(int err, std::string under = {})
     {
         std::lock_guard lock(mutex_);
         openError_ = err;
+        failUnder_ = std::move(under);
     }
     std::string Contents(const std::string& path) const
     {
@@ -54,16 +57,30 @@ public:
     int Create(const std::string& path) override
     {
         std::lock_guard lock(mutex_);
-        if (openError_ != 0)
+        if (Fails(path))
             return openError_;
         files_[path];
         return 0;
     }
 
+    int CreateFolder(const std::string& path) override
+    {
+        std::lock_guard lock(mutex_);
+        if (Fails(path))
+            return openError_;
+        folders_.insert(path);
+        return 0;
+    }
+    bool FolderExists(const std::string& path) const
+    {
+        std::lock_guard lock(mutex_);
+        return folders_.count(path) != 0;
+    }
+
     int OpenAppend(const std::string& path, Handle& handle, std::uint64_t& size) override
     {
         std::lock_guard lock(mutex_);
-        if (openError_ != 0)
+        if (Fails(path))
             return openError_;
         handle = nextHandle_++;
         open_[handle] = path;
@@ -106,12 +123,19 @@ public:
     }
 
 private:
+    bool Fails(const std::string& path) const
+    {
+        return openError_ != 0 && path.compare(0, failUnder_.size(), failUnder_) == 0;
+    }
+
     mutable std::mutex mutex_;
     std::map<std::string, std::string> files_;
+    std::set<std::string> folders_;
     std::map<Handle, std::string> open_;
     Handle nextHandle_ = 0;
     std::size_t room_ = kUnlimited;
     int openError_ = 0;
+    std::string failUnder_;
     std::size_t offered_ = 0;
 };
 

@@ -185,12 +185,9 @@ public:
     SessionRig& operator=(const SessionRig&) = delete;
 
     Session& GetSession() { return session_; }
-    // Ends the run as the front end does at exit: timers first, then the reader, joined.
-    void StopRun()
-    {
-        timers.Stop();
-        session_.Stop();
-    }
+    // Ends the run as the headless front end does at exit (EndRun): the base station's stop
+    // raised, the reader joined, then the timers.
+    void StopRun() { EndRun(session_, timers); }
     RunControl& Control() { return session_.Control(); }
 
     // Plugs a fresh base station in at the selected port, as a by-id link names a device.
@@ -225,7 +222,12 @@ public:
         std::string error;
         if (!gps.Start(&error))
             ADD_FAILURE() << error;
-        return session_.Control().OnStart(gps.DevicePath(), basePortLink_);
+        return session_.Start(gps.DevicePath(), basePortLink_, gps.DevicePath());
+    }
+    // Waits until the run has taken `count` sentences in all, logged or not.
+    bool Accepted(std::uint64_t count, std::chrono::milliseconds timeout)
+    {
+        return WaitFor([&] { return session_.Input().Accepted() >= count; }, timeout);
     }
 
     // The receiver sends these, `perSecond` a second. Returns at once.

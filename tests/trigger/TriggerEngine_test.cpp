@@ -195,6 +195,30 @@ TEST_F(TriggerEngineTest, Loop_TraceLines_OnePerSensorPerFix)
     EXPECT_EQ(traces, expected);
 }
 
+// Headless prints the trace whichever rule is in force.
+TEST_F(TriggerEngineTest, PredictiveRule_WritesTheTraceTheOnFixRuleWrites)
+{
+    LoadTrack(3);
+    for (bool loop : {true, false}) {
+        SCOPED_TRACE(loop ? "Loop" : "Back and Forth search");
+        state.loopMode = loop ? 1 : 0;
+        std::vector<Texts> written;
+        for (int predictive : {0, 1}) {
+            state.predictive = predictive;
+            traces.clear();
+            std::int64_t utcMs = 36000000;
+            for (Position p : {Position{45.0, 93.0}, Position{45.0001, 93.0001}}) {
+                engine.TriggerOnFix(p.latitude, p.longitude, utcMs);
+                utcMs += 100;
+            }
+            written.push_back(traces);
+        }
+        EXPECT_EQ(written[0].size(), 6u);
+        EXPECT_EQ(written[1], written[0]);
+    }
+    EXPECT_TRUE(switcher.Switched().empty());
+}
+
 TEST_F(TriggerEngineTest, NanSensorPosition_TracedAsMinusOneNeverFires)
 {
     Add({std::numeric_limits<double>::quiet_NaN(), 93.70}, 1);
