@@ -265,8 +265,9 @@ std::string Session::LateFiringsText() const
 {
     if (state_.predictive.load() == 0)
         return {};
-    return "Predictive trigger: " + std::to_string(engine_.LateFirings()) +
-           " firings late (a firing region crossed between fixes, unseen)";
+    const int late = engine_.LateFirings();
+    return "Predictive trigger: " + std::to_string(late) + (late == 1 ? " firing" : " firings") +
+           " late (a firing region crossed between fixes, unseen)";
 }
 
 std::string Session::Summary() const
