@@ -104,12 +104,10 @@ public:
     Result Check(const std::string& listText) override
     {
         const std::string port = PortNameFromListText(listText);
-        BaseStationPortHandle handle = OpenBaseStationPort(port.c_str());
-        if (handle == nullptr)
+        const BaseStationExchange exchange(port);
+        if (!exchange)
             return kOpenFailed;
-        const int ping = PingBaseStation(handle);
-        CloseBaseStationPort(handle);
-        return ping == 0 ? kOk : kPingFailed;
+        return PingBaseStation(exchange.Get()) == 0 ? kOk : kPingFailed;
     }
 };
 
