@@ -44,29 +44,27 @@ std::string FrameFailure(int result)
     return "the write call failed";
 }
 
-// Owns an open base-station port for one exchange.
-class OpenPort {
-public:
-    OpenPort(const std::string& name, int stopFd)
-        : handle_(OpenBaseStationPort(name.c_str(), stopFd))
-    {
-    }
-    ~OpenPort()
-    {
-        if (handle_ != nullptr)
-            CloseBaseStationPort(handle_);
-    }
-    OpenPort(const OpenPort&) = delete;
-    OpenPort& operator=(const OpenPort&) = delete;
-
-    BaseStationPortHandle Get() const { return handle_; }
-    explicit operator bool() const { return handle_ != nullptr; }
-
-private:
-    BaseStationPortHandle handle_;
-};
+// The process's one line to the base station.
+std::mutex& ExchangeMutex()
+{
+    static std::mutex mutex;
+    return mutex;
+}
 
 } // namespace
+
+BaseStationExchange::BaseStationExchange(const std::string& portName, int stopFd)
+    : lock_(ExchangeMutex()), handle_(OpenBaseStationPort(portName.c_str(), stopFd))
+{
+    if (handle_ == nullptr)
+        openError_ = LastBaseStationOpenError();
+}
+
+BaseStationExchange::~BaseStationExchange()
+{
+    if (handle_ != nullptr)
+        CloseBaseStationPort(handle_);
+}
 
 int PingBaseStation(BaseStationPortHandle handle)
 {
@@ -136,10 +134,15 @@ int BaseStationCommands::SwitchNode(std::uint32_t nodeId)
         Raise(EventType::NodeOn, nodeId, EventResult::WriteFailed, "not sent: the program is ending");
         return 0;
     }
-    OpenPort port(PortNameFromListText(selectedPort_ ? selectedPort_() : std::string()),
-                  stop_.Fd());
+    BaseStationExchange port(PortNameFromListText(selectedPort_ ? selectedPort_() : std::string()),
+                             stop_.Fd());
+    // Raised while this switch waited for another exchange: as above.
+    if (stop_.IsRaised()) {
+        Raise(EventType::NodeOn, nodeId, EventResult::WriteFailed, "not sent: the program is ending");
+        return 0;
+    }
     if (!port) {
-        const int err = LastBaseStationOpenError();
+        const int err = port.OpenError();
         Raise(EventType::NodeOn, nodeId, EventResult::OpenFailed,
               err != 0 ? std::generic_category().message(err) : std::string("no port selected"));
         fields_.SetText(Field::Status, "Base station failed to open");
@@ -159,8 +162,8 @@ int BaseStationCommands::SwitchNode(std::uint32_t nodeId)
 
 void BaseStationCommands::OnPing()
 {
-    OpenPort port(PortNameFromListText(selectedPort_ ? selectedPort_() : std::string()),
-                  stop_.Fd());
+    BaseStationExchange port(PortNameFromListText(selectedPort_ ? selectedPort_() : std::string()),
+                             stop_.Fd());
     if (!port) {
         fields_.SetText(Field::Status, "Base station failed to open");
         return;

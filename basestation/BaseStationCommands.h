@@ -9,6 +9,7 @@
 
 #include <cstdint>
 #include <functional>
+#include <mutex>
 #include <string>
 
 namespace ostrim {
@@ -19,12 +20,39 @@ int PingBaseStation(BaseStationPortHandle handle);
 // still unfinished after 500 ms (a device that takes each byte only just in time) gives 1.
 int SendNodeCommand(BaseStationPortHandle handle, std::uint32_t nodeId, int on);
 
+// One exchange with the base station: the port opened for it and closed after it. Every exchange
+// of the process holds one lock from before the open until after the close, so a switch that
+// meets a ping (or another switch) waits for it, at most about 600 ms, instead of finding the
+// port held (the open is exclusive) and being lost.
+//
+// Thread rule: any thread; the exchange belongs to the thread that made it. A thread must not
+// make a second one while it holds one.
+class BaseStationExchange {
+public:
+    // `stopFd` as OpenBaseStationPort takes it.
+    explicit BaseStationExchange(const std::string& portName, int stopFd = -1);
+    ~BaseStationExchange();
+    BaseStationExchange(const BaseStationExchange&) = delete;
+    BaseStationExchange& operator=(const BaseStationExchange&) = delete;
+
+    BaseStationPortHandle Get() const { return handle_; }
+    explicit operator bool() const { return handle_ != nullptr; }
+    // errno of a failed open; 0 when the port opened.
+    int OpenError() const { return openError_; }
+
+private:
+    std::unique_lock<std::mutex> lock_; // released after the close, in the destructor's wake
+    BaseStationPortHandle handle_ = nullptr;
+    int openError_ = 0;
+};
+
 // The Test Node rule: "%X" of the text, 0x403BA38B when nothing converts.
 std::uint32_t ParseNodeIdText(const std::string& text);
 inline constexpr std::uint32_t kDefaultTestNode = 0x403BA38B;
 
 // Switching, Ping and Test Node on the port selected in the front end.
-// Thread rule: any thread may call these; each opens, exchanges and closes on its own thread.
+// Thread rule: any thread may call these; each opens, exchanges and closes on its own thread, as a
+// BaseStationExchange.
 class BaseStationCommands : public NodeSwitcher {
 public:
     // `selectedPort` gives the device path of the selected base-station port, empty for none.

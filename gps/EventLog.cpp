@@ -75,6 +75,7 @@ const char* ResultName(EventResult result)
     case EventResult::WriteFailed: return "write failed";
     case EventResult::Answered: return "answered";
     case EventResult::NoAnswer: return "no answer";
+    case EventResult::Replayed: return "replayed";
     case EventResult::None: break;
     }
     return "";
@@ -135,7 +136,7 @@ std::string FormatEventRow(const RunEvent& e)
         row += text;
         row += last ? "\r\n" : ",";
     };
-    field(LocalTimeText(e.wall));
+    field(e.wall == std::chrono::system_clock::time_point{} ? std::string() : LocalTimeText(e.wall));
     field(UtcText(e.fixUtcMs));
     field(EventName(e.type));
     field(e.sensor >= 0 ? std::to_string(e.sensor + 1) : std::string());
@@ -230,6 +231,48 @@ void VehicleTrack::Describe(RunEvent& e, double sensorLatitude, double sensorLon
     const double entry = RegionEntry(p0, p1, threshold);
     if (entry >= 0.0)
         e.pastEntry = (1.0 - entry) * std::hypot(p1.x - p0.x, p1.y - p0.y);
+}
+
+bool EventRows::Complete(RunEvent& event, std::thread::id thread, double threshold, Steady now)
+{
+    if (event.type == EventType::NodeOn || event.type == EventType::NodeOff) {
+        auto firing = firings_.find(thread);
+        if (firing != firings_.end() && firing->second.nodeId == event.nodeId) {
+            const RunEvent& f = firing->second;
+            if (event.sensor < 0) {
+                event.sensor = f.sensor;
+                event.sensorLatitude = f.sensorLatitude;
+                event.sensorLongitude = f.sensorLongitude;
+            }
+            if (event.kind == FiringKind::None)
+                event.kind = f.kind;
+            // The vehicle as it was at the firing: the off frame goes out 100 ms later, but it
+            // belongs to the same place on the track.
+            if (std::isnan(event.latitude)) {
+                event.latitude = f.latitude;
+                event.longitude = f.longitude;
+                event.speed = f.speed;
+                event.heading = f.heading;
+                event.distance = f.distance;
+                event.pastEntry = f.pastEntry;
+                event.fixUtcMs = f.fixUtcMs;
+            }
+            // Nothing more of this switch comes after its off frame, or after an on frame that
+            // found no port.
+            if (event.type == EventType::NodeOff ||
+                (event.result != EventResult::Written && event.result != EventResult::Replayed))
+                firings_.erase(firing);
+        }
+    }
+    if (!std::isnan(event.sensorLatitude) && !std::isnan(event.sensorLongitude))
+        track_.Describe(event, event.sensorLatitude, event.sensorLongitude, threshold, now);
+    else
+        track_.Describe(event, now);
+    if (event.type == EventType::Firing) {
+        firings_[thread] = event;
+        return false;
+    }
+    return event.type != EventType::PassFired;
 }
 
 } // namespace ostrim

@@ -12,7 +12,9 @@
 
 #include <chrono>
 #include <cstdint>
+#include <map>
 #include <string>
+#include <thread>
 
 namespace ostrim {
 
@@ -62,6 +64,32 @@ private:
     Fix last_;
     Fix before_;
     int fixes_ = 0;
+};
+
+// Makes rows of events as the live run's event log and the replay's both write them: a node's
+// frames take the sensor, kind and vehicle of the firing they were made for, and every event
+// the vehicle's columns that its source left unknown. One piece of code for both, so that a run
+// and its replay compare on these columns.
+//
+// Thread rule: none of its own; one caller at a time.
+class EventRows {
+public:
+    using Steady = VehicleTrack::Steady;
+
+    void OnFix(double latitude, double longitude, std::int64_t utcMs, Steady arrived)
+    {
+        track_.OnFix(latitude, longitude, utcMs, arrived);
+    }
+
+    // Completes `event`, raised on `thread` at `now`, with a firing region of radius `threshold`.
+    // False for an event with no row of its own: a firing (its frames are the rows) and a pass
+    // that fired.
+    bool Complete(RunEvent& event, std::thread::id thread, double threshold, Steady now);
+
+private:
+    VehicleTrack track_;
+    // The firing each thread is switching a node for. A thread makes one switch at a time.
+    std::map<std::thread::id, RunEvent> firings_;
 };
 
 } // namespace ostrim

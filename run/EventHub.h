@@ -15,9 +15,7 @@
 
 #include <chrono>
 #include <functional>
-#include <map>
 #include <mutex>
-#include <thread>
 #include <vector>
 
 namespace ostrim {
@@ -42,10 +40,7 @@ private:
     WallClock clock_;
     std::vector<EventSink*> listeners_;
     std::mutex mutex_;
-    VehicleTrack track_;
-    // The firing each thread is switching a node for: its frames carry the firing's sensor and
-    // kind. A thread makes one switch at a time.
-    std::map<std::thread::id, RunEvent> firings_;
+    EventRows rows_;
 };
 
 } // namespace ostrim

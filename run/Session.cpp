@@ -104,12 +104,10 @@ public:
     Result Check(const std::string& listText) override
     {
         const std::string port = PortNameFromListText(listText);
-        BaseStationPortHandle handle = OpenBaseStationPort(port.c_str());
-        if (handle == nullptr)
+        const BaseStationExchange exchange(port);
+        if (!exchange)
             return kOpenFailed;
-        const int ping = PingBaseStation(handle);
-        CloseBaseStationPort(handle);
-        return ping == 0 ? kOk : kPingFailed;
+        return PingBaseStation(exchange.Get()) == 0 ? kOk : kPingFailed;
     }
 };
 
@@ -182,30 +180,7 @@ void Session::OnFixAccepted(const AcceptedFix& fix)
 
 void Session::OnPass(const PassReport& pass)
 {
-    RunEvent event;
-    event.sensor = pass.sensor;
-    event.fixUtcMs = pass.lastUtcMs;
-    if (pass.miss == PassMiss::None) {
-        event.type = EventType::PassFired;
-    } else {
-        event.type = EventType::Missed;
-        // The panel's short words; the event log keeps the replay's whole sentence as the reason.
-        event.detail = pass.miss == PassMiss::NotDue ? "not due" : pass.miss == PassMiss::NotArmed
-                                                                     ? "not armed"
-                                                                     : PassMissName(pass.miss);
-        event.reason = pass.reason;
-        event.closest = pass.closest;
-    }
-    if (pass.sensor >= 0 && pass.sensor < SensorTable::kCapacity) {
-        event.sensorLatitude = table_.latitude[static_cast<std::size_t>(pass.sensor)];
-        event.sensorLongitude = table_.longitude[static_cast<std::size_t>(pass.sensor)];
-        const int count = table_.count.load(std::memory_order_acquire);
-        if (pass.sensor < count && table_.Armable(pass.sensor)) {
-            event.nodeId = table_.nodeId[static_cast<std::size_t>(pass.sensor)];
-            event.hasNode = true;
-        }
-    }
-    events_.OnEvent(event);
+    events_.OnEvent(PassEvent(pass, table_));
 }
 
 RunControl::StartOutcome Session::Start(const std::string& gpsPort, const std::string& basePort,

@@ -40,14 +40,16 @@ enum class EventType {
 // What a firing is: which rule made it and how.
 enum class FiringKind { None, OnFix, Predicted, Late, TestNode };
 
-// How the exchange behind an event went.
-enum class EventResult { None, Written, OpenFailed, WriteFailed, Answered, NoAnswer };
+// How the exchange behind an event went. Replayed: a replay's frame, which went to no device, so
+// how it would have gone is not known.
+enum class EventResult { None, Written, OpenFailed, WriteFailed, Answered, NoAnswer, Replayed };
 
 struct RunEvent {
     static constexpr double kUnknown = std::numeric_limits<double>::quiet_NaN();
 
     EventType type = EventType::Start;
     // The computer's clock when it happened; left at its epoch by a source, the sink fills it in.
+    // A replay leaves it there: it has no clock of the run, and the row's local time is empty.
     std::chrono::system_clock::time_point wall{};
     std::int64_t fixUtcMs = -1;  // UTC time of day of the fix behind the event; -1 unknown
     int sensor = -1;             // index into the sensor table; -1 none

@@ -57,6 +57,12 @@ constexpr const char* kHelp =
     "                      run's GPS log (--run-gps-log, or the HH_MM-DD-MM-YYYY-GPS-Data.txt\n"
     "                      beside a raw log of that name), else \"Dunrel 80k truck\"\n"
     "  --run-gps-log FILE  the run's own GPS log, read for its vehicle type\n"
+    "  --events FILE       write an event log in the live run's format: the sensors\n"
+    "                      loaded, each node's on and off frames, the misses, quality 0;\n"
+    "                      the result column says \"replayed\" (no base station took the\n"
+    "                      frames) and the local time is empty, so a run's event log and\n"
+    "                      its replay's compare on the fix UTC, event, sensor, node, rule,\n"
+    "                      kind and vehicle columns\n"
     "  --help              show this text\n"
     "\n"
     "Exit status: 0 when every pass fired, 1 when a pass missed, 2 on bad input or an\n"
@@ -69,6 +75,7 @@ struct Arguments {
     std::string svg;
     std::string gpsLogFolder;
     std::string runGpsLog;
+    std::string events;
     bool vehicleTypeGiven = false;
     replay::Options options;
 };
@@ -153,6 +160,9 @@ bool Parse(int argc, char** argv, Arguments& args, std::string& error, bool& hel
             if (!value(args.options.vehicleType))
                 return false;
             args.vehicleTypeGiven = true;
+        } else if (arg == "--events") {
+            if (!value(args.events))
+                return false;
         } else if (arg == "--run-gps-log") {
             if (!value(args.runGpsLog))
                 return false;
@@ -358,6 +368,7 @@ int main(int argc, char** argv)
         gpsLog = MakeLogPath(args.gpsLogFolder, kReplayGpsLogFormat, args.options.logTime);
         args.options.gpsLogPath = gpsLog;
     }
+    args.options.events = !args.events.empty();
     replay::Replayer replayer(args.options);
     if (!replayer.LoadSensors(args.sensorFile, error))
         return Refuse(error);
@@ -365,7 +376,8 @@ int main(int argc, char** argv)
         std::fprintf(stderr, "ostrim-replay: %s: %s\n", args.sensorFile.c_str(), warning.c_str());
 
     // Then the outputs, so that a refusal leaves nothing behind.
-    const std::pair<const char*, std::string> outputs[] = {{"--gps-log", gpsLog}, {"--csv", args.csv}, {"--svg", args.svg}};
+    const std::pair<const char*, std::string> outputs[] = {
+        {"--gps-log", gpsLog}, {"--csv", args.csv}, {"--svg", args.svg}, {"--events", args.events}};
     for (std::size_t i = 0; i < std::size(outputs); ++i) {
         if (outputs[i].second.empty())
             continue;
@@ -401,6 +413,8 @@ int main(int argc, char** argv)
     if (!args.csv.empty() && !WriteText(args.csv, replay::CsvReport(result), error))
         return Refuse(error);
     if (!args.svg.empty() && !WriteText(args.svg, replay::SvgMap(result), error))
+        return Refuse(error);
+    if (!args.events.empty() && !WriteText(args.events, replayer.EventLog(), error))
         return Refuse(error);
     return summary.misses > 0 ? 1 : 0;
 }

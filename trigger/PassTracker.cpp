@@ -431,4 +431,32 @@ std::string PassTracker::Words(const Track& track, PassMiss& miss) const
     return "closest approach " + Metres(r.closest) + " m, beyond the threshold";
 }
 
+RunEvent PassEvent(const PassReport& pass, const SensorTable& table)
+{
+    RunEvent event;
+    event.sensor = pass.sensor;
+    event.fixUtcMs = pass.lastUtcMs;
+    if (pass.miss == PassMiss::None) {
+        event.type = EventType::PassFired;
+    } else {
+        event.type = EventType::Missed;
+        // The panel's short words; the event log keeps the replay's whole sentence as the reason.
+        event.detail = pass.miss == PassMiss::NotDue ? "not due" : pass.miss == PassMiss::NotArmed
+                                                                     ? "not armed"
+                                                                     : PassMissName(pass.miss);
+        event.reason = pass.reason;
+        event.closest = pass.closest;
+    }
+    if (pass.sensor >= 0 && pass.sensor < SensorTable::kCapacity) {
+        event.sensorLatitude = table.latitude[static_cast<std::size_t>(pass.sensor)];
+        event.sensorLongitude = table.longitude[static_cast<std::size_t>(pass.sensor)];
+        const int count = table.count.load(std::memory_order_acquire);
+        if (pass.sensor < count && table.Armable(pass.sensor)) {
+            event.nodeId = table.nodeId[static_cast<std::size_t>(pass.sensor)];
+            event.hasNode = true;
+        }
+    }
+    return event;
+}
+
 } // namespace ostrim

@@ -31,6 +31,7 @@
 // (the predictive rule fires from its timer thread): it is queued, and taken at the next Fix or
 // End, before that call's own work, as belonging to the last fix given.
 
+#include "runstate/RunEvents.h"
 #include "sensors/SensorTable.h"
 #include "trigger/PathPrediction.h"
 
@@ -120,6 +121,11 @@ struct PassReport {
     PassMiss miss = PassMiss::None;
     std::string reason;               // for a miss, in words
 };
+
+// A pass as the event log has it: PassFired, or Missed with the panel's short words in the
+// detail, the whole sentence as the reason and the closest approach; the sensor and node as
+// `table` holds them.
+RunEvent PassEvent(const PassReport& pass, const SensorTable& table);
 
 class PassTracker {
 public:

@@ -236,6 +236,33 @@ TEST_F(BaseStationCommandsTest, SwitchNode_OnThenOffAtLeastAPulseApart)
     CloseBaseStationPort(again);
 }
 
+// The port opens exclusively; every exchange of the process takes its turn instead. A switch due
+// while another part of the program waits for a ping's answer is written after the ping.
+TEST_F(BaseStationCommandsTest, SwitchNode_DuringAPingAwaitingItsAnswer_WaitsAndIsWritten)
+{
+    Select();
+    FakeBaseStation station(pty, std::nullopt); // hears the ping, never answers: it waits it out
+    BaseStationCommands checker = Commands();
+    test::FakeDialogFields switchFields;
+    BaseStationCommands switcher(switchFields, [this] { return selected; });
+    std::thread ping([&] { checker.OnPing(); });
+    station.WaitForBytes(1, 1s);
+    ASSERT_EQ(station.Received(), Bytes({0x01}));
+    EXPECT_EQ(switcher.SwitchNode(0x4070BF7B), 1);
+    ping.join();
+    station.WaitForBytes(35, 1s);
+    station.Stop();
+    EXPECT_EQ(fields.Status(), "Failed to ping base station");
+    EXPECT_EQ(switchFields.Status(), "Node 1081130875 success");
+    std::vector<std::uint8_t> expected = Bytes({0x01});
+    for (int on : {1, 0}) {
+        const std::vector<std::uint8_t> frame =
+            RadioFrameBuilder().MakeTxRequest(Bytes({0xFE, on}), 0x4070BF7B);
+        expected.insert(expected.end(), frame.begin(), frame.end());
+    }
+    EXPECT_EQ(station.Received(), expected);
+}
+
 TEST_F(BaseStationCommandsTest, SwitchNode_PortThatDoesNotOpen_ReportsAndReturnsZero)
 {
     BaseStationCommands commands = Commands();

@@ -502,6 +502,7 @@ TEST(ReplayCli, BadInputOrExistingOutput_LeavesEveryFileAsItWas)
     test::WriteFile(folder / "14_05-07-12-2026-Replay-GPS-Data.txt", "an earlier replay\n");
     test::WriteFile(folder / "passes.csv", "an earlier table\n");
     test::WriteFile(folder / "map.svg", "an earlier map\n");
+    test::WriteFile(folder / "events.csv", "an earlier event log\n");
     std::filesystem::create_directory(folder / "new");
     auto snapshot = [&folder] {
         std::map<std::string, std::string> files;
@@ -524,6 +525,8 @@ TEST(ReplayCli, BadInputOrExistingOutput_LeavesEveryFileAsItWas)
          "refusing to write over"},
         {"CSV exists", {"--sensor-file", sensors, "--csv", folder / "passes.csv", raw}, "refusing to write over"},
         {"map exists", {"--sensor-file", sensors, "--svg", folder / "map.svg", raw}, "refusing to write over"},
+        {"event log exists", {"--sensor-file", sensors, "--csv", folder / "new.csv", "--events", folder / "events.csv", raw},
+         "refusing to write over"},
         {"one output twice", {"--sensor-file", sensors, "--csv", folder / "new.txt", "--svg", folder / "new.txt", raw},
          "the same file"},
         {"run's GPS log unreadable", {"--sensor-file", sensors, "--gps-log", folder / "new", "--run-gps-log",

@@ -1,6 +1,7 @@
 #include "tools/replay/Replay.h"
 
 #include "basestation/RadioFrameBuilder.h"
+#include "gps/EventLog.h"
 #include "sensors/Distance.h"
 #include "trigger/PathPrediction.h"
 
@@ -9,6 +10,7 @@
 #include <cstdio>
 #include <limits>
 #include <numbers>
+#include <thread>
 
 namespace ostrim::replay {
 
@@ -78,6 +80,11 @@ public:
     void StartTimer(int id, std::chrono::milliseconds period) override { due_[id] = now_ + period.count() * 1000; }
     void KillTimer(int id) override { due_.erase(id); }
     std::chrono::milliseconds Now() const override { return std::chrono::milliseconds(now_ / 1000); }
+    // The drive's clock, as the live run's steady clock.
+    std::chrono::steady_clock::time_point Steady() const
+    {
+        return std::chrono::steady_clock::time_point(std::chrono::microseconds(now_));
+    }
 
     // A node switch from now, on the base-station line as the live program makes it: after the
     // switch under way (the engine's lock holds a second one back), the on frame, the pulse and
@@ -139,6 +146,38 @@ private:
     std::map<int, std::int64_t> due_;
 };
 
+// The event log's rows of the drive, completed and written as the live run's are; at the drive's
+// clock, on the one thread that replays.
+class Replayer::Events : public EventSink {
+public:
+    Events(const Options& options, const Timers& timers)
+        : options_(options), timers_(timers), text_(kEventLogHeader)
+    {
+    }
+    void OnEvent(const RunEvent& raised) override
+    {
+        // The replay's own GPS log is not the run's: its outages are no fact of the drive.
+        if (raised.type == EventType::LogOutageBegin || raised.type == EventType::LogOutageEnd)
+            return;
+        RunEvent event = raised;
+        event.predictiveRule = options_.predictive;
+        if (rows_.Complete(event, std::this_thread::get_id(), options_.threshold, timers_.Steady()))
+            text_ += FormatEventRow(event);
+    }
+    // An accepted fix with a position, arriving the receiver's delay after it was measured.
+    void OnFix(double latitude, double longitude, std::int64_t utcMs)
+    {
+        rows_.OnFix(latitude, longitude, utcMs, timers_.Steady());
+    }
+    const std::string& Text() const { return text_; }
+
+private:
+    const Options& options_;
+    const Timers& timers_;
+    EventRows rows_;
+    std::string text_;
+};
+
 // Records each switch instead of talking to a base station, timed as it would go out.
 class Replayer::Switcher : public NodeSwitcher {
 public:
@@ -154,6 +193,16 @@ public:
                               fix.latitude, fix.longitude});
         r.firingSensor_ = -1;
         r.firingKind_ = TriggerEngine::Firing::AtFix;
+        if (r.events_) {
+            RunEvent frame;
+            frame.nodeId = nodeId;
+            frame.hasNode = true;
+            frame.result = EventResult::Replayed;
+            frame.type = EventType::NodeOn;
+            r.events_->OnEvent(frame);
+            frame.type = EventType::NodeOff;
+            r.events_->OnEvent(frame);
+        }
         return 1;
     }
 
@@ -186,9 +235,18 @@ Replayer::Replayer(const Options& options)
     input_ = std::make_unique<GpsInput>(state_, *fields_, *logs_, consumer, [logTime] { return logTime; });
     input_->SetFixHook([this](const AcceptedFix& fix) { OnFix(fix); });
     input_->SetLogging(!options_.gpsLogPath.empty());
+    if (options_.events) {
+        events_ = std::make_unique<Events>(options_, *timers_);
+        engine_->SetEventSink(events_.get());
+        input_->SetEventSink(events_.get());
+    }
     tracker_ = std::make_unique<PassTracker>(
         PassTracker::Options{options_.threshold, options_.passRadius, options_.predictive},
-        [this](const PassReport& pass) { passes_.push_back(pass); },
+        [this](const PassReport& pass) {
+            passes_.push_back(pass);
+            if (events_)
+                events_->OnEvent(PassEvent(pass, table_));
+        },
         [this](int sensor, int firstInRegion) { return engine_->HeldReason(sensor, firstInRegion); });
 }
 
@@ -207,6 +265,12 @@ bool Replayer::LoadSensors(const std::string& path, std::string& error)
         return false;
     }
     sensorWarnings_ = std::move(loaded.warnings);
+    if (events_) {
+        RunEvent event;
+        event.type = EventType::SensorsLoaded;
+        event.detail = path + ": " + std::to_string(loaded.count) + " sensors";
+        events_->OnEvent(event);
+    }
     std::vector<SensorEntry> sensors;
     for (int i = 0; i < loaded.count; ++i)
         sensors.push_back({table_.latitude[i], table_.longitude[i], table_.nodeId[i],
@@ -264,6 +328,9 @@ void Replayer::OnFix(const AcceptedFix& fix)
     const bool south = fix.latitudeHemisphere == 'S' || fix.latitudeHemisphere == 's';
     const bool west = fix.longitudeHemisphere == 'W' || fix.longitudeHemisphere == 'w';
     fixes_.push_back({elapsed, fix.utcMs, fix.latitude, fix.longitude, south, west, fix.quality});
+    // Under quality 0 the receiver says it has no position, whatever the fields hold.
+    if (events_ && fix.quality != 0)
+        events_->OnFix(fix.latitude, fix.longitude, fix.utcMs);
     tracker_->Fix({fix.latitude, fix.longitude, fix.utcMs, fix.quality, fix.switching, south, west});
 }
 
@@ -357,6 +424,12 @@ std::string Replayer::GpsLogError() const
         return {};
     const std::string records = std::to_string(logs_->GpsBacklog()) + " records not written";
     return fields_->logFailure.empty() ? records : fields_->logFailure + " (" + records + ")";
+}
+
+const std::string& Replayer::EventLog() const
+{
+    static const std::string none;
+    return events_ ? events_->Text() : none;
 }
 
 Summary Summarise(const Result& result)

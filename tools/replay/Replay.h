@@ -44,6 +44,7 @@ struct Options {
     std::string vehicleType;   // first column of the GPS log
     std::string gpsLogPath;    // empty: no GPS log is written
     std::time_t logTime = 0;   // the local date of the GPS log's records
+    bool events = false;       // keep an event log of the firings and misses (EventLog)
 };
 
 struct Fix {
@@ -135,10 +136,17 @@ public:
     // after Finish.
     std::string GpsLogError() const;
 
+    // With Options::events, the event log's text as the live run writes it, header row first:
+    // the sensors loaded, each node's on and off frames (result "replayed": no device took
+    // them), the misses, quality 0 begins and ends. The local time is empty: the replay has no
+    // clock of the run. Empty without Options::events. Ask after Finish.
+    const std::string& EventLog() const;
+
 private:
     class Fields;
     class Timers;
     class Switcher;
+    class Events;
 
     int TriggerOnPosition(double latitude, double longitude) override;
     int TriggerOnFix(double latitude, double longitude, std::int64_t utcMs) override;
@@ -155,6 +163,7 @@ private:
     std::unique_ptr<Fields> fields_;
     std::unique_ptr<Timers> timers_;
     std::unique_ptr<Switcher> switcher_;
+    std::unique_ptr<Events> events_; // null without Options::events
     std::unique_ptr<GpsLogs> logs_;
     std::unique_ptr<TriggerEngine> engine_;
     std::unique_ptr<GpsInput> input_;
