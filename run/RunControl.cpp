@@ -322,9 +322,9 @@ void RunControl::OnTrigger(bool on)
 {
     if ((state_.triggerEnabled.load() != 0) != on) {
         OnTriggerOnOff();
-    } else if (heldByCheck_) {
+    } else if (state_.baseStationHold.load() != 0) {
         // Off already, but held to come on when the base station answers: it stays off now.
-        heldByCheck_ = false;
+        state_.baseStationHold.store(0);
         fields_.SetText(Field::Status, "Trigger off");
     }
 }
