@@ -60,7 +60,7 @@ const PanelControl kControls[] = {
 
 // The sensor list's columns in dialog units; the state's takes what the others leave, as in
 // the Qt panel.
-constexpr int kColumnWidths[] = {28, 38, 0, 34};
+constexpr int kColumnWidths[] = {32, 40, 0, 34};
 constexpr int kStateColumn = 2;
 
 COLORREF ColourOf(std::uint32_t rgb)
