@@ -120,6 +120,7 @@ void RunPanelView::Create(HWND dialog)
     INITCOMMONCONTROLSEX classes{sizeof classes, ICC_LISTVIEW_CLASSES};
     InitCommonControlsEx(&classes);
     const HFONT font = reinterpret_cast<HFONT>(SendMessageA(dialog, WM_GETFONT, 0, 0));
+    font_ = font;
     LOGFONTA look{};
     if (font != nullptr && GetObjectA(font, sizeof look, &look) == sizeof look) {
         look.lfWeight = FW_BOLD;
@@ -202,6 +203,10 @@ void RunPanelView::Show(int id, const PanelLine& line)
     const bool changed = SetIfChanged(control, line.text);
     PanelLevel& level = levels_[id];
     if (changed || level != line.level) {
+        // Red and bold for what is wrong, as in the Qt panel.
+        if (level != line.level && id != kIdState && id != kIdLogsState && boldFont_ != nullptr)
+            SendMessageA(control, WM_SETFONT,
+                         reinterpret_cast<WPARAM>(line.level == PanelLevel::Alarm ? boldFont_ : font_), FALSE);
         level = line.level;
         InvalidateRect(control, nullptr, TRUE);
     }

@@ -68,8 +68,9 @@ private:
 
     const RunMonitor& monitor_;
     HWND dialog_ = nullptr;
+    HFONT font_ = nullptr;      // the dialog's, not ours to delete
     HFONT largeFont_ = nullptr; // the indicators'
-    HFONT boldFont_ = nullptr;  // theirs when a text would not fit in large letters
+    HFONT boldFont_ = nullptr;  // theirs when a text would not fit in large letters; alarms'
     std::vector<HWND> body_; // hidden with the details
     std::map<int, PanelLevel> levels_; // of the controls shown in colours
     std::vector<bool> alarmRows_;
