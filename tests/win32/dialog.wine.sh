@@ -74,6 +74,7 @@ wineserver -w # the mapping is read when the next Wine session starts
 
 # The dialog's own defaults: logs in C:\LVR_LAPS, the LVR sensor file there.
 laps=$WINEPREFIX/drive_c/LVR_LAPS
+rm -rf "$laps" # a run in the same minute as an earlier one would append to its logs
 mkdir -p "$laps"
 cp "$work/sensors.txt" "$laps/LVR_Cells_VLS.txt"
 
@@ -175,7 +176,9 @@ fi
 
 # With the receiver stopped, the count settles: it is what the GPS log holds.
 kill "$simpid" 2>/dev/null || true
-gpslog=$(ls "$laps"/*-GPS-Data.txt | head -n1)
+gpsname=$(field 'gps log')
+gpslog=$laps/${gpsname##*\\}
+[ -f "$gpslog" ] || fail "the panel names the GPS log '$gpsname', which is not in C:\\LVR_LAPS"
 logged= lines=
 for _ in $(seq 50); do
     sleep 0.2
