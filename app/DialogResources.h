@@ -16,6 +16,12 @@
 #define OSTRIM_MAIN_WIDTH 335
 #define OSTRIM_MAIN_HEIGHT 232
 
+/* The run panel below the main dialog's controls, in dialog units: the state indicator's row
+   stays in view with the details hidden; it is what the operator reads at a glance. */
+#define OSTRIM_PANEL_INDICATOR_HEIGHT 24
+#define OSTRIM_PANEL_HEIGHT (148 + OSTRIM_PANEL_INDICATOR_HEIGHT)       /* details shown */
+#define OSTRIM_PANEL_HEADER_HEIGHT (14 + OSTRIM_PANEL_INDICATOR_HEIGHT) /* details hidden */
+
 /* About box: its size, the icon's corner, the version text and the OK button. */
 #define OSTRIM_ABOUT_WIDTH 235
 #define OSTRIM_ABOUT_HEIGHT 55

@@ -41,6 +41,10 @@ inline constexpr int kNoId = -1;
 
 inline constexpr int kDialogWidth = OSTRIM_MAIN_WIDTH; // dialog units, client area
 inline constexpr int kDialogHeight = OSTRIM_MAIN_HEIGHT;
+// The run panel below the controls, both dialogs'.
+inline constexpr int kPanelIndicatorHeight = OSTRIM_PANEL_INDICATOR_HEIGHT;
+inline constexpr int kPanelHeight = OSTRIM_PANEL_HEIGHT;
+inline constexpr int kPanelHeaderHeight = OSTRIM_PANEL_HEADER_HEIGHT;
 
 #define OSTRIM_CONTROL(name, id, kind, text, x, y, w, h) \
     ControlTemplate{id, ControlKind::kind, text, x, y, w, h},

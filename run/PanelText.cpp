@@ -58,6 +58,35 @@ std::string MissLine(const RunEvent& miss)
     return line;
 }
 
+PanelColours IndicatorColours(PanelLevel level)
+{
+    switch (level) {
+    case PanelLevel::Good:
+        return {0x1b7a2e, 0xffffff};
+    case PanelLevel::Warning:
+        return {0xe8a200, 0x000000};
+    case PanelLevel::Alarm:
+        return {kAlarmTextRgb, 0xffffff};
+    case PanelLevel::Normal:
+        break;
+    }
+    return {0, 0};
+}
+
+HistoryFeed::Update HistoryFeed::Next(const RunMonitor& monitor)
+{
+    Update update;
+    for (const HistoryEntry& entry : monitor.HistoryFrom(lastShown_.value_or(0))) {
+        if (lastShown_ && entry.sequence == *lastShown_) {
+            update.last = HistoryLine(entry);
+            continue;
+        }
+        update.added.push_back(HistoryLine(entry));
+        lastShown_ = entry.sequence;
+    }
+    return update;
+}
+
 PanelLine SwitchingText(const RunSnapshot& s)
 {
     switch (s.switching) {

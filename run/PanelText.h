@@ -21,16 +21,43 @@
 #include "run/RunMonitor.h"
 
 #include <chrono>
+#include <cstdint>
+#include <optional>
 #include <string>
 #include <vector>
 
 namespace ostrim {
+
+// Four times a second: the age of the last fix reads smoothly, the GUI thread stays idle.
+inline constexpr std::chrono::milliseconds kPanelRefreshPeriod{250};
 
 enum class PanelLevel {
     Normal,
     Good,    // switching on: what the operator wants to see
     Warning, // a state the operator chose, but not the one a run is for
     Alarm,   // red: something is not as it should be
+};
+
+// The state indicator's block colours, 0xRRGGBB, and the red of every alarm text: the same in
+// every view.
+struct PanelColours {
+    std::uint32_t background;
+    std::uint32_t text;
+};
+inline constexpr std::uint32_t kAlarmTextRgb = 0xc00000;
+PanelColours IndicatorColours(PanelLevel level); // Normal: no block, {0, 0}
+
+// The panel's captions, the same in every view.
+struct PanelLabels {
+    static constexpr const char* kDetails = "Details";
+    static constexpr const char* kFixesLogged = "Fixes logged";
+    static constexpr const char* kFixRate = "Fix rate";
+    static constexpr const char* kLastFix = "Last fix";
+    static constexpr const char* kLastGga = "Last GGA";
+    static constexpr const char* kGpsLog = "GPS log";
+    static constexpr const char* kRawLog = "Raw log";
+    static constexpr const char* kEventLog = "Event log";
+    static constexpr const char* kSensorColumns[4] = {"Sensor", "Node Id", "State", "Distance"};
 };
 
 struct PanelLine {
@@ -75,5 +102,20 @@ std::string ClockText(std::chrono::system_clock::time_point time);
 
 // The status line's text reports a failure (shown in red).
 bool IsAlarmText(const std::string& status);
+
+// Follows the monitor's history for a list that shows one line per entry (HistoryLine): each
+// call tells what changed since the last. The newest entry's repeat count can still grow, so
+// its line may come again as `last`. One per view; not thread-safe.
+class HistoryFeed {
+public:
+    struct Update {
+        std::optional<std::string> last; // the list's last line, rewritten
+        std::vector<std::string> added;  // lines to append, oldest first
+    };
+    Update Next(const RunMonitor& monitor);
+
+private:
+    std::optional<std::uint64_t> lastShown_; // sequence of the list's last line
+};
 
 } // namespace ostrim

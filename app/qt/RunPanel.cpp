@@ -31,26 +31,26 @@ QString Text(const std::string& text)
     return QString::fromStdString(text);
 }
 
+QString Rgb(std::uint32_t rgb)
+{
+    return QColor(static_cast<QRgb>(rgb)).name();
+}
+
 // Red for what is wrong, as everywhere in the panel.
 QString TextStyle(PanelLevel level)
 {
-    return level == PanelLevel::Alarm ? QStringLiteral("color: #c00000; font-weight: bold") : QString();
+    return level == PanelLevel::Alarm ? QStringLiteral("color: %1; font-weight: bold").arg(Rgb(kAlarmTextRgb))
+                                      : QString();
 }
 
 // The indicator: a coloured block, readable from the driver's seat.
 QString IndicatorStyle(PanelLevel level)
 {
-    switch (level) {
-    case PanelLevel::Good:
-        return QStringLiteral("background: #1b7a2e; color: white; font-weight: bold; padding: 0 6px");
-    case PanelLevel::Warning:
-        return QStringLiteral("background: #e8a200; color: black; font-weight: bold; padding: 0 6px");
-    case PanelLevel::Alarm:
-        return QStringLiteral("background: #c00000; color: white; font-weight: bold; padding: 0 6px");
-    case PanelLevel::Normal:
-        break;
-    }
-    return QStringLiteral("font-weight: bold; padding: 0 6px");
+    if (level == PanelLevel::Normal)
+        return QStringLiteral("font-weight: bold; padding: 0 6px");
+    const PanelColours colours = IndicatorColours(level);
+    return QStringLiteral("background: %1; color: %2; font-weight: bold; padding: 0 6px")
+        .arg(Rgb(colours.background), Rgb(colours.text));
 }
 
 void Show(QLabel* label, const PanelLine& line)
@@ -113,7 +113,7 @@ RunPanel::RunPanel(const RunMonitor& monitor, QWidget* parent) : QWidget(parent)
     auto* header = new QHBoxLayout;
     toggle_ = new QToolButton(this);
     toggle_->setObjectName(QStringLiteral("detailsToggle"));
-    toggle_->setText(QStringLiteral("Details"));
+    toggle_->setText(QString::fromLatin1(PanelLabels::kDetails));
     toggle_->setCheckable(true);
     toggle_->setChecked(true);
     toggle_->setToolButtonStyle(Qt::ToolButtonTextBesideIcon);
@@ -164,20 +164,20 @@ RunPanel::RunPanel(const RunMonitor& monitor, QWidget* parent) : QWidget(parent)
     gpsLog_ = PathBox(body_, "gpsLogValue");
     rawLog_ = PathBox(body_, "rawLogValue");
     eventLog_ = PathBox(body_, "eventLogValue");
-    figures->addWidget(label("Fixes logged"), 0, 0);
+    figures->addWidget(label(PanelLabels::kFixesLogged), 0, 0);
     figures->addWidget(fixes_, 0, 1);
     figures->addWidget(held_, 0, 2, 1, 2);
-    figures->addWidget(label("Fix rate"), 1, 0);
+    figures->addWidget(label(PanelLabels::kFixRate), 1, 0);
     figures->addWidget(rate_, 1, 1);
-    figures->addWidget(label("Last fix"), 1, 2);
+    figures->addWidget(label(PanelLabels::kLastFix), 1, 2);
     figures->addWidget(age_, 1, 3);
-    figures->addWidget(label("Last GGA"), 2, 0);
+    figures->addWidget(label(PanelLabels::kLastGga), 2, 0);
     figures->addWidget(quality_, 2, 1, 1, 3);
-    figures->addWidget(label("GPS log"), 3, 0);
+    figures->addWidget(label(PanelLabels::kGpsLog), 3, 0);
     figures->addWidget(gpsLog_, 3, 1, 1, 3);
-    figures->addWidget(label("Raw log"), 4, 0);
+    figures->addWidget(label(PanelLabels::kRawLog), 4, 0);
     figures->addWidget(rawLog_, 4, 1, 1, 3);
-    figures->addWidget(label("Event log"), 5, 0);
+    figures->addWidget(label(PanelLabels::kEventLog), 5, 0);
     figures->addWidget(eventLog_, 5, 1, 1, 3);
     lag_ = Value(body_, "lagValue");
     lag_->setToolTip(QStringLiteral("When a fix reaches the program after its own UTC time: the predictive "
@@ -191,9 +191,10 @@ RunPanel::RunPanel(const RunMonitor& monitor, QWidget* parent) : QWidget(parent)
     lists->setSpacing(6);
     sensors_ = new QTableWidget(0, 4, body_);
     sensors_->setObjectName(QStringLiteral("sensorTable"));
-    sensors_->setHorizontalHeaderLabels(
-        {QStringLiteral("Sensor"), QStringLiteral("Node Id"), QStringLiteral("State"),
-         QStringLiteral("Distance")});
+    QStringList columns;
+    for (const char* column : PanelLabels::kSensorColumns)
+        columns << QString::fromLatin1(column);
+    sensors_->setHorizontalHeaderLabels(columns);
     sensors_->verticalHeader()->hide();
     sensors_->verticalHeader()->setDefaultSectionSize(fontMetrics().height() + 2);
     sensors_->horizontalHeader()->setSectionResizeMode(QHeaderView::ResizeToContents);
@@ -215,7 +216,7 @@ RunPanel::RunPanel(const RunMonitor& monitor, QWidget* parent) : QWidget(parent)
     connect(toggle_, &QToolButton::toggled, this, &RunPanel::SetDetailsShown);
     auto* timer = new QTimer(this);
     connect(timer, &QTimer::timeout, this, &RunPanel::Refresh);
-    timer->start(kRefreshPeriod);
+    timer->start(kPanelRefreshPeriod);
     Refresh();
 }
 
@@ -235,7 +236,7 @@ void RunPanel::SetDetailsShown(bool shown)
     if (host_ == nullptr)
         return;
     const DialogBaseUnits units = BaseUnitsOf(host_->font());
-    const int height = shown ? kHeight : kHeaderHeight;
+    const int height = shown ? kPanelHeight : kPanelHeaderHeight;
     setGeometry(MapDialogRect(units, 0, kDialogHeight, kDialogWidth, height));
     host_->setFixedSize(MapDialogSize(units, kDialogWidth, kDialogHeight + height));
 }
@@ -265,7 +266,8 @@ void RunPanel::Refresh()
         const QString text = Text(line.text);
         if (item->text() != text)
             item->setText(text);
-        item->setForeground(line.level == PanelLevel::Alarm ? QBrush(QColor(0xc0, 0, 0)) : QBrush());
+        item->setForeground(line.level == PanelLevel::Alarm ? QBrush(QColor(static_cast<QRgb>(kAlarmTextRgb)))
+                                                            : QBrush());
     };
     for (int i = 0; i < static_cast<int>(p.sensors.size()); ++i) {
         const PanelSensorRow& row = p.sensors[static_cast<std::size_t>(i)];
@@ -292,19 +294,16 @@ void RunPanel::RefreshHistory()
 {
     QScrollBar* bar = history_->verticalScrollBar();
     const bool atEnd = bar->value() == bar->maximum();
-    bool added = false;
-    for (const HistoryEntry& entry : monitor_.HistoryFrom(lastShown_.value_or(0))) {
-        const QString text = QString::fromStdString(HistoryLine(entry));
-        if (lastShown_ && entry.sequence == *lastShown_ && history_->count() > 0) {
-            QListWidgetItem* last = history_->item(history_->count() - 1);
-            if (last->text() != text)
-                last->setText(text);
-            continue;
-        }
-        history_->addItem(text);
-        lastShown_ = entry.sequence;
-        added = true;
+    const HistoryFeed::Update update = historyFeed_.Next(monitor_);
+    if (update.last && history_->count() > 0) {
+        QListWidgetItem* last = history_->item(history_->count() - 1);
+        const QString text = QString::fromStdString(*update.last);
+        if (last->text() != text)
+            last->setText(text);
     }
+    for (const std::string& line : update.added)
+        history_->addItem(QString::fromStdString(line));
+    const bool added = !update.added.empty();
     while (history_->count() > static_cast<int>(RunMonitor::kHistoryLimit))
         delete history_->takeItem(0);
     // Follows the newest text unless the operator has scrolled back to read.

@@ -3,13 +3,11 @@
 // figures, the sensors and the history of status texts, shown on a timer as PanelTexts words
 // (run/PanelText.h) of RunMonitor snapshots. It holds no logic and no text of its own.
 
+#include "run/PanelText.h"
 #include "run/RunMonitor.h"
 
 #include <QWidget>
 
-#include <chrono>
-#include <cstdint>
-#include <optional>
 
 class QLabel;
 class QLineEdit;
@@ -25,14 +23,6 @@ class RunPanel : public QWidget {
     Q_OBJECT
 
 public:
-    // Four times a second: the age of the last fix reads smoothly, the GUI thread stays idle.
-    static constexpr std::chrono::milliseconds kRefreshPeriod{250};
-    // Dialog units. The state indicator stays in view with the details hidden: it is what the
-    // operator reads at a glance from the driver's seat.
-    static constexpr int kIndicatorHeight = 24;
-    static constexpr int kHeight = 148 + kIndicatorHeight;      // details shown
-    static constexpr int kHeaderHeight = 14 + kIndicatorHeight; // details hidden
-
     RunPanel(const RunMonitor& monitor, QWidget* parent);
 
     // Puts a panel below the dialog's controls, which keep their places, and makes the dialog
@@ -63,7 +53,7 @@ private:
     QLineEdit* eventLog_ = nullptr;
     QTableWidget* sensors_ = nullptr;
     QListWidget* history_ = nullptr;
-    std::optional<std::uint64_t> lastShown_; // sequence of the history's last row
+    HistoryFeed historyFeed_;
 };
 
 } // namespace ostrim

@@ -12,6 +12,7 @@
 #include <algorithm>
 #include <cctype>
 #include <cstdio>
+#include <fstream>
 #include <iterator>
 #include <vector>
 
@@ -158,6 +159,8 @@ INT_PTR MainDialog::Handle(UINT message, WPARAM wParam, LPARAM lParam)
     case WM_TIMER:
         if (wParam == kTickTimer)
             run_->Tick();
+        else if (wParam == kPanelTimer)
+            RefreshPanel();
         else
             timers_.OnTimer(static_cast<int>(wParam));
         return TRUE;
@@ -185,6 +188,22 @@ INT_PTR MainDialog::Handle(UINT message, WPARAM wParam, LPARAM lParam)
             return TRUE;
         }
         return FALSE;
+    case WM_CTLCOLORSTATIC:
+    case WM_CTLCOLOREDIT:
+        if (panel_)
+            return reinterpret_cast<INT_PTR>(panel_->OnControlColour(reinterpret_cast<HDC>(wParam),
+                                                                     reinterpret_cast<HWND>(lParam)));
+        return FALSE;
+    case WM_DRAWITEM:
+        return panel_ && panel_->OnDrawItem(*reinterpret_cast<const DRAWITEMSTRUCT*>(lParam)) ? TRUE : FALSE;
+    case WM_NOTIFY: {
+        auto* header = reinterpret_cast<NMHDR*>(lParam);
+        if (!panel_ || header->idFrom != RunPanelView::kIdSensors || header->code != NM_CUSTOMDRAW)
+            return FALSE;
+        SetWindowLongPtrA(window_, DWLP_MSGRESULT,
+                          panel_->OnCustomDraw(*reinterpret_cast<NMLVCUSTOMDRAW*>(lParam)));
+        return TRUE;
+    }
     case WM_QUERYDRAGICON:
         return reinterpret_cast<INT_PTR>(icon_);
     case WM_COMMAND:
@@ -201,6 +220,7 @@ INT_PTR MainDialog::Handle(UINT message, WPARAM wParam, LPARAM lParam)
         return TRUE;
     case WM_DESTROY:
         KillTimer(window_, kTickTimer);
+        KillTimer(window_, kPanelTimer);
         return FALSE;
     default:
         return FALSE;
@@ -246,6 +266,9 @@ void MainDialog::OnInitDialog()
                                        [this] { return fields_.SelectedPort(kIdBaseStationPort); });
     timers_.Attach(window_, [this](int id) { run_->Run().Engine().OnTimer(id); });
     SetTimer(window_, kTickTimer, 1000, nullptr);
+    panel_ = std::make_unique<RunPanelView>(run_->Run().Monitor());
+    panel_->Create(window_);
+    SetTimer(window_, kPanelTimer, static_cast<UINT>(kPanelRefreshPeriod.count()), nullptr);
     if (!scanError_.empty())
         run_->ShowStatus(scanError_);
     ProbePorts();
@@ -476,6 +499,9 @@ void MainDialog::OnCommand(int id, int code)
     case kIdMainline:
         fields_.SetText(Field::SensorFile, MainlineSensorFile(folder_));
         break;
+    case RunPanelView::kIdDetails:
+        panel_->OnDetailsClicked();
+        break;
     default:
         break;
     }
@@ -527,9 +553,16 @@ void MainDialog::OnCancel()
         return;
     run_->Stop(); // no reader callback outlives the dialog
     RescueHeldRecords();
-    if (options_.echoStatus && run_->Run().Monitor().RunStarted()) {
-        std::printf("%s\n", run_->Run().Summary().c_str());
-        std::fflush(stdout);
+    if (run_->Run().Monitor().RunStarted()) {
+        const std::string summary = run_->Run().Summary();
+        if (options_.echoStatus) {
+            std::printf("%s\n", summary.c_str());
+            std::fflush(stdout);
+        }
+        if (options_.tell)
+            options_.tell(window_, summary);
+        else
+            MessageBoxA(window_, summary.c_str(), "Ostrim: run summary", MB_OK | MB_ICONINFORMATION);
     }
     if (modeless_)
         DestroyWindow(window_);
@@ -615,6 +648,22 @@ void MainDialog::OnBrowseSensorFile()
         return;
     }
     fields_.SetText(Field::SensorFile, file);
+}
+
+void MainDialog::RefreshPanel()
+{
+    panel_->Refresh();
+    if (options_.panelDump.empty())
+        return;
+    // Whole or not at all: a reader never sees half a dump.
+    const std::string part = options_.panelDump + ".part";
+    {
+        std::ofstream out(part, std::ios::binary | std::ios::trunc);
+        out << panel_->Dump();
+        if (!out.flush())
+            return;
+    }
+    MoveFileExA(part.c_str(), options_.panelDump.c_str(), MOVEFILE_REPLACE_EXISTING);
 }
 
 void MainDialog::PaintMinimised()

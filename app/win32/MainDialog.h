@@ -4,6 +4,7 @@
 // thread sends (texts, timers, a lost receiver) arrives as posted messages.
 
 #include "run/DialogRun.h"
+#include "app/win32/RunPanelView.h"
 #include "app/win32/Win32DialogFields.h"
 #include "app/win32/Win32TimerService.h"
 #include "platform/PortListen.h"
@@ -37,6 +38,11 @@ struct Win32DialogOptions {
     PortListen listen = ListenOnSerialPort;
     // Asks the operator a yes-or-no question; empty: a message box.
     std::function<bool(HWND owner, const std::string& question)> ask;
+    // Shows the run summary when the window closes after a run; empty: a message box.
+    std::function<void(HWND owner, const std::string& summary)> tell;
+    // For the end-to-end tests: a file the run panel's controls are written to, as shown,
+    // after each refresh; empty: none.
+    std::string panelDump;
 };
 
 class MainDialog {
@@ -57,6 +63,7 @@ private:
     static constexpr UINT kTitleMessage = WM_APP + 4;
     static constexpr UINT kProbeDoneMessage = WM_APP + 10;
     static constexpr UINT_PTR kTickTimer = 1; // the engine's timers are 101 and up
+    static constexpr UINT_PTR kPanelTimer = 2;
 
     static INT_PTR CALLBACK Procedure(HWND window, UINT message, WPARAM wParam, LPARAM lParam);
     INT_PTR Handle(UINT message, WPARAM wParam, LPARAM lParam);
@@ -87,6 +94,7 @@ private:
     void OnBrowseFolder();
     void OnBrowseSensorFile();
     void PaintMinimised();
+    void RefreshPanel();
 
     HWND Control(int id) const { return GetDlgItem(window_, id); }
 
@@ -113,6 +121,7 @@ private:
     Win32DialogFields fields_;
     Win32TimerService timers_;
     std::unique_ptr<DialogRun> run_;
+    std::unique_ptr<RunPanelView> panel_;
 
     std::mutex titleMutex_;
     std::string title_; // from the reader thread, for kTitleMessage

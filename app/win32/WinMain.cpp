@@ -15,7 +15,7 @@
 
 int WINAPI WinMain(HINSTANCE instance, HINSTANCE, LPSTR, int)
 {
-    INITCOMMONCONTROLSEX controls{sizeof controls, ICC_STANDARD_CLASSES};
+    INITCOMMONCONTROLSEX controls{sizeof controls, ICC_STANDARD_CLASSES | ICC_LISTVIEW_CLASSES};
     InitCommonControlsEx(&controls);
     // The folder browser is a shell object.
     CoInitializeEx(nullptr, COINIT_APARTMENTTHREADED);
@@ -41,6 +41,8 @@ int WINAPI WinMain(HINSTANCE instance, HINSTANCE, LPSTR, int)
     options.basePort = line->basePort;
     const char* echo = std::getenv("OSTRIM_ECHO_STATUS");
     options.echoStatus = echo != nullptr && *echo != '\0';
+    if (const char* dump = std::getenv("OSTRIM_PANEL_DUMP"))
+        options.panelDump = dump;
 
     ostrim::MainDialog dialog(std::move(options));
     dialog.Run(instance);

@@ -5,6 +5,7 @@
 
 #include "app/DialogTemplate.h"
 #include "app/win32/MainDialog.h"
+#include "app/win32/RunPanelView.h"
 #include "run/PortProbe.h"
 
 #include <gtest/gtest.h>
@@ -147,6 +148,37 @@ TEST(MainDialogPorts, ScanFailsAtOpen_StatusSaysSoNotNoPorts)
     Machine machine{{}, ENOBUFS};
     DialogWindow dialog(Options(machine));
     EXPECT_TRUE(PumpUntil([&] { return dialog.Status() == PortScanFailedText(ENOBUFS); })) << dialog.Status();
+}
+
+// The window is as tall as the control table's dialog units say, with the run panel below the
+// controls; Details gives the panel's body back and leaves the state indicator.
+TEST(MainDialogPanel, DetailsToggled_WindowFollowsThePanelsDialogUnits)
+{
+    Machine machine{{"COM1"}};
+    DialogWindow dialog(Options(machine));
+    ASSERT_NE(dialog.Window(), nullptr);
+    auto clientHeight = [&] {
+        RECT client{};
+        GetClientRect(dialog.Window(), &client);
+        return client.bottom;
+    };
+    auto pixels = [&](int dialogUnits) {
+        RECT r{0, 0, 0, dialogUnits};
+        MapDialogRect(dialog.Window(), &r);
+        return r.bottom;
+    };
+    HWND details = GetDlgItem(dialog.Window(), RunPanelView::kIdDetails);
+    HWND sensors = GetDlgItem(dialog.Window(), RunPanelView::kIdSensors);
+    ASSERT_NE(details, nullptr);
+    ASSERT_NE(sensors, nullptr) << "the sensor list view";
+    EXPECT_EQ(clientHeight(), pixels(kDialogHeight + kPanelHeight));
+    EXPECT_TRUE(IsWindowVisible(sensors));
+
+    SendMessageA(details, BM_CLICK, 0, 0);
+    EXPECT_EQ(clientHeight(), pixels(kDialogHeight + kPanelHeaderHeight));
+    EXPECT_FALSE(IsWindowVisible(sensors));
+    SendMessageA(details, BM_CLICK, 0, 0);
+    EXPECT_EQ(clientHeight(), pixels(kDialogHeight + kPanelHeight));
 }
 
 } // namespace

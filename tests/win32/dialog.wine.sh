@@ -6,7 +6,9 @@
 # receiver delay are chosen on the system menu and put in force by Start, pressed by keyboard;
 # a short drive runs and the status line comes to "Node %d success". The program echoes its
 # status texts to standard output when OSTRIM_ECHO_STATUS is set, which is how the status line
-# is read here.
+# is read here. The run panel is read as its controls show it, from the file OSTRIM_PANEL_DUMP
+# names: the state indicator, a row per sensor of the file with the switched node's fired, the
+# history, and, once the receiver has stopped, the fixes logged equal to the GPS log's lines.
 #
 # Environment: OSTRIM_WIN_BUILD (the cross build folder), OSTRIM_LINUX_BUILD (the Linux build
 # folder, for ostrim-sim), WINEPREFIX (a fresh prefix). OSTRIM_SCREENSHOT, if set, names a PNG
@@ -59,7 +61,8 @@ wine "$tests" || fail "the dialog's port lists"
 
 # Sensors close together on the simulator's track and a fast drive: a node within seconds.
 "$sim" --sensor-file "$work/sensors.txt" --sensors 12 --speed 60 >"$work/sim.out" 2>&1 &
-pids+=($!)
+simpid=$!
+pids+=($simpid)
 for _ in $(seq 50); do grep -q '^Base station: /dev/' "$work/sim.out" 2>/dev/null && break; sleep 0.1; done
 gps=$(sed -n 's/^GPS receiver: \(\/dev\/.*\)$/\1/p' "$work/sim.out")
 base=$(sed -n 's/^Base station: \(\/dev\/.*\)$/\1/p' "$work/sim.out")
@@ -71,13 +74,17 @@ wineserver -w # the mapping is read when the next Wine session starts
 
 # The dialog's own defaults: logs in C:\LVR_LAPS, the LVR sensor file there.
 laps=$WINEPREFIX/drive_c/LVR_LAPS
+rm -rf "$laps" # a run in the same minute as an earlier one would append to its logs
 mkdir -p "$laps"
 cp "$work/sensors.txt" "$laps/LVR_Cells_VLS.txt"
 
 # The GPS port is found by listening; the base station, which says nothing until asked, is
 # named on the command line as an operator's shortcut would name it. In a Wine desktop of its
 # own, which draws the caption that no window manager draws here.
-OSTRIM_ECHO_STATUS=1 wine explorer /desktop=Ostrim,640x480 "$exe" --base-port 6 \
+# Large enough for the dialog with its run panel.
+panel=$work/panel.txt
+OSTRIM_ECHO_STATUS=1 OSTRIM_PANEL_DUMP="Z:${panel//\//\\}" \
+    wine explorer /desktop=Ostrim,1024x768 "$exe" --base-port 6 \
     >"$work/out.txt" 2>"$work/err.txt" &
 pids+=($!)
 
@@ -143,10 +150,42 @@ delay=$(output | sed -n 's/^Receiver delay: //p' | head -n1)
 [ "$delay" = "60 ms" ] || fail "the system menu's receiver delay chose '$delay', not 60 ms"
 ls "$laps"/*-GPS-Data.txt "$laps"/*-Raw-GPS-Data.txt >/dev/null 2>&1 || fail "no log files in C:\\LVR_LAPS"
 
+# The run panel as shown, after a refresh that saw the success.
+sleep 1
+[ -s "$panel" ] || fail "the dialog wrote no run panel to $panel"
+field() { sed -n "s/^$1\t//p" "$panel" | tr -d '\r'; }
+state=$(field state)
+[ "$state" = "Switching on (predictive rule)" ] || fail "the state indicator shows '$state'"
+node=$(printf '%08X' "$(echo "$success" | sed 's/^Status: Node \([0-9]*\) success$/\1/')")
+expected=$(awk '{ printf "%d\t%s\n", NR, $4 }' "$work/sensors.txt")
+rows=$(field sensor | cut -f1,2)
+[ "$rows" = "$expected" ] || fail "the sensor rows are not the sensor file's: $(echo; field sensor)"
+tab=$'\t'
+field sensor | grep -qE "^[0-9]+${tab}$node${tab}fired [0-9]{2}:[0-9]{2}:[0-9]{2}${tab}" \
+    || fail "node $node's row does not show it fired: $(echo; field sensor)"
+field history | grep -qE "^[0-9]{2}:[0-9]{2}:[0-9]{2}  ${success#Status: }$" \
+    || fail "the history lacks '${success#Status: }' with its time: $(echo; field history | tail -n5)"
+echo "dialog.wine: panel: $state; $(field sensor | wc -l) sensor rows; node $node fired"
+
 if [ -n "${OSTRIM_SCREENSHOT:-}" ]; then
     sleep 1
     eval "$(xdotool getwindowgeometry --shell "$window")"
     import -window root -crop "${WIDTH}x${HEIGHT}+${X}+${Y}" +repage "$OSTRIM_SCREENSHOT"
     echo "dialog.wine: picture in $OSTRIM_SCREENSHOT"
 fi
+
+# With the receiver stopped, the count settles: it is what the GPS log holds.
+kill "$simpid" 2>/dev/null || true
+gpsname=$(field 'gps log')
+gpslog=$laps/${gpsname##*\\}
+[ -f "$gpslog" ] || fail "the panel names the GPS log '$gpsname', which is not in C:\\LVR_LAPS"
+logged= lines=
+for _ in $(seq 50); do
+    sleep 0.2
+    logged=$(field fixes)
+    lines=$(wc -l <"$gpslog")
+    [ -n "$logged" ] && [ "$logged" = "$lines" ] && break
+done
+[ "$logged" = "$lines" ] || fail "the panel shows $logged fixes logged, the GPS log holds $lines lines"
+echo "dialog.wine: fixes logged $logged = GPS log lines"
 echo "dialog.wine: PASS"
