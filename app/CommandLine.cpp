@@ -104,7 +104,7 @@ triggering comes on when it answers. Keys in the console stand in for the dialog
   R                      Reload sensors: the sensor file read again, in force from the next
                          fix; each change printed ("Sensors not reloaded: ..." if it fails)
   Q or Ctrl-C            end the run and print its summary
-Records that could not be written during the run go to %LOCALAPPDATA%\Ostrimescue\<start>
+Records that could not be written during the run go to %LOCALAPPDATA%\Ostrim\rescue\<start>
 at the end. Exit status: 0 after Ctrl-C or Q, 2 the GPS port did not open, 3 the logs could
 not be created, 4 held records were lost.
 
