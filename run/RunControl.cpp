@@ -187,6 +187,7 @@ bool RunControl::RefuseEmptyFolder(const std::string& folder)
 RunControl::StartOutcome RunControl::OnStart(const std::string& gpsPort, const std::string& basePort)
 {
     state_.predictive.store(predictiveChosen_ ? 1 : 0);
+    const bool onBeforeLoad = state_.triggerEnabled.load() != 0;
     if (state_.triggerEnabled.load() != 0) {
         LoadSensorsOnce();
         // No sensor in the table (a file without one, or none read): nothing can fire, whatever
@@ -239,7 +240,8 @@ RunControl::StartOutcome RunControl::OnStart(const std::string& gpsPort, const s
         fields_.SetText(Field::Status, "Failed to create event log");
 
     // Triggering held off by an earlier failed check counts as on: a restart keeps it as it was.
-    const bool wanted = state_.triggerEnabled.load() != 0 || TriggeringHeldByCheck();
+    const bool heldBefore = TriggeringHeldByCheck();
+    const bool wanted = state_.triggerEnabled.load() != 0 || heldBefore;
     const BaseStationCheck::Result check =
         basePort.empty() ? BaseStationCheck::kOpenFailed : baseStation_.Check(basePort);
     RaiseCheck(check, basePort);
@@ -255,6 +257,12 @@ RunControl::StartOutcome RunControl::OnStart(const std::string& gpsPort, const s
         state_.triggerEnabled.store(1);
         fields_.SetText(Field::Status, "Trigger on");
         Raise(EventType::SwitchingOn, "the base station answered");
+    } else if (state_.triggerEnabled.load() != 0) {
+        // The event log opens with the state the run starts in, set before it existed.
+        Raise(EventType::SwitchingOn, "at Start");
+    } else if (!onBeforeLoad) { // else the load has just said "no sensors loaded"
+        Raise(EventType::SwitchingOff, state_.sensorsLoaded.load() != 0 ? "turned off by the operator"
+                                                                        : "no sensors loaded");
     }
 
     // Only a passed check may be covered: the operator must see why triggering is off.

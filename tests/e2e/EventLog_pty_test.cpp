@@ -62,11 +62,14 @@ TEST(EventLog, DriveAndTestNode_FrameRowsEqualTheFramesTheBaseStationReceived)
         std::vector<std::string> columns;
     };
     std::vector<Frame> logged;
+    std::vector<std::string> switching; // each with the number of frames logged before it
     for (const std::string& row : rows) {
         ASSERT_GE(row.size(), 2u);
         EXPECT_EQ(row.substr(row.size() - 2), "\r\n") << row;
         const std::vector<std::string> c = Columns(row.substr(0, row.size() - 2));
         ASSERT_EQ(c.size(), 16u) << row;
+        if (c[2].rfind("switching ", 0) == 0)
+            switching.push_back(c[2] + ": " + c[15] + " after " + std::to_string(logged.size()));
         if (c[2] == "node on" || c[2] == "node off") {
             EXPECT_EQ(c[7], "written") << row;
             logged.push_back({c[4], c[2] == "node on", c[3], c[6], c});
@@ -78,6 +81,7 @@ TEST(EventLog, DriveAndTestNode_FrameRowsEqualTheFramesTheBaseStationReceived)
         EXPECT_EQ(logged[i].node, Hex(received[i].nodeId)) << i;
         EXPECT_EQ(logged[i].on, received[i].on) << i;
     }
+    EXPECT_EQ(switching, std::vector<std::string>{"switching on: at Start after 0"}) << text;
     ASSERT_EQ(logged.size(), 6u);
     EXPECT_EQ(logged[0].kind, "test node");
     EXPECT_EQ(logged[0].sensor, "");
