@@ -21,7 +21,7 @@ std::string UsageText()
   ostrim --headless --gps-port PATH --base-port PATH --sensor-file PATH --folder DIR
          [--mode loop|back-and-forth] [--rule on-fix|predictive] [--receiver-delay MS]
          [--vehicle-type TEXT] [--trigger on|off] [--name NAME] [--config FILE]
-  ostrim ctl NAME status|trigger on|trigger off|lap
+  ostrim ctl NAME status|trigger on|trigger off|lap|reload-sensors
                          steer the headless run started with --name NAME
 
 Headless mode does what pressing Start in the dialog does with these values, prints each
@@ -39,11 +39,12 @@ GPS port did not open, 3 the logs could not be created, 4 held records were lost
 A run started with --name NAME also takes requests from `ostrim ctl NAME COMMAND` on the
 socket $XDG_RUNTIME_DIR/ostrim/NAME.sock (the service's: /run/ostrim/NAME.sock, which the
 group ostrim may use):
-  status                 the run panel as text: fixes, the last fix, switching, the logs,
-                         each sensor's state and the last events
+  status                 the run panel as text: the state indicator, fixes logged and held,
+                         the last fix, the logs, each sensor's state and the last events
   trigger on             switch triggering on, or leave it on ("Trigger on")
   trigger off            switch triggering off, or leave it off ("Trigger off")
   lap                    End of Lap: a new GPS log
+  reload-sensors         Reload sensors: each change, or why the table in force stays
 It prints the run's reply and exits 0; 1 when the run refused the request (the reason on
 standard error), 2 when no run of that name could be asked.
 
