@@ -12,7 +12,6 @@
 #include <algorithm>
 #include <cctype>
 #include <cstdio>
-#include <fstream>
 #include <iterator>
 #include <vector>
 
@@ -657,12 +656,16 @@ void MainDialog::RefreshPanel()
         return;
     // Whole or not at all: a reader never sees half a dump.
     const std::string part = options_.panelDump + ".part";
-    {
-        std::ofstream out(part, std::ios::binary | std::ios::trunc);
-        out << panel_->Dump();
-        if (!out.flush())
-            return;
-    }
+    // The file calls, not a stream: a stream pulls the C++ locale machinery into the program.
+    const std::string text = panel_->Dump();
+    HANDLE file = CreateFileA(part.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr);
+    if (file == INVALID_HANDLE_VALUE)
+        return;
+    DWORD written = 0;
+    const BOOL wrote = WriteFile(file, text.data(), static_cast<DWORD>(text.size()), &written, nullptr);
+    CloseHandle(file);
+    if (!wrote || written != text.size())
+        return;
     MoveFileExA(part.c_str(), options_.panelDump.c_str(), MOVEFILE_REPLACE_EXISTING);
 }
 
