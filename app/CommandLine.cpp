@@ -7,10 +7,26 @@
 #include <cstdlib>
 
 namespace ostrim {
+namespace {
+
+// The options of a run, the same in both programs' help.
+constexpr const char* kRunOptions = R"(  --mode MODE            loop (default): every sensor once, all re-armed 5 s after the last;
+                         back-and-forth: sensors strictly in table order
+  --rule RULE            on-fix (default): a sensor fires at the first fix inside its firing
+                         region; predictive: it fires where the path of the last fixes is
+                         predicted to enter the region, or at once (late) when a fix shows
+                         the path crossed it unseen
+  --receiver-delay MS    (predictive) milliseconds from a fix's UTC time to its arrival
+                         here, 0 (default) to 2000: the switch comes that much sooner
+  --vehicle-type TEXT    first column of the GPS log (default "Dunrel 80k truck")
+  --trigger on|off       start with triggering on (default) or off
+)";
+
+} // namespace
 
 std::string UsageText()
 {
-    return R"(Usage:
+    return std::string(R"(Usage:
   ostrim [--gps-port PATH] [--base-port PATH] [--sensor-file PATH] [--folder DIR]
          [--vehicle-type TEXT]
                          open the dialog, these values filled in: a named port is listed
@@ -58,17 +74,8 @@ Options:
                          where the demo writes its sensor file, track and logs (made if
                          missing; default $XDG_STATE_HOME/ostrim/demo, else
                          ~/.local/state/ostrim/demo)
-  --mode MODE            loop (default): every sensor once, all re-armed 5 s after the last;
-                         back-and-forth: sensors strictly in table order
-  --rule RULE            on-fix (default): a sensor fires at the first fix inside its firing
-                         region; predictive: it fires where the path of the last fixes is
-                         predicted to enter the region, or at once (late) when a fix shows
-                         the path crossed it unseen
-  --receiver-delay MS    (predictive) milliseconds from a fix's UTC time to its arrival
-                         here, 0 (default) to 2000: the switch comes that much sooner
-  --vehicle-type TEXT    first column of the GPS log (default "Dunrel 80k truck")
-  --trigger on|off       start with triggering on (default) or off
-  --name NAME            (headless) the run's name, for `ostrim ctl NAME`: letters,
+)")
+           + kRunOptions + R"(  --name NAME            (headless) the run's name, for `ostrim ctl NAME`: letters,
                          digits and ._:@- (the service passes its instance name)
   --config FILE          the settings of FILE, one VARIABLE=value a line (GPS_PORT,
                          BASE_PORT, SENSOR_FILE, FOLDER, MODE, RULE, RECEIVER_DELAY,
@@ -90,7 +97,7 @@ Options:
 
 std::string ConsoleUsageText()
 {
-    return R"(Usage:
+    return std::string(R"(Usage:
   ostrim-cli --gps-port COMn --base-port COMn --sensor-file PATH --folder DIR
              [--mode loop|back-and-forth] [--rule on-fix|predictive] [--receiver-delay MS]
              [--vehicle-type TEXT] [--trigger on|off] [--config FILE]
@@ -114,17 +121,8 @@ Options:
   --base-port COMn       COM port of the radio base station; without it triggering is off
   --sensor-file PATH     sensor file: one "latitude longitude field node-id-hex" line a sensor
   --folder DIR           folder for the GPS log, the raw log and the event log (must exist)
-  --mode MODE            loop (default): every sensor once, all re-armed 5 s after the last;
-                         back-and-forth: sensors strictly in table order
-  --rule RULE            on-fix (default): a sensor fires at the first fix inside its firing
-                         region; predictive: it fires where the path of the last fixes is
-                         predicted to enter the region, or at once (late) when a fix shows
-                         the path crossed it unseen
-  --receiver-delay MS    (predictive) milliseconds from a fix's UTC time to its arrival
-                         here, 0 (default) to 2000: the switch comes that much sooner
-  --vehicle-type TEXT    first column of the GPS log (default "Dunrel 80k truck")
-  --trigger on|off       start with triggering on (default) or off
-  --config FILE          the settings of FILE, one VARIABLE=value a line (GPS_PORT,
+)")
+           + kRunOptions + R"(  --config FILE          the settings of FILE, one VARIABLE=value a line (GPS_PORT,
                          BASE_PORT, SENSOR_FILE, FOLDER, MODE, RULE, RECEIVER_DELAY,
                          VEHICLE_TYPE, TRIGGER), in place of this option: options after it
                          override them
