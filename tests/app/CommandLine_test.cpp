@@ -115,6 +115,14 @@ TEST(CommandLine, Usage_ExplainsEveryOption)
         EXPECT_NE(usage.find(option), std::string::npos) << option;
 }
 
+// The rescue folder's Windows path in the source once held a carriage return for its "\r", which
+// the compiler read as a line end: the help printed "\Ostrim" and "escue\<start>" on two lines.
+TEST(CommandLine, UsageTexts_NameTheRescueFolderWhole)
+{
+    EXPECT_NE(UsageText().find("$XDG_STATE_HOME/ostrim/rescue/<start>"), std::string::npos);
+    EXPECT_NE(ConsoleUsageText().find("%LOCALAPPDATA%\\Ostrim\\rescue\\<start>"), std::string::npos);
+}
+
 // ostrim-cli --help: every option of the headless run that the console program takes, and the
 // keys that stand in for the signals.
 TEST(CommandLine, ConsoleUsage_ExplainsEveryHeadlessOptionAndTheKeys)
